@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+
+#include "engine/ErrorCodes.h"
+#include "text/String.h"
+
+// Signed descriptor; -1 means no file is open.
+using FileHandle = std::int64_t;
+constexpr FileHandle kInvalidHandle = -1;
+
+// 100-nanosecond intervals since 1601-01-01 00:00 UTC. Only whole seconds
+// travel to and from the disk.
+using FileTime = std::uint64_t;
+
+// Open arguments.
+constexpr std::uint32_t kAccessRead = 0x80000000u;
+constexpr std::uint32_t kAccessWrite = 0x40000000u;
+constexpr std::uint32_t kAccessReadWrite = 0xC0000000u;
+constexpr std::uint32_t kDispositionCreate = 2;        // O_CREAT, never truncates
+constexpr std::uint32_t kDispositionOpenExisting = 3;  // the file must exist
+constexpr std::uint32_t kDispositionTruncate = 5;      // O_TRUNC
+constexpr std::uint32_t kAttributeNormal = 0x80;
+constexpr std::uint32_t kAttributeSequential = 0x08000080;
+
+// Seek origins.
+constexpr int kSeekBegin = 0;
+constexpr int kSeekCurrent = 1;
+constexpr int kSeekEnd = 2;
+
+// The only way the installer reaches the disk. It has no data members; the
+// kit reader and the install worker hold it as a policy object, so tests can
+// substitute a policy that fails chosen operations.
+//
+// Paths are UTF-16 and are converted to UTF-8 right before each system call.
+// No path ever reaches a shell.
+class FileSystem {
+public:
+    // Codes: 0, 2 (ENOENT), 87 (any other errno). The handle is written only
+    // on success. Descriptors are close-on-exec.
+    ErrorCode Open(const stdx::u16string& path, std::uint32_t access, std::uint32_t share,
+                   std::uint32_t disposition, FileHandle* handle, std::uint32_t attributes);
+    // Fills the whole count unless the end of file comes first; 0 with a
+    // smaller count means end of file. Codes: 0, 2, 87.
+    ErrorCode Read(FileHandle handle, void* buffer, std::uint32_t count, std::uint32_t* countRead);
+    // Codes: 0, 2, 6 (handle -1), 87.
+    ErrorCode Write(FileHandle handle, const void* buffer, std::uint32_t count,
+                    std::uint32_t* countWritten);
+    // New position, or -1.
+    std::int64_t Seek(FileHandle handle, std::int64_t offset, int origin);
+    void Close(FileHandle handle);
+    // Cuts the file at its current position. Codes: 0, 2, 6, 87.
+    ErrorCode SetEnd(FileHandle handle);
+    // Any output may be null. Codes: 0, 6.
+    ErrorCode GetTimes(FileHandle handle, FileTime* changed, FileTime* accessed,
+                       FileTime* modified);
+    // Sets access and modification time to *modified; the other two have no
+    // effect. Codes: 0, 6.
+    ErrorCode SetTimes(FileHandle handle, const FileTime* created, const FileTime* accessed,
+                       const FileTime* modified);
+    // The code of the last failed descriptor operation on this thread.
+    ErrorCode LastError();
+
+    // "TMPDIR" when it names a directory, else "/var/tmp/"; always ends in
+    // "/". Always 0.
+    ErrorCode TempDirectory(stdx::u16string* path);
+    // Creates a new empty file exclusively in the directory, its name made
+    // of at most 5 characters of the prefix and a unique tail. 0 or 1013.
+    ErrorCode CreateTempFile(const stdx::u16string& directory, const stdx::u16string& prefix,
+                             stdx::u16string* path);
+    // 0 created (every missing level), 183 already a directory, 2 a file is
+    // in the way or a level is missing, 87 anything else.
+    ErrorCode MakeDirectory(const stdx::u16string& path);
+    // rename(2), falling back to copy-then-remove across file systems.
+    // 0, 2 (missing source), 87 anything else; a failed move changes nothing.
+    ErrorCode Move(const stdx::u16string& from, const stdx::u16string& to);
+    // Recursive, never follows symbolic links. Always 0.
+    ErrorCode RemoveTree(const stdx::u16string& path);
+    // Always 0.
+    ErrorCode RemoveFile(const stdx::u16string& path);
+    // True when it failed. The 32-bit form keeps the low 32 bits of the size.
+    bool GetFileSize(const stdx::u16string& path, std::uint32_t* size);
+    bool GetFileSize(const stdx::u16string& path, std::uint64_t* size);
+    // Free bytes of the temporary directory (0 when unknown). The 32-bit
+    // form is capped at 4294967295. 0, or 87 without an output.
+    ErrorCode GetTempFreeSpace(std::uint32_t* freeBytes);
+    ErrorCode GetTempFreeSpace(std::uint64_t* freeBytes);
+
+    static FileTime FromUnixSeconds(std::int64_t seconds);
+    static std::int64_t ToUnixSeconds(FileTime time);
+};
