@@ -1,0 +1,662 @@
+// The project string type: a copy-on-write string with a small inline buffer.
+//
+// Texts shorter than kInlineUnits units live inside the object; longer texts
+// live in a heap buffer that copies share. The buffer starts with a 64-bit
+// atomic reference count (the "header", counted in units), followed by the
+// text and one zero unit. Copies may therefore be handed between threads and
+// released on either; a single object must not be changed by two threads at
+// once.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace stdx {
+
+template <class CharT>
+struct fix_char_traits : std::char_traits<CharT> {};
+
+template <class CharT, class Traits = fix_char_traits<CharT>>
+class basic_string {
+public:
+    using traits_type = Traits;
+    using value_type = CharT;
+    using size_type = std::size_t;
+    using difference_type = std::ptrdiff_t;
+    using reference = CharT&;
+    using const_reference = const CharT&;
+    using pointer = CharT*;
+    using const_pointer = const CharT*;
+    using iterator = CharT*;
+    using const_iterator = const CharT*;
+
+    static constexpr size_type npos = static_cast<size_type>(-1);
+
+    // Units in the inline array: 24 bytes for both widths. Texts of up to
+    // kInlineUnits - 1 units are held inline, longer ones on the heap.
+    static constexpr size_type kInlineUnits = 24 / sizeof(CharT);
+    // Units occupied by the reference count at the start of a heap buffer.
+    static constexpr size_type kHeaderUnits = sizeof(std::uint64_t) / sizeof(CharT);
+
+    basic_string() noexcept { set_inline_length(0); }
+    basic_string(const CharT* p, size_type n) { init(p, n); }
+    basic_string(const CharT* p) { init(p, Traits::length(p)); }
+    basic_string(size_type n, CharT c) {
+        init(nullptr, n);
+        Traits::assign(text(), n, c);
+    }
+    // Throws std::out_of_range("basic_string") when pos > other.size().
+    basic_string(const basic_string& other, size_type pos, size_type n = npos) {
+        check_pos(pos, other.size());
+        init(other.text() + pos, std::min(n, other.size() - pos));
+    }
+    basic_string(const basic_string& other) noexcept { copy_from(other); }
+    basic_string(basic_string&& other) noexcept { steal(other); }
+    ~basic_string() { release(); }
+
+    basic_string& operator=(const basic_string& other) noexcept {
+        if (this != &other) {
+            // Take the new reference before dropping the old one, so that a
+            // string sharing our buffer keeps it alive.
+            basic_string keep(std::move(*this));
+            copy_from(other);
+        }
+        return *this;
+    }
+    basic_string& operator=(basic_string&& other) noexcept {
+        if (this != &other) {
+            release();
+            steal(other);
+        }
+        return *this;
+    }
+    basic_string& operator=(const CharT* p) { return assign(p, Traits::length(p)); }
+    basic_string& operator=(CharT c) { return assign(&c, 1); }
+
+    // Replaces the text; p may point into this string's own text.
+    basic_string& assign(const CharT* p, size_type n);
+    basic_string& assign(const CharT* p) { return assign(p, Traits::length(p)); }
+    basic_string& assign(const basic_string& other) { return *this = other; }
+
+    // Appends n units from p; p may point into this string's own text.
+    basic_string& append(const CharT* p, size_type n);
+    basic_string& append(const CharT* p) { return append(p, Traits::length(p)); }
+    basic_string& append(const basic_string& other) { return append(other.text(), other.size()); }
+    // Appends at most n units of other from pos; throws
+    // std::out_of_range("basic_string") when pos > other.size().
+    basic_string& append(const basic_string& other, size_type pos, size_type n = npos) {
+        check_pos(pos, other.size());
+        return append(other.text() + pos, std::min(n, other.size() - pos));
+    }
+    basic_string& append(size_type n, CharT c) { return resize(size() + n, c), *this; }
+    void push_back(CharT c) { append(&c, 1); }
+    void pop_back() { erase(size() - 1, 1); }
+
+    basic_string& operator+=(const basic_string& other) { return append(other); }
+    basic_string& operator+=(const CharT* p) { return append(p); }
+    basic_string& operator+=(CharT c) { return append(&c, 1); }
+
+    // Inserts n units from p before pos (at the end it is an append); throws
+    // std::out_of_range("basic_string") when pos > size().
+    basic_string& insert(size_type pos, const CharT* p, size_type n);
+    basic_string& insert(size_type pos, const CharT* p) {
+        return insert(pos, p, Traits::length(p));
+    }
+    basic_string& insert(size_type pos, const basic_string& other) {
+        return insert(pos, other.text(), other.size());
+    }
+
+    // Removes at most n units from pos; throws std::out_of_range("basic_string")
+    // when pos > size().
+    basic_string& erase(size_type pos = 0, size_type n = npos);
+    // Shortens, or lengthens filling with fill. A heap string keeps its buffer.
+    void resize(size_type n, CharT fill = CharT());
+    // Makes room for n units of text. Throws std::length_error("basic_string")
+    // for n >= 2^63 - 1.
+    void reserve(size_type n = 0);
+    void clear() { resize(0); }
+    void swap(basic_string& other) noexcept {
+        basic_string tmp(std::move(other));
+        other = std::move(*this);
+        *this = std::move(tmp);
+    }
+
+    size_type size() const noexcept {
+        return is_inline() ? m_form
+                           : static_cast<size_type>(m_heap.end - m_heap.buffer) - kHeaderUnits;
+    }
+    size_type length() const noexcept { return size(); }
+    bool empty() const noexcept { return size() == 0; }
+    size_type max_size() const noexcept {
+        return std::numeric_limits<size_type>::max() / sizeof(CharT) - kHeaderUnits - 1;
+    }
+
+    const CharT* c_str() const noexcept { return text(); }
+    const CharT* data() const noexcept { return text(); }
+    // The writable accessors detach a shared buffer first.
+    CharT* data() { return writable(); }
+
+    const CharT& operator[](size_type i) const noexcept { return text()[i]; }
+    CharT& operator[](size_type i) { return writable()[i]; }
+    // Throws std::out_of_range("basic_string") when i >= size().
+    const CharT& at(size_type i) const {
+        check_index(i);
+        return text()[i];
+    }
+    CharT& at(size_type i) {
+        check_index(i);
+        return writable()[i];
+    }
+    const CharT& front() const noexcept { return text()[0]; }
+    CharT& front() { return writable()[0]; }
+    const CharT& back() const noexcept { return text()[size() - 1]; }
+    CharT& back() { return writable()[size() - 1]; }
+
+    const_iterator begin() const noexcept { return text(); }
+    const_iterator end() const noexcept { return text() + size(); }
+    const_iterator cbegin() const noexcept { return begin(); }
+    const_iterator cend() const noexcept { return end(); }
+    iterator begin() { return writable(); }
+    iterator end() { return writable() + size(); }
+
+    std::basic_string_view<CharT> view() const noexcept { return {text(), size()}; }
+
+    // Searches; each returns the position found or npos.
+    size_type find(const CharT* p, size_type pos, size_type n) const noexcept {
+        return view().find(p, pos, n);
+    }
+    size_type find(const basic_string& s, size_type pos = 0) const noexcept {
+        return find(s.text(), pos, s.size());
+    }
+    size_type find(const CharT* p, size_type pos = 0) const noexcept {
+        return find(p, pos, Traits::length(p));
+    }
+    size_type find(CharT c, size_type pos = 0) const noexcept { return view().find(c, pos); }
+    size_type rfind(CharT c, size_type pos = npos) const noexcept { return view().rfind(c, pos); }
+    size_type rfind(const basic_string& s, size_type pos = npos) const noexcept {
+        return view().rfind(s.view(), pos);
+    }
+    size_type rfind(const CharT* p, size_type pos = npos) const noexcept {
+        return view().rfind(p, pos, Traits::length(p));
+    }
+    size_type find_first_of(const CharT* set, size_type pos = 0) const noexcept {
+        return view().find_first_of(set, pos);
+    }
+    size_type find_first_of(const basic_string& set, size_type pos = 0) const noexcept {
+        return view().find_first_of(set.view(), pos);
+    }
+    size_type find_first_of(CharT c, size_type pos = 0) const noexcept { return find(c, pos); }
+    size_type find_last_of(const CharT* set, size_type pos = npos) const noexcept {
+        return view().find_last_of(set, pos);
+    }
+    size_type find_last_of(const basic_string& set, size_type pos = npos) const noexcept {
+        return view().find_last_of(set.view(), pos);
+    }
+    size_type find_last_of(CharT c, size_type pos = npos) const noexcept { return rfind(c, pos); }
+    size_type find_first_not_of(const CharT* set, size_type pos = 0) const noexcept {
+        return view().find_first_not_of(set, pos);
+    }
+    size_type find_last_not_of(const CharT* set, size_type pos = npos) const noexcept {
+        return view().find_last_not_of(set, pos);
+    }
+
+    // Throws std::out_of_range("basic_string") when pos > size().
+    basic_string substr(size_type pos = 0, size_type n = npos) const {
+        return basic_string(*this, pos, n);
+    }
+
+    // Unit-by-unit comparison: < 0, 0 or > 0.
+    int compare(const basic_string& other) const noexcept {
+        return compare(other.text(), other.size());
+    }
+    int compare(const CharT* p) const noexcept { return compare(p, Traits::length(p)); }
+    int compare(const CharT* p, size_type n) const noexcept {
+        const size_type len = size();
+        const int r = Traits::compare(text(), p, std::min(len, n));
+        if (r != 0) {
+            return r;
+        }
+        return len < n ? -1 : (len > n ? 1 : 0);
+    }
+
+    // Introspection for tests and diagnostics: the form of the representation.
+    bool is_inline() const noexcept { return m_form < kInlineUnits; }
+    // Units of text the current storage holds without reallocation.
+    size_type capacity() const noexcept {
+        return is_inline() ? kInlineUnits - 1
+                           : static_cast<size_type>(m_heap.capacity) - kHeaderUnits;
+    }
+    // Owners of the heap buffer (0 for an inline string).
+    std::uint64_t use_count() const noexcept {
+        return is_inline() ? 0 : counter(m_heap.buffer).load(std::memory_order_acquire);
+    }
+
+private:
+    struct Heap {
+        CharT* buffer;
+        CharT* end;
+        std::uint64_t capacity;
+    };
+    static_assert(sizeof(Heap) == sizeof(CharT) * kInlineUnits, "heap words fill the inline array");
+    static_assert(sizeof(std::atomic<std::uint64_t>) == sizeof(std::uint64_t),
+                  "the count fits its header");
+
+    enum class Growth { Exact, Round, Append };
+
+    static std::atomic<std::uint64_t>& counter(CharT* buffer) noexcept {
+        return *reinterpret_cast<std::atomic<std::uint64_t>*>(buffer);
+    }
+
+    const CharT* text() const noexcept {
+        return is_inline() ? m_inline : m_heap.buffer + kHeaderUnits;
+    }
+    CharT* text() noexcept { return is_inline() ? m_inline : m_heap.buffer + kHeaderUnits; }
+
+    void set_inline_length(size_type n) noexcept {
+        m_form = static_cast<std::uint32_t>(n);
+        m_inline[n] = CharT();
+    }
+    void set_length(size_type n) noexcept {
+        if (is_inline()) {
+            set_inline_length(n);
+        } else {
+            m_heap.end = m_heap.buffer + kHeaderUnits + n;
+            *m_heap.end = CharT();
+        }
+    }
+
+    static void check_pos(size_type pos, size_type len) {
+        if (pos > len) {
+            throw std::out_of_range("basic_string");
+        }
+    }
+    void check_index(size_type i) const {
+        if (i >= size()) {
+            throw std::out_of_range("basic_string");
+        }
+    }
+    bool points_into_text(const CharT* p) const noexcept {
+        const CharT* t = text();
+        return std::less_equal<const CharT*>()(t, p) && std::less<const CharT*>()(p, t + size());
+    }
+
+    [[noreturn]] static void throw_too_large() {
+        throw std::length_error(
+            "allocator<T>::allocate(size_t n) 'n' exceeds maximum supported size");
+    }
+    // Units a buffer request may hold, the terminator included.
+    static constexpr size_type kMaxAllocUnits =
+        std::numeric_limits<size_type>::max() / sizeof(CharT);
+
+    static size_type rounded(size_type units);
+    static CharT* allocate(size_type capacity);
+    static void deallocate(CharT* buffer, size_type capacity) noexcept {
+        ::operator delete(buffer, (capacity + 1) * sizeof(CharT));
+    }
+
+    void init(const CharT* p, size_type n);
+    void copy_from(const basic_string& other) noexcept {
+        m_form = other.m_form;
+        if (other.is_inline()) {
+            Traits::copy(m_inline, other.m_inline, other.m_form + 1);
+        } else {
+            m_heap = other.m_heap;
+            counter(m_heap.buffer).fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+    void steal(basic_string& other) noexcept {
+        m_form = other.m_form;
+        if (other.is_inline()) {
+            Traits::copy(m_inline, other.m_inline, other.m_form + 1);
+        } else {
+            m_heap = other.m_heap;
+        }
+        other.set_inline_length(0);
+    }
+    void release() noexcept {
+        if (!is_inline()) {
+            release_buffer(m_heap.buffer, m_heap.capacity);
+        }
+    }
+    static void release_buffer(CharT* buffer, size_type capacity) noexcept {
+        if (counter(buffer).fetch_sub(1, std::memory_order_acq_rel) == 1) {
+            deallocate(buffer, capacity);
+        }
+    }
+
+    void switch_to_heap(CharT* buffer, size_type capacity) noexcept {
+        m_form = static_cast<std::uint32_t>(kInlineUnits);
+        m_heap.buffer = buffer;
+        m_heap.capacity = capacity;
+    }
+    CharT* make_room(size_type n, Growth growth, size_type keep);
+    CharT* writable();
+
+    std::uint32_t m_form;
+    union {
+        CharT m_inline[kInlineUnits];
+        Heap m_heap;
+    };
+};
+
+template <class CharT, class Traits>
+typename basic_string<CharT, Traits>::size_type basic_string<CharT, Traits>::rounded(
+    size_type units) {
+    if (units > kMaxAllocUnits - 1) {
+        throw_too_large();
+    }
+    const size_type bytes = units * sizeof(CharT);
+    size_type step = 1;
+    if (bytes <= 256) {
+        step = 8;
+    } else if (bytes <= 512) {
+        step = 16;
+    } else if (bytes < 1024) {
+        step = 32;
+    } else if (bytes < 2048) {
+        step = 64;
+    } else if (bytes < 4096) {
+        step = 128;
+    } else if (bytes < 8192) {
+        step = 256;
+    } else if (bytes < 16384) {
+        step = 512;
+    }
+    return (bytes + step - 1) / step * step / sizeof(CharT);
+}
+
+template <class CharT, class Traits>
+CharT* basic_string<CharT, Traits>::allocate(size_type capacity) {
+    if (capacity > kMaxAllocUnits - 1) {
+        throw_too_large();
+    }
+    // operator new aligns for the 64-bit count; failure propagates as bad_alloc.
+    CharT* buffer = static_cast<CharT*>(::operator new((capacity + 1) * sizeof(CharT)));
+    new (buffer) std::atomic<std::uint64_t>(1);
+    return buffer;
+}
+
+template <class CharT, class Traits>
+void basic_string<CharT, Traits>::init(const CharT* p, size_type n) {
+    if (n < kInlineUnits) {
+        if (p != nullptr) {
+            Traits::copy(m_inline, p, n);
+        }
+        set_inline_length(n);
+        return;
+    }
+    if (n > kMaxAllocUnits - kHeaderUnits - 1) {
+        throw_too_large();
+    }
+    CharT* buffer = allocate(n + kHeaderUnits);
+    if (p != nullptr) {
+        Traits::copy(buffer + kHeaderUnits, p, n);
+    }
+    switch_to_heap(buffer, n + kHeaderUnits);
+    set_length(n);
+}
+
+// Makes the text writable with room for n units and returns it. Of the old
+// text, the first keep units survive a change of buffer; the length is left
+// for the caller to set.
+template <class CharT, class Traits>
+CharT* basic_string<CharT, Traits>::make_room(size_type n, Growth growth, size_type keep) {
+    if (n > kMaxAllocUnits - kHeaderUnits - 1) {
+        throw_too_large();
+    }
+    const size_type need = n + kHeaderUnits;
+    if (is_inline()) {
+        if (n < kInlineUnits) {
+            return m_inline;
+        }
+        // Leaving the inline form takes exactly what the text needs.
+        CharT* buffer = allocate(need);
+        Traits::copy(buffer + kHeaderUnits, m_inline, keep);
+        switch_to_heap(buffer, need);
+        return buffer + kHeaderUnits;
+    }
+    const bool shared = counter(m_heap.buffer).load(std::memory_order_acquire) != 1;
+    // A shared buffer is first detached into one of exactly the current length.
+    const size_type base = shared ? size() + kHeaderUnits : static_cast<size_type>(m_heap.capacity);
+    if (!shared && need <= base) {
+        return m_heap.buffer + kHeaderUnits;
+    }
+    size_type capacity = base;
+    if (need > base) {
+        switch (growth) {
+            case Growth::Exact:
+                capacity = need;
+                break;
+            case Growth::Round:
+                capacity = rounded(need);
+                break;
+            case Growth::Append: {
+                const size_type half = base / 2;
+                const size_type grown = base > kMaxAllocUnits - half ? kMaxAllocUnits : base + half;
+                capacity = rounded(std::max(need, std::min(grown, kMaxAllocUnits - 1)));
+                break;
+            }
+        }
+    }
+    CharT* buffer = allocate(capacity);
+    Traits::copy(buffer + kHeaderUnits, m_heap.buffer + kHeaderUnits, keep);
+    release_buffer(m_heap.buffer, m_heap.capacity);
+    switch_to_heap(buffer, capacity);
+    return buffer + kHeaderUnits;
+}
+
+template <class CharT, class Traits>
+CharT* basic_string<CharT, Traits>::writable() {
+    if (is_inline()) {
+        return m_inline;
+    }
+    const size_type len = size();
+    CharT* t = make_room(len, Growth::Exact, len);
+    set_length(len);
+    return t;
+}
+
+template <class CharT, class Traits>
+basic_string<CharT, Traits>& basic_string<CharT, Traits>::assign(const CharT* p, size_type n) {
+    // A source inside our own text is found again by its offset after any
+    // change of buffer; make_room keeps the old text for that case.
+    const bool inside = n != 0 && points_into_text(p);
+    const size_type offset = inside ? static_cast<size_type>(p - text()) : 0;
+    CharT* t = make_room(n, Growth::Round, inside ? size() : 0);
+    if (inside) {
+        Traits::move(t, t + offset, n);
+    } else if (n != 0) {
+        Traits::copy(t, p, n);
+    }
+    set_length(n);
+    return *this;
+}
+
+template <class CharT, class Traits>
+basic_string<CharT, Traits>& basic_string<CharT, Traits>::append(const CharT* p, size_type n) {
+    if (n == 0) {
+        return *this;
+    }
+    const size_type len = size();
+    if (n > max_size() - len) {
+        throw_too_large();
+    }
+    const bool inside = points_into_text(p);
+    const size_type offset = inside ? static_cast<size_type>(p - text()) : 0;
+    CharT* t = make_room(len + n, Growth::Append, len);
+    // The source ends at or before the old end, so it never overlaps the
+    // units being written.
+    Traits::copy(t + len, inside ? t + offset : p, n);
+    set_length(len + n);
+    return *this;
+}
+
+template <class CharT, class Traits>
+basic_string<CharT, Traits>& basic_string<CharT, Traits>::insert(size_type pos, const CharT* p,
+                                                                 size_type n) {
+    const size_type len = size();
+    check_pos(pos, len);
+    if (pos == len) {
+        return append(p, n);
+    }
+    if (n == 0) {
+        return *this;
+    }
+    if (points_into_text(p)) {
+        const basic_string copy(p, n);
+        return insert(pos, copy.text(), n);
+    }
+    if (n > max_size() - len) {
+        throw_too_large();
+    }
+    CharT* t = make_room(len + n, Growth::Round, len);
+    Traits::move(t + pos + n, t + pos, len - pos);
+    Traits::copy(t + pos, p, n);
+    set_length(len + n);
+    return *this;
+}
+
+template <class CharT, class Traits>
+basic_string<CharT, Traits>& basic_string<CharT, Traits>::erase(size_type pos, size_type n) {
+    const size_type len = size();
+    check_pos(pos, len);
+    n = std::min(n, len - pos);
+    if (n == 0) {
+        return *this;
+    }
+    CharT* t = make_room(len, Growth::Exact, len);
+    Traits::move(t + pos, t + pos + n, len - pos - n);
+    set_length(len - n);
+    return *this;
+}
+
+template <class CharT, class Traits>
+void basic_string<CharT, Traits>::resize(size_type n, CharT fill) {
+    const size_type len = size();
+    if (n == len) {
+        return;
+    }
+    CharT* t = make_room(n, Growth::Round, std::min(n, len));
+    if (n > len) {
+        Traits::assign(t + len, n - len, fill);
+    }
+    set_length(n);
+}
+
+template <class CharT, class Traits>
+void basic_string<CharT, Traits>::reserve(size_type n) {
+    if (n >= (std::uint64_t(1) << 63) - 1) {
+        throw std::length_error("basic_string");
+    }
+    if (is_inline() && n < kInlineUnits) {
+        return;
+    }
+    const size_type len = size();
+    CharT* t = make_room(std::max(n, len), Growth::Exact, len);
+    (void)t;
+    set_length(len);
+}
+
+using string = basic_string<char>;
+using u16string = basic_string<char16_t>;
+
+namespace detail {
+template <class CharT, class Traits>
+basic_string<CharT, Traits> concatenate(const CharT* a, std::size_t na, const CharT* b,
+                                        std::size_t nb) {
+    // Sized once for the sum, without growth rounding.
+    basic_string<CharT, Traits> r;
+    r.reserve(na + nb);
+    r.append(a, na);
+    r.append(b, nb);
+    return r;
+}
+}  // namespace detail
+
+template <class CharT, class Traits>
+basic_string<CharT, Traits> operator+(const basic_string<CharT, Traits>& a,
+                                      const basic_string<CharT, Traits>& b) {
+    return detail::concatenate<CharT, Traits>(a.data(), a.size(), b.data(), b.size());
+}
+template <class CharT, class Traits>
+basic_string<CharT, Traits> operator+(const basic_string<CharT, Traits>& a, const CharT* b) {
+    return detail::concatenate<CharT, Traits>(a.data(), a.size(), b, Traits::length(b));
+}
+template <class CharT, class Traits>
+basic_string<CharT, Traits> operator+(const CharT* a, const basic_string<CharT, Traits>& b) {
+    return detail::concatenate<CharT, Traits>(a, Traits::length(a), b.data(), b.size());
+}
+template <class CharT, class Traits>
+basic_string<CharT, Traits> operator+(const basic_string<CharT, Traits>& a, CharT b) {
+    return detail::concatenate<CharT, Traits>(a.data(), a.size(), &b, 1);
+}
+template <class CharT, class Traits>
+basic_string<CharT, Traits> operator+(CharT a, const basic_string<CharT, Traits>& b) {
+    return detail::concatenate<CharT, Traits>(&a, 1, b.data(), b.size());
+}
+
+template <class CharT, class Traits>
+bool operator==(const basic_string<CharT, Traits>& a, const basic_string<CharT, Traits>& b) {
+    return a.size() == b.size() && Traits::compare(a.data(), b.data(), a.size()) == 0;
+}
+template <class CharT, class Traits>
+bool operator==(const basic_string<CharT, Traits>& a, const CharT* b) {
+    return a.compare(b) == 0;
+}
+template <class CharT, class Traits>
+bool operator==(const CharT* a, const basic_string<CharT, Traits>& b) {
+    return b.compare(a) == 0;
+}
+template <class CharT, class Traits>
+bool operator!=(const basic_string<CharT, Traits>& a, const basic_string<CharT, Traits>& b) {
+    return !(a == b);
+}
+template <class CharT, class Traits>
+bool operator!=(const basic_string<CharT, Traits>& a, const CharT* b) {
+    return !(a == b);
+}
+template <class CharT, class Traits>
+bool operator!=(const CharT* a, const basic_string<CharT, Traits>& b) {
+    return !(a == b);
+}
+template <class CharT, class Traits>
+bool operator<(const basic_string<CharT, Traits>& a, const basic_string<CharT, Traits>& b) {
+    return a.compare(b) < 0;
+}
+template <class CharT, class Traits>
+bool operator>(const basic_string<CharT, Traits>& a, const basic_string<CharT, Traits>& b) {
+    return b < a;
+}
+template <class CharT, class Traits>
+bool operator<=(const basic_string<CharT, Traits>& a, const basic_string<CharT, Traits>& b) {
+    return !(b < a);
+}
+template <class CharT, class Traits>
+bool operator>=(const basic_string<CharT, Traits>& a, const basic_string<CharT, Traits>& b) {
+    return !(a < b);
+}
+
+template <class CharT, class Traits>
+void swap(basic_string<CharT, Traits>& a, basic_string<CharT, Traits>& b) noexcept {
+    a.swap(b);
+}
+
+}  // namespace stdx
+
+namespace std {
+template <class CharT>
+struct hash<stdx::basic_string<CharT, stdx::fix_char_traits<CharT>>> {
+    size_t operator()(
+        const stdx::basic_string<CharT, stdx::fix_char_traits<CharT>>& s) const noexcept {
+        return hash<basic_string_view<CharT>>()(s.view());
+    }
+};
+}  // namespace std
