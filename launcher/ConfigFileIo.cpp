@@ -1,0 +1,88 @@
+#include "launcher/ConfigFileIo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+int ConfigFileIo::CreateNew(const std::string& path) {
+    int descriptor;
+    do {
+        descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (descriptor == -1 && errno == EINTR);
+    return descriptor;
+}
+
+bool ConfigFileIo::Write(int descriptor, const char* data, std::size_t size) {
+    while (size > 0) {
+        ssize_t written = ::write(descriptor, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool ConfigFileIo::Sync(int descriptor) {
+    return ::fsync(descriptor) == 0;
+}
+
+bool ConfigFileIo::SetMode(int descriptor, mode_t mode) {
+    return ::fchmod(descriptor, mode) == 0;
+}
+
+bool ConfigFileIo::Close(int descriptor) {
+    // After an interrupted close the descriptor is gone on Linux and macOS;
+    // retrying could close someone else's.
+    return ::close(descriptor) == 0 || errno == EINTR;
+}
+
+bool ConfigFileIo::Rename(const std::string& from, const std::string& to) {
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void ConfigFileIo::Remove(const std::string& path) {
+    ::unlink(path.c_str());
+}
+
+void ConfigFileIo::SyncDirectory(const std::string& directory) {
+    int descriptor = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor == -1) {
+        return;
+    }
+    ::fsync(descriptor);
+    ::close(descriptor);
+}
+
+bool ConfigFileIo::Mode(const std::string& path, mode_t* mode) {
+    struct stat status;
+    if (::stat(path.c_str(), &status) != 0) {
+        return false;
+    }
+    *mode = status.st_mode & 07777;
+    return true;
+}
+
+std::string ConfigFileIo::Resolve(const std::string& path) {
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+        return path;
+    }
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        // A dangling link: write where the path says and replace the link.
+        return path;
+    }
+    std::string target(resolved);
+    std::free(resolved);
+    return target;
+}

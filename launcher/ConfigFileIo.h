@@ -1,0 +1,37 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string>
+
+// The system calls through which WriteConfigFile replaces a file. Tests
+// derive from it and hide single operations to fail them; WriteConfigFile
+// is a template over it, so nothing here is virtual. Paths are UTF-8.
+class ConfigFileIo {
+public:
+    // Creates a new file that did not exist, for writing, with the
+    // permission bits 0666 less the umask. Returns its descriptor, or -1
+    // (errno set; EEXIST when the name is taken).
+    int CreateNew(const std::string& path);
+    // Writes all `size` bytes. False on any error.
+    bool Write(int descriptor, const char* data, std::size_t size);
+    // Forces the file's data to the disk. False on failure.
+    bool Sync(int descriptor);
+    // Sets the permission bits. False on failure.
+    bool SetMode(int descriptor, mode_t mode);
+    // False when closing reports an error (data may not have reached the disk).
+    bool Close(int descriptor);
+    // Replaces `to` by `from` in one step. False on failure.
+    bool Rename(const std::string& from, const std::string& to);
+    // Removes a file; failures are ignored.
+    void Remove(const std::string& path);
+    // Makes a rename inside the directory durable. Best effort: some file
+    // systems cannot sync a directory, and by then the file is in place.
+    void SyncDirectory(const std::string& directory);
+    // The permission bits of an existing file. False when it does not exist.
+    bool Mode(const std::string& path, mode_t* mode);
+    // The file a path finally names: the target of a symbolic link, so that
+    // a linked configuration file stays linked. The path itself otherwise.
+    std::string Resolve(const std::string& path);
+};
