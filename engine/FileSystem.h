@@ -54,12 +54,27 @@ public:
     // Any output may be null. Codes: 0, 6.
     ErrorCode GetTimes(FileHandle handle, FileTime* changed, FileTime* accessed,
                        FileTime* modified);
-    // Sets access and modification time to *modified; the other two have no
-    // effect. Codes: 0, 6.
+    // Sets access and modification time to *modified, in whole seconds; the
+    // other two have no effect. Codes: 0, 6, 87 (no modification time given,
+    // or the platform refused the time), 2.
     ErrorCode SetTimes(FileHandle handle, const FileTime* created, const FileTime* accessed,
                        const FileTime* modified);
     // The code of the last failed descriptor operation on this thread.
     ErrorCode LastError();
+
+    // Maps `length` bytes of the file at `offset` (a multiple of the page
+    // size) read-only; null on failure (last error 87). Each mapping is
+    // released with Unmap and the same length.
+    const void* MapReadOnly(FileHandle handle, std::uint64_t offset, std::uint32_t length);
+    void Unmap(const void* view, std::uint32_t length);
+    // Copies up to `count` bytes from the current position of `source` to
+    // the current position of `target` inside the kernel, advancing both.
+    // Returns false, having copied nothing, when the platform cannot do that
+    // for these two files: the caller then reads and writes itself.
+    // Otherwise *code is 0 (and *copied is 0 only at the end of `source`) or
+    // the failure code (2, 87), also kept as the last error.
+    bool CopyRange(FileHandle source, FileHandle target, std::uint32_t count, std::uint32_t* copied,
+                   ErrorCode* code);
 
     // "TMPDIR" when it names a directory, else "/var/tmp/"; always ends in
     // "/". Always 0.

@@ -1,0 +1,473 @@
+#include "engine/FileSystem.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <climits>
+#include <limits>
+#include <string>
+
+#include "engine/FileTree.h"
+#include "text/Encoding.h"
+
+namespace {
+
+// One value per thread: every reader asks right after its own failed call, so
+// the install thread and the user-interface thread must not see each other's.
+thread_local ErrorCode t_lastError = kErrorSuccess;
+
+constexpr std::int64_t kEpochDifferenceSeconds = 11644473600;  // 1601-01-01 to 1970-01-01
+constexpr FileTime kTicksPerSecond = 10000000;
+
+std::string Narrow(const stdx::u16string& path) {
+    stdx::string bytes = Utf16ToUtf8(path);
+    return std::string(bytes.c_str(), bytes.size());
+}
+
+stdx::u16string Wide(const std::string& bytes) {
+    return Utf8ToUtf16(stdx::string(bytes.data(), bytes.size()));
+}
+
+ErrorCode CodeFromErrno(int error) {
+    return error == ENOENT ? kErrorNotFound : kErrorInvalidParameter;
+}
+
+ErrorCode Fail(ErrorCode code) {
+    t_lastError = code;
+    return code;
+}
+
+// Descriptors are ints; anything else cannot have come from Open.
+bool ToDescriptor(FileHandle handle, int* fd) {
+    if (handle < 0 || handle > INT_MAX) {
+        return false;
+    }
+    *fd = static_cast<int>(handle);
+    return true;
+}
+
+}  // namespace
+
+ErrorCode FileSystem::Open(const stdx::u16string& path, std::uint32_t access, std::uint32_t share,
+                           std::uint32_t disposition, FileHandle* handle,
+                           std::uint32_t attributes) {
+    (void)share;
+    (void)attributes;
+    t_lastError = kErrorSuccess;
+    if (handle == nullptr) {
+        return Fail(kErrorInvalidParameter);
+    }
+    int flags = O_CLOEXEC;
+    if (access >= kAccessReadWrite) {
+        flags |= O_RDWR;
+    } else if ((access & kAccessWrite) != 0) {
+        flags |= O_WRONLY;
+    } else {
+        flags |= O_RDONLY;
+    }
+    if (disposition == kDispositionCreate) {
+        flags |= O_CREAT;
+    } else if (disposition == kDispositionTruncate) {
+        flags |= O_TRUNC;
+    }
+    const std::string bytes = Narrow(path);
+    int fd;
+    do {
+        fd = ::open(bytes.c_str(), flags, 0660);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return Fail(CodeFromErrno(errno));
+    }
+    *handle = fd;
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::Read(FileHandle handle, void* buffer, std::uint32_t count,
+                           std::uint32_t* countRead) {
+    t_lastError = kErrorSuccess;
+    if (countRead == nullptr) {
+        return Fail(kErrorInvalidParameter);
+    }
+    *countRead = 0;
+    if (count == 0) {
+        return kErrorSuccess;
+    }
+    int fd;
+    if (!ToDescriptor(handle, &fd)) {
+        return Fail(kErrorInvalidParameter);
+    }
+    char* out = static_cast<char*>(buffer);
+    while (*countRead < count) {
+        const ssize_t got = ::read(fd, out + *countRead, count - *countRead);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return Fail(CodeFromErrno(errno));
+        }
+        if (got == 0) {
+            break;
+        }
+        *countRead += static_cast<std::uint32_t>(got);
+    }
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::Write(FileHandle handle, const void* buffer, std::uint32_t count,
+                            std::uint32_t* countWritten) {
+    t_lastError = kErrorSuccess;
+    if (countWritten == nullptr) {
+        return Fail(kErrorInvalidParameter);
+    }
+    *countWritten = 0;
+    if (handle == kInvalidHandle) {
+        return Fail(kErrorInvalidHandle);
+    }
+    int fd;
+    if (!ToDescriptor(handle, &fd)) {
+        return Fail(kErrorInvalidParameter);
+    }
+    // A short write (a signal, a full disk) is retried for the rest; only a
+    // write that makes no progress is a failure.
+    const char* in = static_cast<const char*>(buffer);
+    while (*countWritten < count) {
+        const ssize_t put = ::write(fd, in + *countWritten, count - *countWritten);
+        if (put < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return Fail(CodeFromErrno(errno));
+        }
+        if (put == 0) {
+            return Fail(kErrorInvalidParameter);
+        }
+        *countWritten += static_cast<std::uint32_t>(put);
+    }
+    return kErrorSuccess;
+}
+
+std::int64_t FileSystem::Seek(FileHandle handle, std::int64_t offset, int origin) {
+    t_lastError = kErrorSuccess;
+    if (handle == kInvalidHandle) {
+        t_lastError = kErrorInvalidHandle;
+        return -1;
+    }
+    int fd;
+    if (!ToDescriptor(handle, &fd)) {
+        t_lastError = kErrorInvalidParameter;
+        return -1;
+    }
+    const int whence = origin == kSeekCurrent ? SEEK_CUR : origin == kSeekEnd ? SEEK_END : SEEK_SET;
+    const off_t position = ::lseek(fd, static_cast<off_t>(offset), whence);
+    if (position < 0) {
+        // Callers must be able to tell a failed seek from success by the
+        // last error as well as by the -1.
+        t_lastError = kErrorInvalidParameter;
+        return -1;
+    }
+    return position;
+}
+
+void FileSystem::Close(FileHandle handle) {
+    int fd;
+    if (!ToDescriptor(handle, &fd)) {
+        t_lastError = kErrorInvalidParameter;
+        return;
+    }
+    // Linux releases the descriptor even when close reports EINTR, so a
+    // retry could close a descriptor another thread has just been given.
+    if (::close(fd) != 0) {
+        t_lastError = CodeFromErrno(errno);
+    }
+}
+
+ErrorCode FileSystem::SetEnd(FileHandle handle) {
+    t_lastError = kErrorSuccess;
+    int fd;
+    if (!ToDescriptor(handle, &fd)) {
+        return Fail(kErrorInvalidHandle);
+    }
+    const off_t position = ::lseek(fd, 0, SEEK_CUR);
+    if (position < 0 || ::ftruncate(fd, position) != 0) {
+        return Fail(CodeFromErrno(errno));
+    }
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::GetTimes(FileHandle handle, FileTime* changed, FileTime* accessed,
+                               FileTime* modified) {
+    t_lastError = kErrorSuccess;
+    int fd;
+    struct stat status;
+    if (!ToDescriptor(handle, &fd) || ::fstat(fd, &status) != 0) {
+        return Fail(kErrorInvalidHandle);
+    }
+    if (changed != nullptr) {
+        *changed = FromUnixSeconds(status.st_ctim.tv_sec);
+    }
+    if (accessed != nullptr) {
+        *accessed = FromUnixSeconds(status.st_atim.tv_sec);
+    }
+    if (modified != nullptr) {
+        *modified = FromUnixSeconds(status.st_mtim.tv_sec);
+    }
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::SetTimes(FileHandle handle, const FileTime* created, const FileTime* accessed,
+                               const FileTime* modified) {
+    (void)created;
+    (void)accessed;
+    t_lastError = kErrorSuccess;
+    int fd;
+    if (!ToDescriptor(handle, &fd)) {
+        return Fail(kErrorInvalidHandle);
+    }
+    if (modified == nullptr) {
+        return Fail(kErrorInvalidParameter);
+    }
+    struct timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(ToUnixSeconds(*modified));
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    if (::futimens(fd, times) != 0) {
+        return Fail(CodeFromErrno(errno));
+    }
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::LastError() {
+    return t_lastError;
+}
+
+ErrorCode FileSystem::TempDirectory(stdx::u16string* path) {
+    if (path == nullptr) {
+        return kErrorInvalidParameter;
+    }
+    std::string directory = "/var/tmp/";
+    const char* fromEnvironment = ::getenv("TMPDIR");
+    struct stat status;
+    if (fromEnvironment != nullptr && fromEnvironment[0] != '\0' &&
+        ::stat(fromEnvironment, &status) == 0 && S_ISDIR(status.st_mode)) {
+        directory = fromEnvironment;
+    }
+    if (directory.back() != '/') {
+        directory.push_back('/');
+    }
+    *path = Wide(directory);
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::CreateTempFile(const stdx::u16string& directory,
+                                     const stdx::u16string& prefix, stdx::u16string* path) {
+    if (path == nullptr) {
+        return kErrorTempFile;
+    }
+    *path = stdx::u16string();
+    std::size_t prefixUnits = prefix.size() < 5 ? prefix.size() : 5;
+    // Never cut a surrogate pair in half.
+    if (prefixUnits == 5 && prefix[4] >= 0xD800 && prefix[4] <= 0xDBFF) {
+        prefixUnits = 4;
+    }
+    std::string name = Narrow(directory);
+    if (!name.empty() && name.back() != '/') {
+        name.push_back('/');
+    }
+    name += Narrow(prefix.substr(0, prefixUnits));
+    name += "XXXXXX";
+    // mkostemp creates the name exclusively, so nobody else's file can be
+    // taken over and then removed as ours.
+    const int fd = ::mkostemp(&name[0], O_CLOEXEC);
+    if (fd < 0) {
+        return kErrorTempFile;
+    }
+    ::close(fd);
+    *path = Wide(name);
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::MakeDirectory(const stdx::u16string& path) {
+    const std::string target = Narrow(path);
+    struct stat status;
+    if (::stat(target.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        return kErrorAlreadyExists;
+    }
+    if (target.empty()) {
+        return kErrorNotFound;
+    }
+    // Every level in turn, like mkdir -p: an existing directory (or a link
+    // to one) is passed through, anything else in the way fails.
+    std::size_t end = 0;
+    while (end != std::string::npos) {
+        end = target.find('/', end + 1);
+        const std::string level = target.substr(0, end);
+        if (level.back() == '/') {
+            continue;
+        }
+        if (::mkdir(level.c_str(), 0777) == 0) {
+            continue;
+        }
+        const int error = errno;
+        if (error == EEXIST) {
+            if (::stat(level.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+                continue;
+            }
+            return kErrorNotFound;
+        }
+        return error == ENOENT || error == ENOTDIR ? kErrorNotFound : kErrorInvalidParameter;
+    }
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::Move(const stdx::u16string& from, const stdx::u16string& to) {
+    const std::string source = Narrow(from);
+    const std::string destination = Narrow(to);
+    if (::rename(source.c_str(), destination.c_str()) == 0) {
+        return kErrorSuccess;
+    }
+    const int renameError = errno;
+    struct stat status;
+    if (::lstat(source.c_str(), &status) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? kErrorNotFound : kErrorInvalidParameter;
+    }
+    if (renameError != EXDEV) {
+        return kErrorInvalidParameter;
+    }
+    return file_tree::MoveAcrossFileSystems(source, status, destination) ? kErrorSuccess
+                                                                         : kErrorInvalidParameter;
+}
+
+ErrorCode FileSystem::RemoveTree(const stdx::u16string& path) {
+    file_tree::RemoveTree(Narrow(path));
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::RemoveFile(const stdx::u16string& path) {
+    const std::string target = Narrow(path);
+    ::unlink(target.c_str());
+    return kErrorSuccess;
+}
+
+bool FileSystem::GetFileSize(const stdx::u16string& path, std::uint64_t* size) {
+    if (size == nullptr) {
+        return true;
+    }
+    const std::string target = Narrow(path);
+    struct stat status;
+    if (::stat(target.c_str(), &status) != 0) {
+        return true;
+    }
+    *size = static_cast<std::uint64_t>(status.st_size);
+    return false;
+}
+
+bool FileSystem::GetFileSize(const stdx::u16string& path, std::uint32_t* size) {
+    std::uint64_t full = 0;
+    if (size == nullptr || GetFileSize(path, &full)) {
+        return true;
+    }
+    *size = static_cast<std::uint32_t>(full);
+    return false;
+}
+
+ErrorCode FileSystem::GetTempFreeSpace(std::uint64_t* freeBytes) {
+    if (freeBytes == nullptr) {
+        return kErrorInvalidParameter;
+    }
+    *freeBytes = 0;
+    stdx::u16string directory;
+    TempDirectory(&directory);
+    const std::string target = Narrow(directory);
+    struct statvfs status;
+    if (::statvfs(target.c_str(), &status) != 0) {
+        return kErrorSuccess;
+    }
+    const std::uint64_t blocks = status.f_bfree;
+    const std::uint64_t blockSize = status.f_frsize;
+    const std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
+    *freeBytes = blockSize != 0 && blocks > most / blockSize ? most : blocks * blockSize;
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::GetTempFreeSpace(std::uint32_t* freeBytes) {
+    if (freeBytes == nullptr) {
+        return kErrorInvalidParameter;
+    }
+    std::uint64_t full = 0;
+    GetTempFreeSpace(&full);
+    *freeBytes = full > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(full);
+    return kErrorSuccess;
+}
+
+FileTime FileSystem::FromUnixSeconds(std::int64_t seconds) {
+    if (seconds <= -kEpochDifferenceSeconds) {
+        return 0;
+    }
+    const std::uint64_t sinceEpoch = static_cast<std::uint64_t>(seconds + kEpochDifferenceSeconds);
+    if (sinceEpoch > std::numeric_limits<FileTime>::max() / kTicksPerSecond) {
+        return std::numeric_limits<FileTime>::max();
+    }
+    return sinceEpoch * kTicksPerSecond;
+}
+
+std::int64_t FileSystem::ToUnixSeconds(FileTime time) {
+    return static_cast<std::int64_t>(time / kTicksPerSecond) - kEpochDifferenceSeconds;
+}
+
+const void* FileSystem::MapReadOnly(FileHandle handle, std::uint64_t offset, std::uint32_t length) {
+    t_lastError = kErrorSuccess;
+    int fd;
+    if (!ToDescriptor(handle, &fd) || length == 0) {
+        t_lastError = kErrorInvalidParameter;
+        return nullptr;
+    }
+    void* view = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, static_cast<off_t>(offset));
+    if (view == MAP_FAILED) {
+        t_lastError = kErrorInvalidParameter;
+        return nullptr;
+    }
+    return view;
+}
+
+void FileSystem::Unmap(const void* view, std::uint32_t length) {
+    if (view != nullptr) {
+        ::munmap(const_cast<void*>(view), length);
+    }
+}
+
+bool FileSystem::CopyRange(FileHandle source, FileHandle target, std::uint32_t count,
+                           std::uint32_t* copied, ErrorCode* code) {
+    int in;
+    int out;
+    if (copied == nullptr || code == nullptr || !ToDescriptor(source, &in) ||
+        !ToDescriptor(target, &out)) {
+        return false;
+    }
+    *copied = 0;
+    t_lastError = kErrorSuccess;
+    *code = kErrorSuccess;
+    for (;;) {
+        const ssize_t moved = ::copy_file_range(in, nullptr, out, nullptr, count, 0);
+        if (moved >= 0) {
+            *copied = static_cast<std::uint32_t>(moved);
+            return true;
+        }
+        const int error = errno;
+        if (error == EINTR) {
+            continue;
+        }
+        // These say "not between these two files", not "the copy failed".
+        if (error == ENOSYS || error == EXDEV || error == EINVAL || error == EOPNOTSUPP ||
+            error == EBADF) {
+            return false;
+        }
+        *code = Fail(CodeFromErrno(error));
+        return true;
+    }
+}
