@@ -1,0 +1,270 @@
+#include "launcher/ConfigWriter.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "launcher/ConfigReader.h"
+#include "launcher/LauncherTestSupport.h"
+
+namespace {
+
+using launcher_test::EntryCount;
+using launcher_test::Exists;
+using launcher_test::ReadFile;
+using launcher_test::TempDir;
+using launcher_test::U16;
+using launcher_test::WriteFile;
+
+int ThrownCode(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (int code) {
+        return code;
+    }
+    return 0;
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat status;
+    EXPECT_EQ(::stat(path.c_str(), &status), 0);
+    return status.st_mode & 07777;
+}
+
+// A list that formats to well over `bytes` bytes.
+ConfigList BigList(std::size_t bytes) {
+    ConfigList list;
+    for (std::size_t i = 0; i * 64 < bytes; ++i) {
+        list.push_back({U16("Key" + std::to_string(i)), {U16(std::string(58, 'v'))}});
+    }
+    return list;
+}
+
+// Writes only the first `budget` bytes, then fails the way a full disk does.
+class FullDiskIo : public ConfigFileIo {
+public:
+    explicit FullDiskIo(std::size_t budget) : m_budget(budget) {}
+    bool Write(int descriptor, const char* data, std::size_t size) {
+        std::size_t now = std::min(size, m_budget);
+        ConfigFileIo::Write(descriptor, data, now);
+        m_budget -= now;
+        return now == size;
+    }
+
+private:
+    std::size_t m_budget;
+};
+
+// Fails one chosen step of the replacement.
+class FailingStepIo : public ConfigFileIo {
+public:
+    enum Step { kCreate, kSetMode, kSync, kClose, kRename };
+    explicit FailingStepIo(Step step) : m_step(step) {}
+    int CreateNew(const std::string& path) {
+        if (m_step == kCreate) {
+            errno = EACCES;
+            return -1;
+        }
+        return ConfigFileIo::CreateNew(path);
+    }
+    bool SetMode(int descriptor, mode_t mode) {
+        return m_step != kSetMode && ConfigFileIo::SetMode(descriptor, mode);
+    }
+    bool Sync(int descriptor) { return m_step != kSync && ConfigFileIo::Sync(descriptor); }
+    bool Close(int descriptor) { return ConfigFileIo::Close(descriptor) && m_step != kClose; }
+    bool Rename(const std::string& from, const std::string& to) {
+        return m_step != kRename && ConfigFileIo::Rename(from, to);
+    }
+
+private:
+    Step m_step;
+};
+
+// Finds every name taken but the last few, as if stale files lay about.
+class CrowdedDirectoryIo : public ConfigFileIo {
+public:
+    explicit CrowdedDirectoryIo(int taken) : m_taken(taken) {}
+    int CreateNew(const std::string& path) {
+        if (m_calls++ < m_taken) {
+            errno = EEXIST;
+            return -1;
+        }
+        return ConfigFileIo::CreateNew(path);
+    }
+
+private:
+    int m_taken;
+    int m_calls = 0;
+};
+
+TEST(ConfigWriterTest, WritesOneLinePerValueInListOrder) {
+    TempDir dir;
+    const ConfigList list{{u"CommonInfoBases", {u"A", u"B"}},
+                          {u"Empty", {}},
+                          {u"NoEquals", {u""}},
+                          {u"", {u"value"}},
+                          {u"cr", {u"x\r"}}};
+    WriteConfigFile(U16(dir / "qalaunch.cfg"), list);
+    EXPECT_EQ(ReadFile(dir / "qalaunch.cfg"),
+              "CommonInfoBases=A\nCommonInfoBases=B\nNoEquals=\n=value\ncr=x\r\n");
+}
+
+TEST(ConfigWriterTest, EmptyListGivesAnEmptyFile) {
+    TempDir dir;
+    WriteFile(dir / "qalaunch.cfg", "old=1\n");
+    WriteConfigFile(U16(dir / "qalaunch.cfg"), ConfigList());
+    EXPECT_EQ(ReadFile(dir / "qalaunch.cfg"), "");
+}
+
+TEST(ConfigWriterTest, ReadAndWriteBackKeepsTheFileApartFromMerges) {
+    TempDir dir;
+    const std::string path = dir / "qalaunch.cfg";
+    WriteFile(path, "\xEF\xBB\xBFПуть = 模板\r\nbare\n=lead\na=b=c\nPUTЬ=x\nbare=\n");
+    ConfigList list;
+    ReadConfigFile(U16(path), list);
+    WriteConfigFile(U16(path), list);
+    // No mark is written; "=" is added to the bare line; the duplicate merges.
+    EXPECT_EQ(ReadFile(path), "Путь = 模板\r\nbare=\n=lead\na=b=c\nPUTЬ=x\n");
+}
+
+TEST(ConfigWriterTest, LinesThatWouldReadBackAsOtherLinesAreLeftOut) {
+    TempDir dir;
+    const ConfigList list{{u"ConfigurationTemplatesLocation", {u"/a\nDefaultVersion=evil", u"/b"}},
+                          {u"k=ey", {u"v"}},
+                          {stdx::u16string(u"z\0z", 3), {u"v"}}};
+    WriteConfigFile(U16(dir / "qalaunch.cfg"), list);
+    EXPECT_EQ(ReadFile(dir / "qalaunch.cfg"), "ConfigurationTemplatesLocation=/b\n");
+}
+
+TEST(ConfigWriterTest, KeepsThePermissionBitsOfTheOldFile) {
+    TempDir dir;
+    const std::string path = dir / "qalaunch.cfg";
+    WriteFile(path, "a=1\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    WriteConfigFile(U16(path), ConfigList{{u"a", {u"2"}}});
+    EXPECT_EQ(ModeOf(path), 0640u);
+    EXPECT_EQ(ReadFile(path), "a=2\n");
+}
+
+TEST(ConfigWriterTest, NewFileGetsTheUsualBitsUnderTheUmask) {
+    TempDir dir;
+    const mode_t old = ::umask(022);
+    WriteConfigFile(U16(dir / "qalaunch.cfg"), ConfigList{{u"a", {u"1"}}});
+    ::umask(old);
+    EXPECT_EQ(ModeOf(dir / "qalaunch.cfg"), 0644u);
+}
+
+TEST(ConfigWriterTest, SymbolicLinkStaysAndItsTargetIsReplaced) {
+    TempDir dir;
+    WriteFile(dir / "real.cfg", "a=1\n");
+    ASSERT_EQ(::symlink((dir / "real.cfg").c_str(), (dir / "qalaunch.cfg").c_str()), 0);
+    WriteConfigFile(U16(dir / "qalaunch.cfg"), ConfigList{{u"a", {u"2"}}});
+    struct stat status;
+    ASSERT_EQ(::lstat((dir / "qalaunch.cfg").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_EQ(ReadFile(dir / "real.cfg"), "a=2\n");
+}
+
+TEST(ConfigWriterTest, MissingDirectoryThrowsOne) {
+    TempDir dir;
+    EXPECT_EQ(ThrownCode([&] { WriteConfigFile(U16(dir / "no/such/qalaunch.cfg"), {}); }),
+              kConfigCannotCreate);
+    EXPECT_EQ(EntryCount(dir.path()), 0u);
+}
+
+TEST(ConfigWriterTest, TakenTemporaryNamesAreSkipped) {
+    TempDir dir;
+    CrowdedDirectoryIo crowded(5);
+    WriteConfigFile(U16(dir / "qalaunch.cfg"), ConfigList{{u"a", {u"1"}}}, crowded);
+    EXPECT_EQ(ReadFile(dir / "qalaunch.cfg"), "a=1\n");
+
+    CrowdedDirectoryIo full(1000);
+    EXPECT_EQ(ThrownCode([&] { WriteConfigFile(U16(dir / "qalaunch.cfg"), {}, full); }),
+              kConfigCannotCreate);
+    EXPECT_EQ(ReadFile(dir / "qalaunch.cfg"), "a=1\n");
+}
+
+class ConfigWriterFailureTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_old = "DefaultVersion=8.3\nCommonInfoBases=/Users/me/bases.v8i\n";
+        WriteFile(m_path, m_old);
+        ASSERT_EQ(::chmod(m_path.c_str(), 0600), 0);
+    }
+
+    // The old file byte for byte, and nothing else in the directory.
+    void ExpectOldFileUntouched() {
+        EXPECT_EQ(ReadFile(m_path), m_old);
+        EXPECT_EQ(ModeOf(m_path), 0600u);
+        EXPECT_EQ(EntryCount(m_dir.path()), 1u);
+    }
+
+    TempDir m_dir;
+    const std::string m_path = m_dir / "qalaunch.cfg";
+    std::string m_old;
+};
+
+TEST_F(ConfigWriterFailureTest, WriteFailingHalfWayLeavesTheOldFile) {
+    for (std::size_t budget : {std::size_t{0}, std::size_t{1}, std::size_t{4000}}) {
+        FullDiskIo io(budget);
+        EXPECT_EQ(ThrownCode([&] { WriteConfigFile(U16(m_path), BigList(8192), io); }),
+                  kConfigWriteError)
+            << budget;
+        ExpectOldFileUntouched();
+    }
+}
+
+TEST_F(ConfigWriterFailureTest, EachLaterStepFailingLeavesTheOldFile) {
+    for (auto step : {FailingStepIo::kSetMode, FailingStepIo::kSync, FailingStepIo::kClose,
+                      FailingStepIo::kRename}) {
+        FailingStepIo io(step);
+        EXPECT_EQ(ThrownCode([&] { WriteConfigFile(U16(m_path), BigList(100), io); }),
+                  kConfigWriteError)
+            << step;
+        ExpectOldFileUntouched();
+    }
+}
+
+TEST_F(ConfigWriterFailureTest, CreateFailingThrowsOne) {
+    FailingStepIo io(FailingStepIo::kCreate);
+    EXPECT_EQ(ThrownCode([&] { WriteConfigFile(U16(m_path), BigList(100), io); }),
+              kConfigCannotCreate);
+    ExpectOldFileUntouched();
+}
+
+// The kernel itself refuses the write half-way: the file-size limit stops
+// it after 4 KiB, as a full disk would.
+TEST_F(ConfigWriterFailureTest, RealWriteStoppedByTheFileSizeLimitLeavesTheOldFile) {
+    struct rlimit old;
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    if (old.rlim_max != RLIM_INFINITY && old.rlim_max < 4096) {
+        GTEST_SKIP() << "file-size limit already below 4 KiB";
+    }
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction oldAction;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &oldAction), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    const int code = ThrownCode([&] { WriteConfigFile(U16(m_path), BigList(65536)); });
+
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::sigaction(SIGXFSZ, &oldAction, nullptr);
+    EXPECT_EQ(code, kConfigWriteError);
+    ExpectOldFileUntouched();
+}
+
+TEST(ConfigWriterPathTest, DirectoryOfAPath) {
+    EXPECT_EQ(DirectoryOf("/a/b/c.cfg"), "/a/b");
+    EXPECT_EQ(DirectoryOf("/c.cfg"), "/");
+    EXPECT_EQ(DirectoryOf("c.cfg"), ".");
+    EXPECT_NE(TemporaryNameFor("/a/c.cfg", 0), TemporaryNameFor("/a/c.cfg", 1));
+    EXPECT_EQ(DirectoryOf(TemporaryNameFor("/a/c.cfg", 0)), "/a");
+}
+
+}  // namespace
