@@ -96,7 +96,7 @@ public:
         check_pos(pos, other.size());
         return append(other.text() + pos, std::min(n, other.size() - pos));
     }
-    basic_string& append(size_type n, CharT c) { return resize(size() + n, c), *this; }
+    basic_string& append(size_type n, CharT c);
     void push_back(CharT c) { append(&c, 1); }
     void pop_back() { erase(size() - 1, 1); }
 
@@ -500,6 +500,19 @@ basic_string<CharT, Traits>& basic_string<CharT, Traits>::append(const CharT* p,
 }
 
 template <class CharT, class Traits>
+basic_string<CharT, Traits>& basic_string<CharT, Traits>::append(size_type n, CharT c) {
+    const size_type len = size();
+    if (n > max_size() - len) {
+        throw_too_large();
+    }
+    if (n != 0) {
+        Traits::assign(make_room(len + n, Growth::Append, len) + len, n, c);
+        set_length(len + n);
+    }
+    return *this;
+}
+
+template <class CharT, class Traits>
 basic_string<CharT, Traits>& basic_string<CharT, Traits>::insert(size_type pos, const CharT* p,
                                                                  size_type n) {
     const size_type len = size();
@@ -560,8 +573,7 @@ void basic_string<CharT, Traits>::reserve(size_type n) {
         return;
     }
     const size_type len = size();
-    CharT* t = make_room(std::max(n, len), Growth::Exact, len);
-    (void)t;
+    make_room(std::max(n, len), Growth::Exact, len);
     set_length(len);
 }
 
