@@ -1,0 +1,262 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "engine/FileSystem.h"
+#include "kit/FileData.h"
+#include "kit/KitName.h"
+#include "kit/KitRecords.h"
+#include "kit/KitStreamReader.h"
+#include "kit/LZCompressor.h"
+#include "kit/ProductInfo.h"
+#include "text/String.h"
+
+// One opened distribution kit: its product and file tables and an open
+// handle on the inflated kit stream, from which single files are extracted.
+//
+// Both policies are held as member objects and every file operation goes
+// through `m_fileSystem`, so a test can hand in a policy that fails a chosen
+// call. The stream file is unlinked as soon as it is open, so no "pdk" file
+// outlives the process however it ends.
+template <class Compressor, class FileSystemPolicy>
+class InstallData {
+public:
+    static constexpr std::uint32_t kBufferBytes = 1048576;
+
+    InstallData() : InstallData(FileSystemPolicy()) {}
+    explicit InstallData(const FileSystemPolicy& fileSystem)
+        : m_fileSystem(fileSystem),
+          m_stream(kInvalidHandle),
+          m_bufferSize(kBufferBytes),
+          m_buffer(new char[kBufferBytes]) {}
+    ~InstallData() { Release(); }
+    InstallData(const InstallData&) = delete;
+    InstallData& operator=(const InstallData&) = delete;
+
+    // Inflates the kit at `kitPath` into a new temporary stream file (prefix
+    // "pdk" in FileSystem::TempDirectory) and reads its tables. Codes: 0;
+    // 1013 when the stream file cannot be created; the code of
+    // FileSystem::Open, Read or Write; 87 when the kit cannot be measured or
+    // mapped; 13 when the kit is damaged: not a complete raw DEFLATE stream,
+    // or a stream that ends inside a field, holds a record length below 4, a
+    // field running past its record, a string or record prefix over 1 MiB, a
+    // data range past the end of the stream, or a file name that
+    // kit::IsSafeKitName refuses. On failure both tables are empty, no
+    // stream is open and no stream file is left.
+    ErrorCode Load(const stdx::u16string& kitPath);
+
+    // Writes file `index` to `targetPath` (created when missing, cut to the
+    // file's size) and sets its access and modification times to the
+    // recorded time in whole seconds. Codes: 0; 87 for an index out of range
+    // or a kit that is not loaded; the code of FileSystem::Open, Seek, Read,
+    // Write, SetEnd, SetTimes or Close; 13 when the stream ends before the
+    // file does. A partly written target is left for the caller's rollback.
+    ErrorCode ExtractFile(std::size_t index, const stdx::u16string& targetPath);
+
+    // Whether a successful Load left the stream open.
+    bool IsLoaded() const { return m_stream != kInvalidHandle; }
+
+    std::vector<config::ProductInfo> m_products;              // in kit order
+    std::vector<config::FileData<FileSystemPolicy>> m_files;  // in installation order
+    Compressor m_compressor;
+    FileSystemPolicy m_fileSystem;
+
+private:
+    static void Check(ErrorCode code) {
+        if (code != kErrorSuccess) {
+            throw ErrorCode(code);
+        }
+    }
+
+    ErrorCode CreateStreamFile();
+    void ReadTables();
+    ErrorCode CopyOut(const config::FileData<FileSystemPolicy>& file, FileHandle target);
+    void Release();
+
+    // Set only between the creation of the stream file and its unlinking.
+    stdx::u16string m_streamPath;
+    FileHandle m_stream;
+    std::uint32_t m_bufferSize;
+    std::unique_ptr<char[]> m_buffer;
+};
+
+template <class Compressor, class FileSystemPolicy>
+ErrorCode InstallData<Compressor, FileSystemPolicy>::CreateStreamFile() {
+    stdx::u16string directory;
+    const ErrorCode code = m_fileSystem.TempDirectory(&directory);
+    if (code != kErrorSuccess) {
+        return code;
+    }
+    return m_fileSystem.CreateTempFile(directory, u"pdk", &m_streamPath);
+}
+
+template <class Compressor, class FileSystemPolicy>
+void InstallData<Compressor, FileSystemPolicy>::Release() {
+    if (m_stream != kInvalidHandle) {
+        m_fileSystem.Close(m_stream);
+        m_stream = kInvalidHandle;
+    }
+    if (!m_streamPath.empty()) {
+        m_fileSystem.RemoveFile(m_streamPath);
+        m_streamPath = stdx::u16string();
+    }
+}
+
+template <class Compressor, class FileSystemPolicy>
+ErrorCode InstallData<Compressor, FileSystemPolicy>::Load(const stdx::u16string& kitPath) {
+    Release();
+    m_products.clear();
+    m_files.clear();
+    ErrorCode code = kErrorSuccess;
+    try {
+        Check(CreateStreamFile());
+        Check(m_fileSystem.Open(m_streamPath, kAccessReadWrite, 0, kDispositionOpenExisting,
+                                &m_stream, kAttributeNormal));
+        // The open handle keeps the data alive; without a name nothing is
+        // left in the temporary directory, whether the program ends
+        // normally, is cancelled or is killed while inflating.
+        m_fileSystem.RemoveFile(m_streamPath);
+        m_streamPath = stdx::u16string();
+        Check(m_compressor.DecompressInto(m_fileSystem, kitPath, m_stream));
+        ReadTables();
+        return kErrorSuccess;
+    } catch (ErrorCode thrown) {
+        code = thrown;
+    } catch (const std::bad_alloc&) {
+        code = kErrorInvalidParameter;
+    }
+    m_products.clear();
+    m_files.clear();
+    Release();
+    return code;
+}
+
+template <class Compressor, class FileSystemPolicy>
+void InstallData<Compressor, FileSystemPolicy>::ReadTables() {
+    const std::int64_t size = m_fileSystem.Seek(m_stream, 0, kSeekEnd);
+    if (size < 0 || m_fileSystem.Seek(m_stream, 0, kSeekBegin) != 0) {
+        const ErrorCode code = m_fileSystem.LastError();
+        throw ErrorCode(code != kErrorSuccess ? code : kErrorInvalidParameter);
+    }
+    const std::uint64_t streamSize = static_cast<std::uint64_t>(size);
+    kit::KitStreamReader<FileSystemPolicy> reader(m_fileSystem, m_stream, streamSize);
+
+    if (reader.ReadU32() == 0) {
+        config::ProductInfo product;
+        product.m_language = u"en";
+        product.m_productName = reader.ReadString();
+        product.m_providerName = reader.ReadString();
+        product.m_descriptionPath = reader.ReadString();
+        m_products.push_back(product);
+    } else {
+        // No reserve: the count is untrusted, and every record takes at least
+        // four bytes of a stream whose size is known, so the loop ends.
+        const std::uint32_t productCount = reader.ReadU32();
+        std::vector<unsigned char> body;
+        for (std::uint32_t i = 0; i < productCount; ++i) {
+            reader.ReadRecordBody(&body);
+            config::ProductInfo product;
+            if (!kit::DecodeProductRecord(body.data(), body.size(), &product)) {
+                throw ErrorCode(kErrorInflate);
+            }
+            m_products.push_back(product);
+        }
+    }
+
+    const std::uint32_t fileCount = reader.ReadU32();
+    std::vector<unsigned char> body;
+    for (std::uint32_t i = 0; i < fileCount; ++i) {
+        reader.ReadRecordBody(&body);
+        config::FileData<FileSystemPolicy> file;
+        file.m_fileSystem = m_fileSystem;
+        if (!kit::DecodeFileRecord(body.data(), body.size(), &file) ||
+            !kit::IsSafeKitName(file.m_name)) {
+            throw ErrorCode(kErrorInflate);
+        }
+        m_files.push_back(file);
+    }
+
+    // Every range is checked here, once, so that extraction can trust it.
+    const std::uint64_t dataStart = reader.Position();
+    for (config::FileData<FileSystemPolicy>& file : m_files) {
+        const std::uint64_t begin = dataStart + file.m_offset;
+        if (begin > 0xFFFFFFFFu || begin + file.m_size > streamSize) {
+            throw ErrorCode(kErrorInflate);
+        }
+        file.m_offset = static_cast<std::uint32_t>(begin);
+    }
+}
+
+template <class Compressor, class FileSystemPolicy>
+ErrorCode InstallData<Compressor, FileSystemPolicy>::ExtractFile(
+    std::size_t index, const stdx::u16string& targetPath) {
+    if (index >= m_files.size() || m_stream == kInvalidHandle) {
+        return kErrorInvalidParameter;
+    }
+    const config::FileData<FileSystemPolicy>& file = m_files[index];
+    FileHandle target = kInvalidHandle;
+    ErrorCode code = m_fileSystem.Open(targetPath, kAccessWrite, 0, kDispositionCreate, &target,
+                                       kAttributeNormal);
+    if (code != kErrorSuccess) {
+        return code;
+    }
+    code = CopyOut(file, target);
+    // An existing longer file keeps its old tail unless it is cut here, and
+    // the install worker's "is it newer" test relies on the time: both are
+    // part of a correct extraction, so their failures are reported.
+    if (code == kErrorSuccess) {
+        code = m_fileSystem.SetEnd(target);
+    }
+    if (code == kErrorSuccess) {
+        code = m_fileSystem.SetTimes(target, nullptr, nullptr, &file.m_lastWriteTime);
+    }
+    m_fileSystem.Close(target);
+    if (code == kErrorSuccess) {
+        code = m_fileSystem.LastError();
+    }
+    return code;
+}
+
+template <class Compressor, class FileSystemPolicy>
+ErrorCode InstallData<Compressor, FileSystemPolicy>::CopyOut(
+    const config::FileData<FileSystemPolicy>& file, FileHandle target) {
+    if (m_fileSystem.Seek(m_stream, file.m_offset, kSeekBegin) < 0) {
+        const ErrorCode code = m_fileSystem.LastError();
+        return code != kErrorSuccess ? code : kErrorInvalidParameter;
+    }
+    std::uint32_t remaining = file.m_size;
+    bool inKernel = true;
+    while (remaining != 0) {
+        const std::uint32_t chunk = remaining < m_bufferSize ? remaining : m_bufferSize;
+        std::uint32_t moved = 0;
+        ErrorCode code = kErrorSuccess;
+        if (inKernel && m_fileSystem.CopyRange(m_stream, target, chunk, &moved, &code)) {
+            if (code != kErrorSuccess) {
+                return code;
+            }
+        } else {
+            inKernel = false;
+            code = m_fileSystem.Read(m_stream, m_buffer.get(), chunk, &moved);
+            if (code != kErrorSuccess) {
+                return code;
+            }
+            std::uint32_t written = 0;
+            if (moved != 0) {
+                code = m_fileSystem.Write(target, m_buffer.get(), moved, &written);
+                if (code != kErrorSuccess) {
+                    return code;
+                }
+            }
+        }
+        // A read that brings nothing before the file is complete would
+        // otherwise spin for ever.
+        if (moved == 0) {
+            return kErrorInflate;
+        }
+        remaining -= moved;
+    }
+    return kErrorSuccess;
+}

@@ -1,0 +1,139 @@
+#pragma once
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/FileSystem.h"
+#include "text/String.h"
+
+// zlib's raw inflate (no zlib or gzip wrapper, windows up to 32 KiB), fed
+// and drained in caller-sized pieces.
+class RawInflater {
+public:
+    enum class Status {
+        kOutputFull,  // call Inflate again: more output may be waiting
+        kNeedInput,   // every input byte is used; give the next piece
+        kEnd,         // the final block is done; later input is not part of the stream
+        kError,       // not a raw DEFLATE stream, or a damaged one
+    };
+
+    RawInflater();
+    ~RawInflater();
+    RawInflater(const RawInflater&) = delete;
+    RawInflater& operator=(const RawInflater&) = delete;
+
+    void SetInput(const void* bytes, std::uint32_t count);
+    Status Inflate(unsigned char* output, std::uint32_t capacity, std::uint32_t* produced);
+
+private:
+    z_stream m_stream;
+    bool m_ready;
+    bool m_ended;
+};
+
+// Stateless policy that inflates a kit file into a stream file.
+class LZCompressor {
+public:
+    // Bytes of the kit file mapped at a time, and of the output buffer.
+    static constexpr std::uint32_t kWindowBytes = 32768;
+    static constexpr std::uint32_t kOutputBytes = 32768;
+
+    // Inflates the raw DEFLATE stream in `srcPath` into `dstPath`, which must
+    // exist (it is opened without truncation). Bytes after the end of the
+    // stream are ignored. Codes: 0; the code of FileSystem::Open or
+    // FileSystem::Write; 87 when the kit cannot be measured or a window
+    // cannot be mapped; 13 when the data is not a complete raw DEFLATE
+    // stream. An empty kit file gives an empty stream and 0. On failure the
+    // partial output stays in `dstPath`.
+    template <class FileSystemPolicy>
+    ErrorCode Decompress(FileSystemPolicy& fileSystem, const stdx::u16string& srcPath,
+                         const stdx::u16string& dstPath);
+    // The same into an open, writable handle, from its current position.
+    template <class FileSystemPolicy>
+    ErrorCode DecompressInto(FileSystemPolicy& fileSystem, const stdx::u16string& srcPath,
+                             FileHandle target);
+
+private:
+    template <class FileSystemPolicy>
+    ErrorCode Inflate(FileSystemPolicy& fileSystem, FileHandle source, FileHandle target);
+};
+
+template <class FileSystemPolicy>
+ErrorCode LZCompressor::Decompress(FileSystemPolicy& fileSystem, const stdx::u16string& srcPath,
+                                   const stdx::u16string& dstPath) {
+    FileHandle target = kInvalidHandle;
+    ErrorCode code =
+        fileSystem.Open(dstPath, kAccessWrite, 0, kDispositionCreate, &target, kAttributeNormal);
+    if (code != kErrorSuccess) {
+        return code;
+    }
+    code = DecompressInto(fileSystem, srcPath, target);
+    fileSystem.Close(target);
+    // A write error that a file system reports only on close shows up here.
+    if (code == kErrorSuccess) {
+        code = fileSystem.LastError();
+    }
+    return code;
+}
+
+template <class FileSystemPolicy>
+ErrorCode LZCompressor::DecompressInto(FileSystemPolicy& fileSystem, const stdx::u16string& srcPath,
+                                       FileHandle target) {
+    FileHandle source = kInvalidHandle;
+    ErrorCode code = fileSystem.Open(srcPath, kAccessRead, 0, kDispositionOpenExisting, &source,
+                                     kAttributeSequential);
+    if (code != kErrorSuccess) {
+        return code;
+    }
+    code = Inflate(fileSystem, source, target);
+    fileSystem.Close(source);
+    return code;
+}
+
+template <class FileSystemPolicy>
+ErrorCode LZCompressor::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
+                                FileHandle target) {
+    const std::int64_t length = fileSystem.Seek(source, 0, kSeekEnd);
+    if (length < 0) {
+        return kErrorInvalidParameter;
+    }
+    if (length == 0) {
+        return kErrorSuccess;
+    }
+    RawInflater inflater;
+    std::vector<unsigned char> output(kOutputBytes);
+    const std::uint64_t total = static_cast<std::uint64_t>(length);
+    for (std::uint64_t offset = 0; offset < total; offset += kWindowBytes) {
+        const std::uint32_t window = static_cast<std::uint32_t>(
+            total - offset < kWindowBytes ? total - offset : kWindowBytes);
+        const void* view = fileSystem.MapReadOnly(source, offset, window);
+        if (view == nullptr) {
+            return kErrorInvalidParameter;
+        }
+        inflater.SetInput(view, window);
+        RawInflater::Status status;
+        do {
+            std::uint32_t produced = 0;
+            status = inflater.Inflate(output.data(), kOutputBytes, &produced);
+            if (produced != 0) {
+                std::uint32_t written = 0;
+                const ErrorCode code = fileSystem.Write(target, output.data(), produced, &written);
+                if (code != kErrorSuccess) {
+                    fileSystem.Unmap(view, window);
+                    return code;
+                }
+            }
+        } while (status == RawInflater::Status::kOutputFull);
+        fileSystem.Unmap(view, window);
+        if (status == RawInflater::Status::kError) {
+            return kErrorInflate;
+        }
+        if (status == RawInflater::Status::kEnd) {
+            return kErrorSuccess;
+        }
+    }
+    // The input ran out before the final block: a truncated kit.
+    return kErrorInflate;
+}
