@@ -1,0 +1,206 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "engine/FileFinder.h"
+#include "engine/FileSystem.h"
+
+// Test policies that fail one chosen file-system operation: the kit reader
+// and the install worker are run over them to prove that every failure is
+// reported and fully rolled back.
+//
+// Operations are numbered from 1 in the order they are called after Arm.
+// The operation whose number is the armed one fails, without touching the
+// disk, with the code a real failure of that kind gives; all others reach
+// the real FileSystem. Operations that have no way to report failure (Close,
+// Unmap, RemoveFile, RemoveTree, TempDirectory) are counted but never fail.
+// The schedule is process-wide; one armed run at a time.
+class FaultSchedule {
+public:
+    using Hook = void (*)(std::int64_t operation, void* context);
+
+    // Counts from now and fails operation number failAt (0: none).
+    static void Arm(std::int64_t failAt) {
+        s_failAt = failAt;
+        s_count = 0;
+        s_injected = false;
+        s_counting = true;
+    }
+    // Stops counting and failing.
+    static void Disarm() { s_counting = false; }
+    // Operations counted since Arm.
+    static std::int64_t Operations() { return s_count; }
+    // Whether the armed operation was reached and failed.
+    static bool Injected() { return s_injected; }
+    // Called with its number before each counted operation (null: none).
+    static void SetHook(Hook hook, void* context) {
+        s_hook = hook;
+        s_hookContext = context;
+    }
+    // Counts one operation; true when it is the one to fail.
+    static bool Tick() {
+        if (!s_counting) {
+            return false;
+        }
+        const std::int64_t number = ++s_count;
+        if (s_hook != nullptr) {
+            s_hook(number, s_hookContext);
+        }
+        if (number == s_failAt) {
+            s_injected = true;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    static inline std::atomic<bool> s_counting{false};
+    static inline std::atomic<std::int64_t> s_count{0};
+    static inline std::atomic<std::int64_t> s_failAt{0};
+    static inline std::atomic<bool> s_injected{false};
+    static inline std::atomic<Hook> s_hook{nullptr};
+    static inline std::atomic<void*> s_hookContext{nullptr};
+};
+
+class FaultInjectingFileSystem : public FileSystem {
+public:
+    ErrorCode Open(const stdx::u16string& path, std::uint32_t access, std::uint32_t share,
+                   std::uint32_t disposition, FileHandle* handle, std::uint32_t attributes) {
+        return Checked(kErrorInvalidParameter, [&] {
+            return FileSystem::Open(path, access, share, disposition, handle, attributes);
+        });
+    }
+    ErrorCode Read(FileHandle handle, void* buffer, std::uint32_t count, std::uint32_t* countRead) {
+        return Checked(kErrorInvalidParameter,
+                       [&] { return FileSystem::Read(handle, buffer, count, countRead); });
+    }
+    ErrorCode Write(FileHandle handle, const void* buffer, std::uint32_t count,
+                    std::uint32_t* countWritten) {
+        return Checked(kErrorInvalidParameter,
+                       [&] { return FileSystem::Write(handle, buffer, count, countWritten); });
+    }
+    std::int64_t Seek(FileHandle handle, std::int64_t offset, int origin) {
+        if (FaultSchedule::Tick()) {
+            t_fault = kErrorInvalidParameter;
+            return -1;
+        }
+        t_fault = kErrorSuccess;
+        return FileSystem::Seek(handle, offset, origin);
+    }
+    void Close(FileHandle handle) {
+        FaultSchedule::Tick();
+        FileSystem::Close(handle);
+    }
+    ErrorCode SetEnd(FileHandle handle) {
+        return Checked(kErrorInvalidParameter, [&] { return FileSystem::SetEnd(handle); });
+    }
+    ErrorCode GetTimes(FileHandle handle, FileTime* changed, FileTime* accessed,
+                       FileTime* modified) {
+        return Checked(kErrorInvalidHandle,
+                       [&] { return FileSystem::GetTimes(handle, changed, accessed, modified); });
+    }
+    ErrorCode SetTimes(FileHandle handle, const FileTime* created, const FileTime* accessed,
+                       const FileTime* modified) {
+        return Checked(kErrorInvalidParameter,
+                       [&] { return FileSystem::SetTimes(handle, created, accessed, modified); });
+    }
+    ErrorCode LastError() { return t_fault != kErrorSuccess ? t_fault : FileSystem::LastError(); }
+    const void* MapReadOnly(FileHandle handle, std::uint64_t offset, std::uint32_t length) {
+        if (FaultSchedule::Tick()) {
+            t_fault = kErrorInvalidParameter;
+            return nullptr;
+        }
+        t_fault = kErrorSuccess;
+        return FileSystem::MapReadOnly(handle, offset, length);
+    }
+    void Unmap(const void* view, std::uint32_t length) {
+        FaultSchedule::Tick();
+        FileSystem::Unmap(view, length);
+    }
+    bool CopyRange(FileHandle source, FileHandle target, std::uint32_t count, std::uint32_t* copied,
+                   ErrorCode* code) {
+        if (FaultSchedule::Tick()) {
+            t_fault = kErrorInvalidParameter;
+            *copied = 0;
+            *code = kErrorInvalidParameter;
+            return true;
+        }
+        t_fault = kErrorSuccess;
+        return FileSystem::CopyRange(source, target, count, copied, code);
+    }
+    ErrorCode TempDirectory(stdx::u16string* path) {
+        FaultSchedule::Tick();
+        return FileSystem::TempDirectory(path);
+    }
+    ErrorCode CreateTempFile(const stdx::u16string& directory, const stdx::u16string& prefix,
+                             stdx::u16string* path) {
+        if (FaultSchedule::Tick()) {
+            return kErrorTempFile;
+        }
+        return FileSystem::CreateTempFile(directory, prefix, path);
+    }
+    ErrorCode MakeDirectory(const stdx::u16string& path) {
+        if (FaultSchedule::Tick()) {
+            return kErrorInvalidParameter;
+        }
+        return FileSystem::MakeDirectory(path);
+    }
+    ErrorCode Move(const stdx::u16string& from, const stdx::u16string& to) {
+        if (FaultSchedule::Tick()) {
+            return kErrorInvalidParameter;
+        }
+        return FileSystem::Move(from, to);
+    }
+    ErrorCode RemoveTree(const stdx::u16string& path) {
+        FaultSchedule::Tick();
+        return FileSystem::RemoveTree(path);
+    }
+    ErrorCode RemoveFile(const stdx::u16string& path) {
+        FaultSchedule::Tick();
+        return FileSystem::RemoveFile(path);
+    }
+    bool GetFileSize(const stdx::u16string& path, std::uint32_t* size) {
+        return FaultSchedule::Tick() || FileSystem::GetFileSize(path, size);
+    }
+    bool GetFileSize(const stdx::u16string& path, std::uint64_t* size) {
+        return FaultSchedule::Tick() || FileSystem::GetFileSize(path, size);
+    }
+    ErrorCode GetTempFreeSpace(std::uint32_t* freeBytes) {
+        if (FaultSchedule::Tick()) {
+            return kErrorInvalidParameter;
+        }
+        return FileSystem::GetTempFreeSpace(freeBytes);
+    }
+    ErrorCode GetTempFreeSpace(std::uint64_t* freeBytes) {
+        if (FaultSchedule::Tick()) {
+            return kErrorInvalidParameter;
+        }
+        return FileSystem::GetTempFreeSpace(freeBytes);
+    }
+
+private:
+    // The code of the last injected descriptor failure on this thread, for
+    // LastError; 0 once a later descriptor operation ran for real.
+    static inline thread_local ErrorCode t_fault = kErrorSuccess;
+
+    template <class Operation>
+    static ErrorCode Checked(ErrorCode failure, Operation operation) {
+        if (FaultSchedule::Tick()) {
+            t_fault = failure;
+            return failure;
+        }
+        t_fault = kErrorSuccess;
+        return operation();
+    }
+};
+
+// The directory search that goes with FaultInjectingFileSystem: a failing
+// First or Next finds nothing.
+class FaultInjectingFileFinder : public FileFinder {
+public:
+    bool First(const stdx::u16string& searchPath) {
+        return !FaultSchedule::Tick() && FileFinder::First(searchPath);
+    }
+    bool Next() { return !FaultSchedule::Tick() && FileFinder::Next(); }
+};
