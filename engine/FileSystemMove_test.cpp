@@ -1,0 +1,157 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "engine/FileSystem.h"
+#include "engine/FileSystemTestSupport.h"
+
+using fs_test::Exists;
+using fs_test::ReadBytes;
+using fs_test::ScopedTempDir;
+using fs_test::U16;
+using fs_test::WriteBytes;
+
+namespace {
+
+dev_t DeviceOf(const std::string& path) {
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0 ? status.st_dev : 0;
+}
+
+// A directory on another file system than /tmp: /dev/shm when it is one,
+// else a small tmpfs mounted for the test (root only).
+class OtherFileSystem {
+public:
+    OtherFileSystem() {
+        if (DeviceOf("/dev/shm") != 0 && DeviceOf("/dev/shm") != DeviceOf("/tmp")) {
+            m_dir.reset(new ScopedTempDir("/dev/shm"));
+            m_path = m_dir->path();
+            return;
+        }
+        m_dir.reset(new ScopedTempDir("/tmp"));
+        if (::geteuid() == 0 &&
+            ::mount("tmpfs", m_dir->path().c_str(), "tmpfs", 0, "size=16m") == 0) {
+            m_mounted = true;
+            m_path = m_dir->path();
+        }
+    }
+    ~OtherFileSystem() {
+        if (m_mounted) {
+            ::umount2(m_dir->path().c_str(), MNT_DETACH);
+        }
+    }
+    // Empty when no second file system could be had.
+    const std::string& path() const { return m_path; }
+
+private:
+    std::unique_ptr<ScopedTempDir> m_dir;
+    std::string m_path;
+    bool m_mounted = false;
+};
+
+#define REQUIRE_OTHER_FILE_SYSTEM(other)                                                  \
+    if ((other).path().empty()) {                                                         \
+        GTEST_SKIP() << "no second file system: /dev/shm is /tmp's and mounting a tmpfs " \
+                        "needs root";                                                     \
+    }
+
+mode_t ModeOf(const std::string& path) {
+    struct stat status;
+    return ::lstat(path.c_str(), &status) == 0 ? status.st_mode : 0;
+}
+
+TEST(FileSystemMoveAcrossDevices, FileKeepsBytesPermissionsAndTimes) {
+    ScopedTempDir here;
+    OtherFileSystem there;
+    REQUIRE_OTHER_FILE_SYSTEM(there);
+    FileSystem fs;
+    const std::string source = here / "config $(x).cfg";
+    std::string bytes(300000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7);
+    }
+    WriteBytes(source, bytes);
+    ::chmod(source.c_str(), 0751);
+    const struct timespec times[2] = {{1400000000, 0}, {1300000000, 0}};
+    ::utimensat(AT_FDCWD, source.c_str(), times, 0);
+
+    const std::string target = there.path() + "/moved.cfg";
+    ASSERT_EQ(fs.Move(U16(source), U16(target)), 0u);
+    EXPECT_FALSE(Exists(source));
+    EXPECT_EQ(ReadBytes(target), bytes);
+    EXPECT_EQ(ModeOf(target) & 07777, 0751u);
+    EXPECT_EQ(fs_test::ModifiedSeconds(target), 1300000000);
+    EXPECT_EQ(fs_test::CountEntries(there.path()), 1u) << "no temporary copy is left";
+
+    // And back again over an existing file, which it replaces.
+    WriteBytes(here / "back", "old");
+    ASSERT_EQ(fs.Move(U16(target), U16(here / "back")), 0u);
+    EXPECT_EQ(ReadBytes(here / "back"), bytes);
+}
+
+TEST(FileSystemMoveAcrossDevices, DirectoryTreeIsCopiedWhole) {
+    ScopedTempDir here;
+    OtherFileSystem there;
+    REQUIRE_OTHER_FILE_SYSTEM(there);
+    FileSystem fs;
+    const std::string source = here / "tree";
+    ::mkdir(source.c_str(), 0750);
+    ::mkdir((source + "/sub").c_str(), 0700);
+    WriteBytes(source + "/a.txt", "a");
+    WriteBytes(source + "/sub/b.txt", "bb");
+    ASSERT_EQ(::symlink("a.txt", (source + "/link").c_str()), 0);
+    const struct timespec times[2] = {{1200000000, 0}, {1200000000, 0}};
+    ::utimensat(AT_FDCWD, (source + "/sub").c_str(), times, 0);
+
+    const std::string target = there.path() + "/tree";
+    ASSERT_EQ(fs.Move(U16(source), U16(target)), 0u);
+    EXPECT_FALSE(Exists(source));
+    EXPECT_EQ(ReadBytes(target + "/a.txt"), "a");
+    EXPECT_EQ(ReadBytes(target + "/sub/b.txt"), "bb");
+    EXPECT_TRUE(S_ISLNK(ModeOf(target + "/link")));
+    EXPECT_EQ(ReadBytes(target + "/link"), "a");
+    EXPECT_EQ(ModeOf(target) & 07777, 0750u);
+    EXPECT_EQ(fs_test::ModifiedSeconds(target + "/sub"), 1200000000);
+}
+
+TEST(FileSystemMoveAcrossDevices, FailureLeavesTheSourceAndNoPartialCopy) {
+    ScopedTempDir here;
+    OtherFileSystem there;
+    REQUIRE_OTHER_FILE_SYSTEM(there);
+    FileSystem fs;
+    WriteBytes(here / "file", "file");
+    ::mkdir((here / "dir").c_str(), 0700);
+    WriteBytes(here / "dir/inner", "inner");
+    // A file cannot replace a directory, nor a directory a non-empty one.
+    ::mkdir((there.path() + "/occupied").c_str(), 0700);
+    WriteBytes(there.path() + "/occupied/x", "x");
+
+    EXPECT_EQ(fs.Move(U16(here / "file"), U16(there.path() + "/occupied")), kErrorInvalidParameter);
+    EXPECT_EQ(fs.Move(U16(here / "dir"), U16(there.path() + "/occupied")), kErrorInvalidParameter);
+    EXPECT_EQ(fs.Move(U16(here / "file"), U16(there.path() + "/missing/file")),
+              kErrorInvalidParameter);
+    EXPECT_EQ(ReadBytes(here / "file"), "file");
+    EXPECT_EQ(ReadBytes(here / "dir/inner"), "inner");
+    EXPECT_EQ(fs_test::CountEntries(there.path()), 1u);
+    EXPECT_EQ(fs_test::CountEntries(there.path() + "/occupied"), 1u);
+}
+
+TEST(FileSystemMoveAcrossDevices, SpecialFilesAreRefused) {
+    ScopedTempDir here;
+    OtherFileSystem there;
+    REQUIRE_OTHER_FILE_SYSTEM(there);
+    FileSystem fs;
+    ASSERT_EQ(::mkfifo((here / "pipe").c_str(), 0600), 0);
+    EXPECT_EQ(fs.Move(U16(here / "pipe"), U16(there.path() + "/pipe")), kErrorInvalidParameter);
+    EXPECT_TRUE(Exists(here / "pipe"));
+    EXPECT_EQ(fs_test::CountEntries(there.path()), 0u);
+}
+
+}  // namespace

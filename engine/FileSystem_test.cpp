@@ -1,0 +1,363 @@
+#include "engine/FileSystem.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "engine/FileSystemTestSupport.h"
+
+using fs_test::Exists;
+using fs_test::ReadBytes;
+using fs_test::ScopedEnv;
+using fs_test::ScopedTempDir;
+using fs_test::U16;
+using fs_test::U8;
+using fs_test::WriteBytes;
+
+namespace {
+
+FileHandle OpenOrFail(FileSystem& fs, const std::string& path, std::uint32_t access,
+                      std::uint32_t disposition) {
+    FileHandle handle = kInvalidHandle;
+    EXPECT_EQ(fs.Open(U16(path), access, 0, disposition, &handle, kAttributeNormal), 0u) << path;
+    return handle;
+}
+
+TEST(FileSystemOpen, DispositionCreateKeepsTheOldTailUntilSetEnd) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    WriteBytes(dir / "f", "0123456789");
+    FileHandle handle = OpenOrFail(fs, dir / "f", kAccessWrite, kDispositionCreate);
+    std::uint32_t written = 0;
+    ASSERT_EQ(fs.Write(handle, "abc", 3, &written), 0u);
+    EXPECT_EQ(written, 3u);
+    EXPECT_EQ(ReadBytes(dir / "f"), "abc3456789");
+    ASSERT_EQ(fs.SetEnd(handle), 0u);
+    fs.Close(handle);
+    EXPECT_EQ(ReadBytes(dir / "f"), "abc");
+}
+
+TEST(FileSystemOpen, DispositionsAndResultCodes) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    FileHandle handle = 1234;
+    EXPECT_EQ(fs.Open(U16(dir / "missing"), kAccessRead, 0, kDispositionOpenExisting, &handle,
+                      kAttributeNormal),
+              kErrorNotFound);
+    EXPECT_EQ(fs.LastError(), kErrorNotFound);
+    EXPECT_EQ(handle, 1234) << "the handle is written only on success";
+    // A directory cannot be opened for writing: any errno but ENOENT is 87.
+    EXPECT_EQ(fs.Open(U16(dir.path()), kAccessWrite, 0, kDispositionOpenExisting, &handle,
+                      kAttributeNormal),
+              kErrorInvalidParameter);
+
+    WriteBytes(dir / "t", "0123456789");
+    handle = OpenOrFail(fs, dir / "t", kAccessReadWrite, kDispositionTruncate);
+    fs.Close(handle);
+    EXPECT_EQ(ReadBytes(dir / "t"), "");
+}
+
+TEST(FileSystemOpen, CreatesWith0660LessUmaskAndCloseOnExec) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    const mode_t old = ::umask(022);
+    FileHandle handle = OpenOrFail(fs, dir / "new", kAccessWrite, kDispositionCreate);
+    ::umask(old);
+    struct stat status;
+    ASSERT_EQ(::stat((dir / "new").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+    EXPECT_NE(::fcntl(static_cast<int>(handle), F_GETFD) & FD_CLOEXEC, 0);
+    fs.Close(handle);
+}
+
+TEST(FileSystemReadWrite, ReadFillsTheCountOrStopsAtTheEnd) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    WriteBytes(dir / "four", "abcd");
+    FileHandle handle = OpenOrFail(fs, dir / "four", kAccessRead, kDispositionOpenExisting);
+    char buffer[16] = {};
+    std::uint32_t got = 99;
+    ASSERT_EQ(fs.Read(handle, buffer, 10, &got), 0u);
+    EXPECT_EQ(got, 4u);
+    EXPECT_EQ(std::string(buffer, got), "abcd");
+    ASSERT_EQ(fs.Read(handle, buffer, 10, &got), 0u);
+    EXPECT_EQ(got, 0u);
+    EXPECT_EQ(fs.Read(handle, buffer, 10, nullptr), kErrorInvalidParameter);
+    EXPECT_EQ(fs.LastError(), kErrorInvalidParameter);
+    fs.Close(handle);
+}
+
+TEST(FileSystemReadWrite, InvalidHandleCodes) {
+    FileSystem fs;
+    std::uint32_t count = 0;
+    EXPECT_EQ(fs.Write(kInvalidHandle, "x", 1, &count), kErrorInvalidHandle);
+    EXPECT_EQ(fs.LastError(), kErrorInvalidHandle);
+    EXPECT_EQ(fs.Seek(kInvalidHandle, 0, kSeekBegin), -1);
+    EXPECT_EQ(fs.LastError(), kErrorInvalidHandle);
+    EXPECT_EQ(fs.SetEnd(kInvalidHandle), kErrorInvalidHandle);
+    EXPECT_EQ(fs.GetTimes(kInvalidHandle, nullptr, nullptr, nullptr), kErrorInvalidHandle);
+    FileTime time = 0;
+    EXPECT_EQ(fs.SetTimes(kInvalidHandle, nullptr, nullptr, &time), kErrorInvalidHandle);
+}
+
+TEST(FileSystemReadWrite, SeekOriginsAndAFailedSeekIsVisibleInTheLastError) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    WriteBytes(dir / "f", "0123456789");
+    FileHandle handle = OpenOrFail(fs, dir / "f", kAccessRead, kDispositionOpenExisting);
+    EXPECT_EQ(fs.Seek(handle, 0, kSeekEnd), 10);
+    EXPECT_EQ(fs.Seek(handle, 4, kSeekBegin), 4);
+    EXPECT_EQ(fs.Seek(handle, 2, kSeekCurrent), 6);
+    EXPECT_EQ(fs.Seek(handle, 1, 77), 1) << "an unknown origin counts as the start";
+    EXPECT_EQ(fs.Seek(handle, -5, kSeekBegin), -1);
+    EXPECT_NE(fs.LastError(), 0u);
+    fs.Close(handle);
+}
+
+TEST(FileSystemReadWrite, LastErrorBelongsToTheCallingThread) {
+    FileSystem fs;
+    std::uint32_t count = 0;
+    ASSERT_EQ(fs.Write(kInvalidHandle, "x", 1, &count), kErrorInvalidHandle);
+    ErrorCode seenElsewhere = 99;
+    std::thread other([&] {
+        FileSystem own;
+        seenElsewhere = own.LastError();
+    });
+    other.join();
+    EXPECT_EQ(seenElsewhere, 0u);
+    EXPECT_EQ(fs.LastError(), kErrorInvalidHandle);
+}
+
+TEST(FileSystemTimes, WholeSecondsOnly) {
+    EXPECT_EQ(FileSystem::FromUnixSeconds(0), 116444736000000000ull);
+    EXPECT_EQ(FileSystem::ToUnixSeconds(116444736000000000ull + 15999999), 1);
+    EXPECT_EQ(FileSystem::FromUnixSeconds(-11644473600 - 5), 0u) << "before 1601 clamps";
+
+    ScopedTempDir dir;
+    FileSystem fs;
+    WriteBytes(dir / "f", "x");
+    FileHandle handle = OpenOrFail(fs, dir / "f", kAccessWrite, kDispositionOpenExisting);
+    const FileTime set = FileSystem::FromUnixSeconds(1500000000) + 7654321;
+    ASSERT_EQ(fs.SetTimes(handle, nullptr, nullptr, &set), 0u);
+    FileTime accessed = 0;
+    FileTime modified = 0;
+    ASSERT_EQ(fs.GetTimes(handle, nullptr, &accessed, &modified), 0u);
+    EXPECT_EQ(modified, FileSystem::FromUnixSeconds(1500000000));
+    EXPECT_LT(modified, set);
+    EXPECT_EQ(accessed, modified);
+    EXPECT_EQ(fs.SetTimes(handle, nullptr, nullptr, nullptr), kErrorInvalidParameter);
+    fs.Close(handle);
+    EXPECT_EQ(fs_test::ModifiedSeconds(dir / "f"), 1500000000);
+}
+
+TEST(FileSystemTempDirectory, FollowsTmpdirOnlyWhenItIsADirectory) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    stdx::u16string path;
+    WriteBytes(dir / "file", "x");
+    {
+        ScopedEnv env("TMPDIR", (dir / "file").c_str());
+        ASSERT_EQ(fs.TempDirectory(&path), 0u);
+        EXPECT_EQ(U8(path), "/var/tmp/");
+    }
+    {
+        ScopedEnv env("TMPDIR", (dir / "missing").c_str());
+        fs.TempDirectory(&path);
+        EXPECT_EQ(U8(path), "/var/tmp/");
+    }
+    {
+        ScopedEnv env("TMPDIR", "/tmp");
+        fs.TempDirectory(&path);
+        EXPECT_EQ(U8(path), "/tmp/");
+    }
+    {
+        ScopedEnv env("TMPDIR", (dir.path() + "/").c_str());
+        fs.TempDirectory(&path);
+        EXPECT_EQ(U8(path), dir.path() + "/");
+    }
+}
+
+TEST(FileSystemCreateTempFile, ExclusiveUniqueNamesWithAShortPrefix) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    stdx::u16string first;
+    stdx::u16string second;
+    ASSERT_EQ(fs.CreateTempFile(U16(dir.path()), u"abcdefgh", &first), 0u);
+    ASSERT_EQ(fs.CreateTempFile(U16(dir.path() + "/"), u"abcdefgh", &second), 0u);
+    EXPECT_NE(first, second);
+    const std::string name = U8(first);
+    EXPECT_EQ(name.rfind(dir.path() + "/abcde", 0), 0u) << name;
+    EXPECT_EQ(name.find("abcdef"), std::string::npos) << "at most 5 prefix characters";
+    EXPECT_TRUE(Exists(name));
+    EXPECT_EQ(ReadBytes(name), "");
+
+    stdx::u16string failed = u"stale";
+    EXPECT_EQ(fs.CreateTempFile(U16(dir / "missing"), u"pdk", &failed), kErrorTempFile);
+    EXPECT_TRUE(failed.empty()) << "no name to remove that is not ours";
+}
+
+TEST(FileSystemMakeDirectory, CreatesEveryLevelAndReportsTheTableCodes) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    EXPECT_EQ(fs.MakeDirectory(U16(dir.path())), kErrorAlreadyExists);
+    EXPECT_EQ(fs.MakeDirectory(U16(dir / "a/b//c/")), 0u);
+    struct stat status;
+    ASSERT_EQ(::stat((dir / "a/b/c").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISDIR(status.st_mode));
+    EXPECT_EQ(fs.MakeDirectory(U16(dir / "a/b/c")), kErrorAlreadyExists);
+
+    WriteBytes(dir / "file", "x");
+    EXPECT_EQ(fs.MakeDirectory(U16(dir / "file/sub")), kErrorNotFound);
+    EXPECT_EQ(fs.MakeDirectory(U16(dir / "file")), kErrorNotFound);
+    EXPECT_EQ(fs.MakeDirectory(U16(dir / std::string(300, 'n'))), kErrorInvalidParameter);
+}
+
+TEST(FileSystemMove, RenamesAndReportsMissingSourceAndOtherFailures) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    WriteBytes(dir / "src", "payload");
+    EXPECT_EQ(fs.Move(U16(dir / "nothing"), U16(dir / "dst")), kErrorNotFound);
+    EXPECT_EQ(fs.Move(U16(dir / "src"), U16(dir / "no/such/dir/dst")), kErrorInvalidParameter)
+        << "a failed move must not be reported as success";
+    EXPECT_EQ(ReadBytes(dir / "src"), "payload");
+    ::mkdir((dir / "folder").c_str(), 0700);
+    EXPECT_EQ(fs.Move(U16(dir / "src"), U16(dir / "folder")), kErrorInvalidParameter);
+    EXPECT_EQ(fs.Move(U16(dir / "src"), U16(dir / "dst")), 0u);
+    EXPECT_FALSE(Exists(dir / "src"));
+    EXPECT_EQ(ReadBytes(dir / "dst"), "payload");
+}
+
+TEST(FileSystemRemove, RemoveTreeNeverFollowsLinks) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    ::mkdir((dir / "outside").c_str(), 0700);
+    WriteBytes(dir / "outside/keep", "keep");
+    ::mkdir((dir / "tree").c_str(), 0700);
+    ::mkdir((dir / "tree/sub").c_str(), 0700);
+    WriteBytes(dir / "tree/sub/file", "x");
+    ASSERT_EQ(::symlink((dir / "outside").c_str(), (dir / "tree/link").c_str()), 0);
+    ASSERT_EQ(::symlink((dir / "outside").c_str(), (dir / "toplink").c_str()), 0);
+
+    EXPECT_EQ(fs.RemoveTree(U16(dir / "tree")), 0u);
+    EXPECT_FALSE(Exists(dir / "tree"));
+    // A trailing slash must not turn a link into the directory it names.
+    EXPECT_EQ(fs.RemoveTree(U16(dir / "toplink/")), 0u);
+    EXPECT_FALSE(Exists(dir / "toplink"));
+    EXPECT_EQ(ReadBytes(dir / "outside/keep"), "keep");
+    EXPECT_EQ(fs.RemoveTree(U16(dir / "gone")), 0u);
+}
+
+TEST(FileSystemRemove, RemoveFileUnlinksOnlyThatName) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    WriteBytes(dir / "target", "t");
+    ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "link").c_str()), 0);
+    EXPECT_EQ(fs.RemoveFile(U16(dir / "link")), 0u);
+    EXPECT_FALSE(Exists(dir / "link"));
+    EXPECT_TRUE(Exists(dir / "target"));
+    EXPECT_EQ(fs.RemoveFile(U16(dir / "missing")), 0u);
+}
+
+// Names that a shell would have taken as commands are plain names here.
+TEST(FileSystemShellMetacharacters, PathsReachTheSystemUnchanged) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    const std::string weird = dir / "a \"q\" $(touch pwned) `touch pwned2` ; rm -rf x & Ключ";
+    ASSERT_EQ(fs.MakeDirectory(U16(weird + "/sub dir")), 0u);
+    FileHandle handle =
+        OpenOrFail(fs, weird + "/sub dir/f $HOME", kAccessWrite, kDispositionCreate);
+    std::uint32_t written = 0;
+    ASSERT_EQ(fs.Write(handle, "ok", 2, &written), 0u);
+    fs.Close(handle);
+    ASSERT_EQ(fs.Move(U16(weird + "/sub dir/f $HOME"), U16(weird + "/moved `x`")), 0u);
+    EXPECT_EQ(ReadBytes(weird + "/moved `x`"), "ok");
+    stdx::u16string temp;
+    ASSERT_EQ(fs.CreateTempFile(U16(weird), u"$(x)", &temp), 0u);
+    EXPECT_TRUE(Exists(U8(temp)));
+    EXPECT_EQ(fs.RemoveTree(U16(weird)), 0u);
+    EXPECT_FALSE(Exists(weird));
+    EXPECT_FALSE(Exists("pwned"));
+    EXPECT_FALSE(Exists(dir / "pwned"));
+    EXPECT_FALSE(Exists("pwned2"));
+    EXPECT_EQ(fs_test::CountEntries(dir.path()), 0u);
+}
+
+TEST(FileSystemSizes, SixtyFourBitFormsSeeBeyondFourGiB) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    const std::string path = dir / "sparse";
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, 5ll << 30), 0);
+    ::close(fd);
+    std::uint64_t full = 0;
+    std::uint32_t low = 0;
+    EXPECT_FALSE(fs.GetFileSize(U16(path), &full));
+    EXPECT_FALSE(fs.GetFileSize(U16(path), &low));
+    EXPECT_EQ(full, 5ull << 30);
+    EXPECT_EQ(low, 1u << 30);
+    EXPECT_TRUE(fs.GetFileSize(U16(dir / "missing"), &full));
+    EXPECT_TRUE(fs.GetFileSize(U16(path), static_cast<std::uint64_t*>(nullptr)));
+}
+
+TEST(FileSystemSizes, TempFreeSpaceIsCappedOnlyInTheNarrowForm) {
+    FileSystem fs;
+    std::uint64_t wide = 0;
+    std::uint32_t narrow = 0;
+    ASSERT_EQ(fs.GetTempFreeSpace(&wide), 0u);
+    ASSERT_EQ(fs.GetTempFreeSpace(&narrow), 0u);
+    EXPECT_GT(wide, 0u);
+    if (wide > 0xFFFFFFFFu) {
+        EXPECT_EQ(narrow, 0xFFFFFFFFu);
+    }
+    EXPECT_EQ(fs.GetTempFreeSpace(static_cast<std::uint64_t*>(nullptr)), kErrorInvalidParameter);
+    EXPECT_EQ(fs.GetTempFreeSpace(static_cast<std::uint32_t*>(nullptr)), kErrorInvalidParameter);
+}
+
+TEST(FileSystemKernelCopy, CopyRangeMovesBytesAndAdvancesBothPositions) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    WriteBytes(dir / "from", "0123456789");
+    FileHandle from = OpenOrFail(fs, dir / "from", kAccessRead, kDispositionOpenExisting);
+    FileHandle to = OpenOrFail(fs, dir / "to", kAccessWrite, kDispositionCreate);
+    ASSERT_EQ(fs.Seek(from, 3, kSeekBegin), 3);
+    std::uint32_t copied = 0;
+    ErrorCode code = 99;
+    if (!fs.CopyRange(from, to, 4, &copied, &code)) {
+        GTEST_SKIP() << "copy_file_range is not available between these files";
+    }
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(copied, 4u);
+    EXPECT_EQ(fs.Seek(from, 0, kSeekCurrent), 7);
+    EXPECT_EQ(fs.Seek(to, 0, kSeekCurrent), 4);
+    ASSERT_TRUE(fs.CopyRange(from, to, 100, &copied, &code));
+    EXPECT_EQ(copied, 3u);
+    ASSERT_TRUE(fs.CopyRange(from, to, 100, &copied, &code));
+    EXPECT_EQ(copied, 0u) << "0 only at the end of the source";
+    fs.Close(from);
+    fs.Close(to);
+    EXPECT_EQ(ReadBytes(dir / "to"), "3456789");
+}
+
+TEST(FileSystemMapping, MapsAWindowAtAnOffset) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    std::string bytes(70000, 'a');
+    bytes[32768] = 'Z';
+    WriteBytes(dir / "f", bytes);
+    FileHandle handle = OpenOrFail(fs, dir / "f", kAccessRead, kDispositionOpenExisting);
+    const void* view = fs.MapReadOnly(handle, 32768, 100);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(static_cast<const char*>(view)[0], 'Z');
+    fs.Unmap(view, 100);
+    EXPECT_EQ(fs.MapReadOnly(kInvalidHandle, 0, 100), nullptr);
+    EXPECT_EQ(fs.LastError(), kErrorInvalidParameter);
+    fs.Close(handle);
+}
+
+}  // namespace
