@@ -63,6 +63,16 @@ void ConfigFileIo::SyncDirectory(const std::string& directory) {
     ::close(descriptor);
 }
 
+bool ConfigFileIo::MayWrite(const std::string& path) {
+    // Non-blocking, so that a FIFO in the file's place cannot hang us.
+    int descriptor = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor == -1) {
+        return false;
+    }
+    ::close(descriptor);
+    return true;
+}
+
 bool ConfigFileIo::Mode(const std::string& path, mode_t* mode) {
     struct stat status;
     if (::stat(path.c_str(), &status) != 0) {

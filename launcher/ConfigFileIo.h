@@ -29,6 +29,10 @@ public:
     // Makes a rename inside the directory durable. Best effort: some file
     // systems cannot sync a directory, and by then the file is in place.
     void SyncDirectory(const std::string& directory);
+    // Whether the existing file may be opened for writing. Replacing it by
+    // rename needs only the directory's permission; this keeps a file the
+    // user may not change (and perhaps could not read) from being replaced.
+    bool MayWrite(const std::string& path);
     // The permission bits of an existing file. False when it does not exist.
     bool Mode(const std::string& path, mode_t* mode);
     // The file a path finally names: the target of a symbolic link, so that

@@ -93,12 +93,4 @@ TEST(ConfigListTest, FindValuesReturnsNullForAMissingKey) {
     EXPECT_EQ(FindValues(ConfigList(), u"a"), nullptr);
 }
 
-TEST(ConfigListTest, KnownKeyTableHoldsTheSevenKeysInOrder) {
-    ASSERT_EQ(kKnownConfigKeyCount, 7u);
-    EXPECT_EQ(stdx::u16string(kKnownConfigKeys[0]), stdx::u16string(u"DefaultVersion"));
-    EXPECT_EQ(stdx::u16string(ConfigKeyName(ConfigKey::CommonCfgLocation)),
-              stdx::u16string(u"CommonCfgLocation"));
-    EXPECT_EQ(stdx::u16string(kKnownConfigKeys[6]), stdx::u16string(kTemplatesLocationKey));
-}
-
 }  // namespace

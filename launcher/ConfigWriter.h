@@ -40,13 +40,17 @@ std::string DirectoryOf(const std::string& path);
 // same directory, which gets the old file's permission bits, is synced and
 // then renamed over the old one. On failure the old file is untouched and
 // the new one removed, and an int is thrown: kConfigCannotCreate (1) when
-// the new file cannot be created, kConfigWriteError (2) when writing,
+// the old file may not be written or the new file cannot be created,
+// kConfigWriteError (2) when writing,
 // syncing, closing or renaming it fails.
 template <class Io>
 void WriteConfigFile(const stdx::u16string& path, const ConfigList& list, Io& io) {
     const std::string target = io.Resolve(Utf16ToUtf8(path).c_str());
     mode_t oldMode = 0;
     const bool replacing = io.Mode(target, &oldMode);
+    if (replacing && !io.MayWrite(target)) {
+        throw kConfigCannotCreate;
+    }
 
     constexpr int kAttempts = 100;
     std::string temporary;

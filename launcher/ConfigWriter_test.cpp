@@ -61,8 +61,11 @@ private:
 // Fails one chosen step of the replacement.
 class FailingStepIo : public ConfigFileIo {
 public:
-    enum Step { kCreate, kSetMode, kSync, kClose, kRename };
+    enum Step { kMayWrite, kCreate, kSetMode, kSync, kClose, kRename };
     explicit FailingStepIo(Step step) : m_step(step) {}
+    bool MayWrite(const std::string& path) {
+        return m_step != kMayWrite && ConfigFileIo::MayWrite(path);
+    }
     int CreateNew(const std::string& path) {
         if (m_step == kCreate) {
             errno = EACCES;
@@ -228,11 +231,23 @@ TEST_F(ConfigWriterFailureTest, EachLaterStepFailingLeavesTheOldFile) {
     }
 }
 
-TEST_F(ConfigWriterFailureTest, CreateFailingThrowsOne) {
-    FailingStepIo io(FailingStepIo::kCreate);
-    EXPECT_EQ(ThrownCode([&] { WriteConfigFile(U16(m_path), BigList(100), io); }),
-              kConfigCannotCreate);
-    ExpectOldFileUntouched();
+TEST_F(ConfigWriterFailureTest, CreateFailingOrAnUnwritableOldFileThrowsOne) {
+    for (auto step : {FailingStepIo::kMayWrite, FailingStepIo::kCreate}) {
+        FailingStepIo io(step);
+        EXPECT_EQ(ThrownCode([&] { WriteConfigFile(U16(m_path), BigList(100), io); }),
+                  kConfigCannotCreate)
+            << step;
+        ExpectOldFileUntouched();
+    }
+}
+
+TEST_F(ConfigWriterFailureTest, ReadOnlyOldFileIsNotReplaced) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "permission bits do not bind root";
+    }
+    ASSERT_EQ(::chmod(m_path.c_str(), 0400), 0);
+    EXPECT_EQ(ThrownCode([&] { WriteConfigFile(U16(m_path), BigList(100)); }), kConfigCannotCreate);
+    EXPECT_EQ(ReadFile(m_path), m_old);
 }
 
 // The kernel itself refuses the write half-way: the file-size limit stops
