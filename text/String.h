@@ -1,23 +1,37 @@
 // The project string type: a copy-on-write string with a small inline buffer.
 //
-// Texts shorter than kInlineUnits units live inside the object; longer texts
-// live in a heap buffer that copies share. The buffer starts with a 64-bit
-// atomic reference count (the "header", counted in units), followed by the
-// text and one zero unit. Copies may therefore be handed between threads and
-// released on either; a single object must not be changed by two threads at
-// once.
+// Texts of up to kInlineUnits - 1 units (11 UTF-16 units, 23 bytes) live
+// inside the object; longer texts live in a heap buffer (SharedBuffer.h)
+// that copies share, counted atomically. Copies may therefore be handed
+// between threads and released on either; a single object must not be
+// changed by two threads at once.
+//
+// A heap string never returns to the inline form by itself: shorter text,
+// erase and resize keep the buffer. Only taking over another string's
+// representation (copy or move assignment, swap) does. Before any change, and
+// before handing out a writable pointer or reference, a shared buffer is
+// detached into a private one of exactly the current length.
+//
+// Growth: leaving the inline form and reserve take exactly what is asked;
+// assign, resize and insert round the request up (see
+// shared_buffer::rounded); append asks for at least one and a half times the
+// current capacity. A buffer is only ever replaced by a larger one.
+//
+// Errors: positions past the end throw std::out_of_range("basic_string");
+// reserve of 2^63 - 1 units or more throws std::length_error("basic_string");
+// a request whose size cannot be represented throws the allocator's
+// std::length_error; allocation failure throws std::bad_alloc.
 #pragma once
 
 #include <algorithm>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <limits>
-#include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "text/SharedBuffer.h"
 
 namespace stdx {
 
@@ -44,7 +58,7 @@ public:
     // kInlineUnits - 1 units are held inline, longer ones on the heap.
     static constexpr size_type kInlineUnits = 24 / sizeof(CharT);
     // Units occupied by the reference count at the start of a heap buffer.
-    static constexpr size_type kHeaderUnits = sizeof(std::uint64_t) / sizeof(CharT);
+    static constexpr size_type kHeaderUnits = detail::shared_buffer<CharT>::header_units;
 
     basic_string() noexcept { set_inline_length(0); }
     basic_string(const CharT* p, size_type n) { init(p, n); }
@@ -135,9 +149,7 @@ public:
     }
     size_type length() const noexcept { return size(); }
     bool empty() const noexcept { return size() == 0; }
-    size_type max_size() const noexcept {
-        return std::numeric_limits<size_type>::max() / sizeof(CharT) - kHeaderUnits - 1;
-    }
+    size_type max_size() const noexcept { return detail::shared_buffer<CharT>::max_text; }
 
     const CharT* c_str() const noexcept { return text(); }
     const CharT* data() const noexcept { return text(); }
@@ -236,7 +248,7 @@ public:
     }
     // Owners of the heap buffer (0 for an inline string).
     std::uint64_t use_count() const noexcept {
-        return is_inline() ? 0 : counter(m_heap.buffer).load(std::memory_order_acquire);
+        return is_inline() ? 0 : Buffer::count(m_heap.buffer).load(std::memory_order_acquire);
     }
 
 private:
@@ -246,14 +258,9 @@ private:
         std::uint64_t capacity;
     };
     static_assert(sizeof(Heap) == sizeof(CharT) * kInlineUnits, "heap words fill the inline array");
-    static_assert(sizeof(std::atomic<std::uint64_t>) == sizeof(std::uint64_t),
-                  "the count fits its header");
+    using Buffer = detail::shared_buffer<CharT>;
 
     enum class Growth { Exact, Round, Append };
-
-    static std::atomic<std::uint64_t>& counter(CharT* buffer) noexcept {
-        return *reinterpret_cast<std::atomic<std::uint64_t>*>(buffer);
-    }
 
     const CharT* text() const noexcept {
         return is_inline() ? m_inline : m_heap.buffer + kHeaderUnits;
@@ -288,20 +295,6 @@ private:
         return std::less_equal<const CharT*>()(t, p) && std::less<const CharT*>()(p, t + size());
     }
 
-    [[noreturn]] static void throw_too_large() {
-        throw std::length_error(
-            "allocator<T>::allocate(size_t n) 'n' exceeds maximum supported size");
-    }
-    // Units a buffer request may hold, the terminator included.
-    static constexpr size_type kMaxAllocUnits =
-        std::numeric_limits<size_type>::max() / sizeof(CharT);
-
-    static size_type rounded(size_type units);
-    static CharT* allocate(size_type capacity);
-    static void deallocate(CharT* buffer, size_type capacity) noexcept {
-        ::operator delete(buffer, (capacity + 1) * sizeof(CharT));
-    }
-
     void init(const CharT* p, size_type n);
     void copy_from(const basic_string& other) noexcept {
         m_form = other.m_form;
@@ -309,7 +302,7 @@ private:
             Traits::copy(m_inline, other.m_inline, other.m_form + 1);
         } else {
             m_heap = other.m_heap;
-            counter(m_heap.buffer).fetch_add(1, std::memory_order_relaxed);
+            Buffer::add_ref(m_heap.buffer);
         }
     }
     void steal(basic_string& other) noexcept {
@@ -323,12 +316,7 @@ private:
     }
     void release() noexcept {
         if (!is_inline()) {
-            release_buffer(m_heap.buffer, m_heap.capacity);
-        }
-    }
-    static void release_buffer(CharT* buffer, size_type capacity) noexcept {
-        if (counter(buffer).fetch_sub(1, std::memory_order_acq_rel) == 1) {
-            deallocate(buffer, capacity);
+            Buffer::release(m_heap.buffer);
         }
     }
 
@@ -348,43 +336,6 @@ private:
 };
 
 template <class CharT, class Traits>
-typename basic_string<CharT, Traits>::size_type basic_string<CharT, Traits>::rounded(
-    size_type units) {
-    if (units > kMaxAllocUnits - 1) {
-        throw_too_large();
-    }
-    const size_type bytes = units * sizeof(CharT);
-    size_type step = 1;
-    if (bytes <= 256) {
-        step = 8;
-    } else if (bytes <= 512) {
-        step = 16;
-    } else if (bytes < 1024) {
-        step = 32;
-    } else if (bytes < 2048) {
-        step = 64;
-    } else if (bytes < 4096) {
-        step = 128;
-    } else if (bytes < 8192) {
-        step = 256;
-    } else if (bytes < 16384) {
-        step = 512;
-    }
-    return (bytes + step - 1) / step * step / sizeof(CharT);
-}
-
-template <class CharT, class Traits>
-CharT* basic_string<CharT, Traits>::allocate(size_type capacity) {
-    if (capacity > kMaxAllocUnits - 1) {
-        throw_too_large();
-    }
-    // operator new aligns for the 64-bit count; failure propagates as bad_alloc.
-    CharT* buffer = static_cast<CharT*>(::operator new((capacity + 1) * sizeof(CharT)));
-    new (buffer) std::atomic<std::uint64_t>(1);
-    return buffer;
-}
-
-template <class CharT, class Traits>
 void basic_string<CharT, Traits>::init(const CharT* p, size_type n) {
     if (n < kInlineUnits) {
         if (p != nullptr) {
@@ -393,10 +344,10 @@ void basic_string<CharT, Traits>::init(const CharT* p, size_type n) {
         set_inline_length(n);
         return;
     }
-    if (n > kMaxAllocUnits - kHeaderUnits - 1) {
-        throw_too_large();
+    if (n > Buffer::max_text) {
+        Buffer::throw_too_large();
     }
-    CharT* buffer = allocate(n + kHeaderUnits);
+    CharT* buffer = Buffer::allocate(n + kHeaderUnits);
     if (p != nullptr) {
         Traits::copy(buffer + kHeaderUnits, p, n);
     }
@@ -409,8 +360,8 @@ void basic_string<CharT, Traits>::init(const CharT* p, size_type n) {
 // for the caller to set.
 template <class CharT, class Traits>
 CharT* basic_string<CharT, Traits>::make_room(size_type n, Growth growth, size_type keep) {
-    if (n > kMaxAllocUnits - kHeaderUnits - 1) {
-        throw_too_large();
+    if (n > Buffer::max_text) {
+        Buffer::throw_too_large();
     }
     const size_type need = n + kHeaderUnits;
     if (is_inline()) {
@@ -418,12 +369,12 @@ CharT* basic_string<CharT, Traits>::make_room(size_type n, Growth growth, size_t
             return m_inline;
         }
         // Leaving the inline form takes exactly what the text needs.
-        CharT* buffer = allocate(need);
+        CharT* buffer = Buffer::allocate(need);
         Traits::copy(buffer + kHeaderUnits, m_inline, keep);
         switch_to_heap(buffer, need);
         return buffer + kHeaderUnits;
     }
-    const bool shared = counter(m_heap.buffer).load(std::memory_order_acquire) != 1;
+    const bool shared = Buffer::is_shared(m_heap.buffer);
     // A shared buffer is first detached into one of exactly the current length.
     const size_type base = shared ? size() + kHeaderUnits : static_cast<size_type>(m_heap.capacity);
     if (!shared && need <= base) {
@@ -436,19 +387,16 @@ CharT* basic_string<CharT, Traits>::make_room(size_type n, Growth growth, size_t
                 capacity = need;
                 break;
             case Growth::Round:
-                capacity = rounded(need);
+                capacity = Buffer::rounded(need);
                 break;
-            case Growth::Append: {
-                const size_type half = base / 2;
-                const size_type grown = base > kMaxAllocUnits - half ? kMaxAllocUnits : base + half;
-                capacity = rounded(std::max(need, std::min(grown, kMaxAllocUnits - 1)));
+            case Growth::Append:
+                capacity = Buffer::grown(base, need);
                 break;
-            }
         }
     }
-    CharT* buffer = allocate(capacity);
+    CharT* buffer = Buffer::allocate(capacity);
     Traits::copy(buffer + kHeaderUnits, m_heap.buffer + kHeaderUnits, keep);
-    release_buffer(m_heap.buffer, m_heap.capacity);
+    Buffer::release(m_heap.buffer);
     switch_to_heap(buffer, capacity);
     return buffer + kHeaderUnits;
 }
@@ -487,7 +435,7 @@ basic_string<CharT, Traits>& basic_string<CharT, Traits>::append(const CharT* p,
     }
     const size_type len = size();
     if (n > max_size() - len) {
-        throw_too_large();
+        Buffer::throw_too_large();
     }
     const bool inside = points_into_text(p);
     const size_type offset = inside ? static_cast<size_type>(p - text()) : 0;
@@ -503,7 +451,7 @@ template <class CharT, class Traits>
 basic_string<CharT, Traits>& basic_string<CharT, Traits>::append(size_type n, CharT c) {
     const size_type len = size();
     if (n > max_size() - len) {
-        throw_too_large();
+        Buffer::throw_too_large();
     }
     if (n != 0) {
         Traits::assign(make_room(len + n, Growth::Append, len) + len, n, c);
@@ -528,7 +476,7 @@ basic_string<CharT, Traits>& basic_string<CharT, Traits>::insert(size_type pos, 
         return insert(pos, copy.text(), n);
     }
     if (n > max_size() - len) {
-        throw_too_large();
+        Buffer::throw_too_large();
     }
     CharT* t = make_room(len + n, Growth::Round, len);
     Traits::move(t + pos + n, t + pos, len - pos);
