@@ -128,6 +128,27 @@ TEST(EncodingInvalid, EachIllFormedSequenceBecomesOneReplacement) {
     }
 }
 
+TEST(EncodingInvalid, RandomBytesGiveWellFormedText) {
+    // Whatever the input, the result is well-formed UTF-16: converting it to
+    // UTF-8 and back changes nothing, and the counts agree with the strings.
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int round = 0; round < 2000; ++round) {
+        std::string bytes(1 + round % 40, '\0');
+        for (char& b : bytes) {
+            // Mostly non-ASCII bytes, which is where the decoder decides.
+            const int v = byte(random);
+            b = static_cast<char>(v < 32 ? 'a' : (v | 0x80));
+        }
+        const U16 wide = FromBytes(bytes);
+        EXPECT_EQ(wide.size(), MultiByteToUtf16(bytes.data(), bytes.size(), nullptr, 0));
+        const U8 narrow = Utf16ToUtf8(wide);
+        EXPECT_EQ(narrow.size(), Utf16ToMultiByte(wide.c_str(), wide.size(), nullptr, 0));
+        ASSERT_EQ(wide, Utf8ToUtf16(narrow)) << "round " << round;
+        ASSERT_EQ(narrow, Utf16ToUtf8(Utf8ToUtf16(narrow))) << "round " << round;
+    }
+}
+
 TEST(EncodingInvalid, UnpairedSurrogatesBecomeReplacements) {
     const std::string r = "\xEF\xBF\xBD";
     EXPECT_EQ("a" + r + "b", ToBytes(U16(u"a\xD800"
