@@ -1,0 +1,244 @@
+#include "kit/InstallData.h"
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "kit/KitTestSupport.h"
+
+using fs_test::ReadBytes;
+using fs_test::ScopedTempDir;
+using fs_test::U16;
+using fs_test::WriteBytes;
+using kit_test::Kit;
+using kit_test::MultiStream;
+using kit_test::Pattern;
+using kit_test::ScopedTempRoot;
+using kit_test::TestFile;
+using kit_test::WriteKit;
+
+namespace {
+
+const FileTime kTime2020 = FileSystem::FromUnixSeconds(1600000000);
+
+// Writer -> Load -> ExtractFile gives every file its bytes and its time.
+TEST(InstallDataRoundTrip, WriterKitExtractsBytesAndTimes) {
+    ScopedTempRoot temp;
+    ScopedTempDir dir;
+    kit::KitWriter writer;
+    writer.AddProduct({u"en", u"Templates", u"Vendor", u"doc\\readme.html"});
+    writer.AddProduct({u"DE", u"Vorlagen", u"Anbieter", u""});
+    const std::vector<TestFile> files = {
+        {u"a.cfg", kTime2020, "alpha"},
+        {u"sub\\empty.cfg", kTime2020 + 10000000, ""},
+        {u"sub\\deep\\big.bin", FileSystem::FromUnixSeconds(86400), Pattern(2621440, 1)},
+        {u"\u041a\u043b\u044e\u0447 $(x) `y` \"q\".cfg", kTime2020, "meta"},
+    };
+    for (const TestFile& file : files) {
+        writer.AddFileBytes(file.name, file.time, file.bytes);
+    }
+    std::string error;
+    ASSERT_TRUE(writer.Write(dir / "qarn.pkd", nullptr, &error)) << error;
+
+    Kit kit;
+    ASSERT_EQ(kit.Load(U16(dir / "qarn.pkd")), 0u);
+    EXPECT_EQ(temp.StreamFiles(), 0u) << "the stream file is unlinked once open";
+    ASSERT_EQ(kit.m_products.size(), 2u);
+    EXPECT_EQ(kit.m_products[1].m_language, u"DE");
+    EXPECT_EQ(kit.m_products[0].m_descriptionPath, u"doc\\readme.html");
+    ASSERT_EQ(kit.m_files.size(), files.size());
+    // Extract in reverse order and the first one twice: each call seeks.
+    for (std::size_t n = files.size() + 1; n-- > 0;) {
+        const std::size_t i = n % files.size();
+        const std::string target = dir / ("out" + std::to_string(i));
+        ASSERT_EQ(kit.ExtractFile(i, U16(target)), 0u) << i;
+        EXPECT_EQ(kit.m_files[i].m_name, files[i].name);
+        EXPECT_EQ(ReadBytes(target), files[i].bytes) << i;
+        EXPECT_EQ(fs_test::ModifiedSeconds(target), FileSystem::ToUnixSeconds(files[i].time));
+    }
+}
+
+TEST(InstallDataRoundTrip, SingleProductLayoutIsEnglish) {
+    ScopedTempRoot temp;
+    ScopedTempDir dir;
+    kit::KitWriter writer;
+    writer.SetSingleProduct(true);
+    writer.AddProduct({u"fr", u"Product", u"Provider", u"desc.txt"});
+    writer.AddFileBytes(u"x", kTime2020, "x");
+    std::string error;
+    ASSERT_TRUE(writer.Write(dir / "kit", nullptr, &error)) << error;
+    Kit kit;
+    ASSERT_EQ(kit.Load(U16(dir / "kit")), 0u);
+    ASSERT_EQ(kit.m_products.size(), 1u);
+    EXPECT_EQ(kit.m_products[0].m_language, u"en");
+    EXPECT_EQ(kit.m_products[0].m_productName, u"Product");
+    EXPECT_EQ(kit.m_products[0].m_providerName, u"Provider");
+    EXPECT_EQ(kit.m_products[0].m_descriptionPath, u"desc.txt");
+    ASSERT_EQ(kit.m_files.size(), 1u);
+}
+
+TEST(InstallDataLayout, EmptySingleProductAndEmptyTables) {
+    ScopedTempRoot temp;
+    ScopedTempDir dir;
+    std::string stream;
+    kit::AppendU32(&stream, 0);
+    for (int i = 0; i < 4; ++i) {
+        kit::AppendU32(&stream, 0);  // three empty strings and no files
+    }
+    WriteKit(dir / "kit", stream);
+    Kit kit;
+    ASSERT_EQ(kit.Load(U16(dir / "kit")), 0u);
+    ASSERT_EQ(kit.m_products.size(), 1u);
+    EXPECT_EQ(kit.m_products[0].m_language, u"en");
+    EXPECT_TRUE(kit.m_products[0].m_productName.empty());
+    EXPECT_TRUE(kit.m_files.empty());
+
+    WriteKit(dir / "none", MultiStream({}, {}));
+    Kit none;
+    ASSERT_EQ(none.Load(U16(dir / "none")), 0u);
+    EXPECT_TRUE(none.m_products.empty());
+    EXPECT_TRUE(none.m_files.empty());
+}
+
+TEST(InstallDataLayout, AnyNonZeroVersionSelectsTheMultiLanguageLayout) {
+    ScopedTempRoot temp;
+    ScopedTempDir dir;
+    for (std::uint32_t version : {1u, 2u, 0xFFFFFFFFu}) {
+        WriteKit(dir / "kit",
+                 MultiStream({{u"en", u"P", u"V", u"d"}}, {{u"f", 1, "data"}}, version));
+        Kit kit;
+        ASSERT_EQ(kit.Load(U16(dir / "kit")), 0u) << version;
+        ASSERT_EQ(kit.m_products.size(), 1u);
+        EXPECT_EQ(kit.m_products[0].m_productName, u"P");
+        ASSERT_EQ(kit.m_files.size(), 1u);
+    }
+}
+
+TEST(InstallDataLayout, ExtraRecordBytesAreSkippedAndOffsetsMadeAbsolute) {
+    ScopedTempRoot temp;
+    ScopedTempDir dir;
+    const std::vector<TestFile> files = {{u"one", kTime2020, "first"}, {u"two", kTime2020, "2nd"}};
+    const std::string stream =
+        MultiStream({{u"en", u"P", u"V", u"d"}, {u"de", u"Q", u"W", u""}}, files, 1, 13);
+    WriteKit(dir / "kit", stream);
+    Kit kit;
+    ASSERT_EQ(kit.Load(U16(dir / "kit")), 0u);
+    ASSERT_EQ(kit.m_products.size(), 2u);
+    EXPECT_EQ(kit.m_products[1].m_productName, u"Q");
+    const std::uint32_t dataStart = static_cast<std::uint32_t>(stream.size() - 8);
+    EXPECT_EQ(kit.m_files[0].m_offset, dataStart);
+    EXPECT_EQ(kit.m_files[1].m_offset, dataStart + 5);
+    ASSERT_EQ(kit.ExtractFile(1, U16(dir / "two")), 0u);
+    EXPECT_EQ(ReadBytes(dir / "two"), "2nd");
+}
+
+TEST(InstallDataLayout, RecordsMayShareBytesInAnyOrder) {
+    ScopedTempRoot temp;
+    ScopedTempDir dir;
+    std::string stream;
+    kit::AppendU32(&stream, 1);
+    kit::AppendU32(&stream, 0);
+    kit::AppendU32(&stream, 3);
+    kit::AppendFileRecord(&stream, u"late", 1, 6, 4);
+    kit::AppendFileRecord(&stream, u"same1", 1, 0, 6);
+    kit::AppendFileRecord(&stream, u"same2", 1, 0, 6);
+    stream += "sharedTAIL";
+    WriteKit(dir / "kit", stream);
+    Kit kit;
+    ASSERT_EQ(kit.Load(U16(dir / "kit")), 0u);
+    ASSERT_EQ(kit.ExtractFile(0, U16(dir / "late")), 0u);
+    ASSERT_EQ(kit.ExtractFile(1, U16(dir / "s1")), 0u);
+    ASSERT_EQ(kit.ExtractFile(2, U16(dir / "s2")), 0u);
+    EXPECT_EQ(ReadBytes(dir / "late"), "TAIL");
+    EXPECT_EQ(ReadBytes(dir / "s1"), "shared");
+    EXPECT_EQ(ReadBytes(dir / "s2"), "shared");
+}
+
+TEST(InstallDataInflate, TrailingBytesAndManyWindowsDoNotChangeTheResult) {
+    ScopedTempRoot temp;
+    ScopedTempDir dir;
+    // Stored blocks (level 0) of incompressible data run across many 32 KiB
+    // windows, with block boundaries inside them.
+    const std::vector<TestFile> files = {{u"big", kTime2020, Pattern(300000, 7)}};
+    const std::string stream = MultiStream({}, files);
+    WriteKit(dir / "stored", stream, 0);
+    WriteKit(dir / "packed", stream, 9);
+    WriteBytes(dir / "trailing", ReadBytes(dir / "packed") + Pattern(70000, 3));
+    for (const char* name : {"stored", "packed", "trailing"}) {
+        Kit kit;
+        ASSERT_EQ(kit.Load(U16(dir / name)), 0u) << name;
+        ASSERT_EQ(kit.ExtractFile(0, U16(dir / "out")), 0u);
+        EXPECT_EQ(ReadBytes(dir / "out"), files[0].bytes) << name;
+    }
+}
+
+TEST(InstallDataExtract, OverwritesALongerFileAndGivesEmptyFilesTheirTime) {
+    ScopedTempRoot temp;
+    ScopedTempDir dir;
+    const FileTime early = FileSystem::FromUnixSeconds(86400);
+    WriteKit(dir / "kit", MultiStream({}, {{u"short", kTime2020, "abc"}, {u"empty", early, ""}}));
+    Kit kit;
+    ASSERT_EQ(kit.Load(U16(dir / "kit")), 0u);
+    WriteBytes(dir / "target", std::string(5000, 'x'));
+    ASSERT_EQ(kit.ExtractFile(0, U16(dir / "target")), 0u);
+    EXPECT_EQ(ReadBytes(dir / "target"), "abc");
+    WriteBytes(dir / "was-full", "full");
+    ASSERT_EQ(kit.ExtractFile(1, U16(dir / "was-full")), 0u);
+    EXPECT_EQ(ReadBytes(dir / "was-full"), "");
+    EXPECT_EQ(fs_test::ModifiedSeconds(dir / "was-full"), 86400);
+}
+
+TEST(InstallDataExtract, BadIndexMissingDirectoryAndUnloadedKit) {
+    ScopedTempRoot temp;
+    ScopedTempDir dir;
+    Kit unloaded;
+    EXPECT_EQ(unloaded.ExtractFile(0, U16(dir / "x")), kErrorInvalidParameter);
+    WriteKit(dir / "kit", MultiStream({}, {{u"f", 1, "f"}}));
+    Kit kit;
+    ASSERT_EQ(kit.Load(U16(dir / "kit")), 0u);
+    EXPECT_EQ(kit.ExtractFile(1, U16(dir / "x")), kErrorInvalidParameter);
+    EXPECT_EQ(kit.ExtractFile(0, U16(dir / "no/such/dir")), kErrorNotFound);
+    EXPECT_EQ(kit.m_files.size(), 1u);
+}
+
+TEST(InstallDataStreamFile, NothingIsLeftInTheTemporaryDirectory) {
+    ScopedTempRoot temp;
+    ScopedTempDir dir;
+    WriteKit(dir / "good", MultiStream({}, {{u"f", 1, "f"}}));
+    WriteBytes(dir / "bad", "this is not a deflate stream at all");
+    {
+        Kit kit;
+        ASSERT_EQ(kit.Load(U16(dir / "good")), 0u);
+        EXPECT_TRUE(kit.IsLoaded());
+        EXPECT_EQ(temp.StreamFiles(), 0u);
+        ASSERT_EQ(kit.ExtractFile(0, U16(dir / "f")), 0u);
+    }
+    Kit failed;
+    EXPECT_NE(failed.Load(U16(dir / "bad")), 0u);
+    EXPECT_FALSE(failed.IsLoaded());
+    EXPECT_EQ(temp.StreamFiles(), 0u);
+    EXPECT_EQ(failed.Load(U16(dir / "missing")), kErrorNotFound);
+    EXPECT_EQ(temp.StreamFiles(), 0u);
+    EXPECT_EQ(fs_test::CountEntries(temp.path()), 0u);
+}
+
+TEST(InstallDataStreamFile, UnusableTemporaryDirectoryGives1013) {
+    ScopedTempDir dir;
+    WriteKit(dir / "kit", MultiStream({}, {}));
+    // A TMPDIR that is not a directory falls back to /var/tmp, so make the
+    // fallback unusable instead: a prefix with a slash names a missing one.
+    struct NoTempFileSystem : FileSystem {
+        ErrorCode CreateTempFile(const stdx::u16string& directory, const stdx::u16string&,
+                                 stdx::u16string* path) {
+            return FileSystem::CreateTempFile(directory + u"missing/", u"pdk", path);
+        }
+    };
+    InstallData<LZCompressor, NoTempFileSystem> kit;
+    EXPECT_EQ(kit.Load(U16(dir / "kit")), kErrorTempFile);
+    EXPECT_FALSE(kit.IsLoaded());
+}
+
+}  // namespace

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/FileSystemTestSupport.h"
+#include "kit/InstallData.h"
+#include "kit/KitRecords.h"
+#include "kit/KitWriter.h"
+
+// Helpers for kit tests: a private temporary directory to watch for
+// leftover stream files, and hand-made kit streams.
+namespace kit_test {
+
+using Kit = InstallData<LZCompressor, FileSystem>;
+
+// Points "TMPDIR" at a fresh directory for one test.
+class ScopedTempRoot {
+public:
+    ScopedTempRoot() : m_env("TMPDIR", m_dir.path().c_str()) {}
+    const std::string& path() const { return m_dir.path(); }
+    // Files whose name starts with "pdk".
+    std::size_t StreamFiles() const {
+        std::size_t count = 0;
+        std::error_code ignored;
+        for (auto it = std::filesystem::directory_iterator(m_dir.path(), ignored);
+             it != std::filesystem::directory_iterator(); ++it) {
+            if (it->path().filename().string().rfind("pdk", 0) == 0) {
+                ++count;
+            }
+        }
+        return count;
+    }
+
+private:
+    fs_test::ScopedTempDir m_dir;
+    fs_test::ScopedEnv m_env;
+};
+
+struct TestFile {
+    stdx::u16string name;
+    FileTime time;
+    std::string bytes;
+};
+
+// A multi-language stream (version `version`) laid out as the writer does:
+// products, files, then each file's bytes in order.
+inline std::string MultiStream(const std::vector<config::ProductInfo>& products,
+                               const std::vector<TestFile>& files, std::uint32_t version = 1,
+                               std::uint32_t extraBytes = 0) {
+    std::string stream;
+    kit::AppendU32(&stream, version);
+    kit::AppendU32(&stream, static_cast<std::uint32_t>(products.size()));
+    for (const config::ProductInfo& product : products) {
+        kit::AppendProductRecord(&stream, product, extraBytes);
+    }
+    kit::AppendU32(&stream, static_cast<std::uint32_t>(files.size()));
+    std::uint32_t offset = 0;
+    std::string data;
+    for (const TestFile& file : files) {
+        kit::AppendFileRecord(&stream, file.name, file.time, offset,
+                              static_cast<std::uint32_t>(file.bytes.size()), extraBytes);
+        offset += static_cast<std::uint32_t>(file.bytes.size());
+        data += file.bytes;
+    }
+    return stream + data;
+}
+
+inline void WriteKit(const std::string& path, const std::string& stream, int level = 6) {
+    std::string error;
+    ASSERT_TRUE(kit::KitWriter::WriteRawKit(path, stream, level, &error)) << error;
+}
+
+inline std::string Pattern(std::size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    unsigned state = seed * 2654435761u + 1;
+    for (std::size_t i = 0; i < size; ++i) {
+        state = state * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(state >> 16);
+    }
+    return bytes;
+}
+
+}  // namespace kit_test
