@@ -18,7 +18,7 @@
 // The schedule is process-wide; one armed run at a time.
 class FaultSchedule {
 public:
-    using Hook = void (*)(std::int64_t operation, void* context);
+    using Hook = void (*)(std::int64_t number, const char* operation, void* context);
 
     // Counts from now and fails operation number failAt (0: none).
     static void Arm(std::int64_t failAt) {
@@ -33,19 +33,20 @@ public:
     static std::int64_t Operations() { return s_count; }
     // Whether the armed operation was reached and failed.
     static bool Injected() { return s_injected; }
-    // Called with its number before each counted operation (null: none).
+    // Called with its number and name ("Move", "Open", ...) before each
+    // counted operation (null: none).
     static void SetHook(Hook hook, void* context) {
         s_hook = hook;
         s_hookContext = context;
     }
     // Counts one operation; true when it is the one to fail.
-    static bool Tick() {
+    static bool Tick(const char* operation) {
         if (!s_counting) {
             return false;
         }
         const std::int64_t number = ++s_count;
         if (s_hook != nullptr) {
-            s_hook(number, s_hookContext);
+            s_hook(number, operation, s_hookContext);
         }
         if (number == s_failAt) {
             s_injected = true;
@@ -67,21 +68,21 @@ class FaultInjectingFileSystem : public FileSystem {
 public:
     ErrorCode Open(const stdx::u16string& path, std::uint32_t access, std::uint32_t share,
                    std::uint32_t disposition, FileHandle* handle, std::uint32_t attributes) {
-        return Checked(kErrorInvalidParameter, [&] {
+        return Checked("Open", kErrorInvalidParameter, [&] {
             return FileSystem::Open(path, access, share, disposition, handle, attributes);
         });
     }
     ErrorCode Read(FileHandle handle, void* buffer, std::uint32_t count, std::uint32_t* countRead) {
-        return Checked(kErrorInvalidParameter,
+        return Checked("Read", kErrorInvalidParameter,
                        [&] { return FileSystem::Read(handle, buffer, count, countRead); });
     }
     ErrorCode Write(FileHandle handle, const void* buffer, std::uint32_t count,
                     std::uint32_t* countWritten) {
-        return Checked(kErrorInvalidParameter,
+        return Checked("Write", kErrorInvalidParameter,
                        [&] { return FileSystem::Write(handle, buffer, count, countWritten); });
     }
     std::int64_t Seek(FileHandle handle, std::int64_t offset, int origin) {
-        if (FaultSchedule::Tick()) {
+        if (FaultSchedule::Tick("Seek")) {
             t_fault = kErrorInvalidParameter;
             return -1;
         }
@@ -89,25 +90,26 @@ public:
         return FileSystem::Seek(handle, offset, origin);
     }
     void Close(FileHandle handle) {
-        FaultSchedule::Tick();
+        FaultSchedule::Tick("Close");
         FileSystem::Close(handle);
     }
     ErrorCode SetEnd(FileHandle handle) {
-        return Checked(kErrorInvalidParameter, [&] { return FileSystem::SetEnd(handle); });
+        return Checked("SetEnd", kErrorInvalidParameter,
+                       [&] { return FileSystem::SetEnd(handle); });
     }
     ErrorCode GetTimes(FileHandle handle, FileTime* changed, FileTime* accessed,
                        FileTime* modified) {
-        return Checked(kErrorInvalidHandle,
+        return Checked("GetTimes", kErrorInvalidHandle,
                        [&] { return FileSystem::GetTimes(handle, changed, accessed, modified); });
     }
     ErrorCode SetTimes(FileHandle handle, const FileTime* created, const FileTime* accessed,
                        const FileTime* modified) {
-        return Checked(kErrorInvalidParameter,
+        return Checked("SetTimes", kErrorInvalidParameter,
                        [&] { return FileSystem::SetTimes(handle, created, accessed, modified); });
     }
     ErrorCode LastError() { return t_fault != kErrorSuccess ? t_fault : FileSystem::LastError(); }
     const void* MapReadOnly(FileHandle handle, std::uint64_t offset, std::uint32_t length) {
-        if (FaultSchedule::Tick()) {
+        if (FaultSchedule::Tick("MapReadOnly")) {
             t_fault = kErrorInvalidParameter;
             return nullptr;
         }
@@ -115,12 +117,12 @@ public:
         return FileSystem::MapReadOnly(handle, offset, length);
     }
     void Unmap(const void* view, std::uint32_t length) {
-        FaultSchedule::Tick();
+        FaultSchedule::Tick("Unmap");
         FileSystem::Unmap(view, length);
     }
     bool CopyRange(FileHandle source, FileHandle target, std::uint32_t count, std::uint32_t* copied,
                    ErrorCode* code) {
-        if (FaultSchedule::Tick()) {
+        if (FaultSchedule::Tick("CopyRange")) {
             t_fault = kErrorInvalidParameter;
             *copied = 0;
             *code = kErrorInvalidParameter;
@@ -130,50 +132,50 @@ public:
         return FileSystem::CopyRange(source, target, count, copied, code);
     }
     ErrorCode TempDirectory(stdx::u16string* path) {
-        FaultSchedule::Tick();
+        FaultSchedule::Tick("TempDirectory");
         return FileSystem::TempDirectory(path);
     }
     ErrorCode CreateTempFile(const stdx::u16string& directory, const stdx::u16string& prefix,
                              stdx::u16string* path) {
-        if (FaultSchedule::Tick()) {
+        if (FaultSchedule::Tick("CreateTempFile")) {
             return kErrorTempFile;
         }
         return FileSystem::CreateTempFile(directory, prefix, path);
     }
     ErrorCode MakeDirectory(const stdx::u16string& path) {
-        if (FaultSchedule::Tick()) {
+        if (FaultSchedule::Tick("MakeDirectory")) {
             return kErrorInvalidParameter;
         }
         return FileSystem::MakeDirectory(path);
     }
     ErrorCode Move(const stdx::u16string& from, const stdx::u16string& to) {
-        if (FaultSchedule::Tick()) {
+        if (FaultSchedule::Tick("Move")) {
             return kErrorInvalidParameter;
         }
         return FileSystem::Move(from, to);
     }
     ErrorCode RemoveTree(const stdx::u16string& path) {
-        FaultSchedule::Tick();
+        FaultSchedule::Tick("RemoveTree");
         return FileSystem::RemoveTree(path);
     }
     ErrorCode RemoveFile(const stdx::u16string& path) {
-        FaultSchedule::Tick();
+        FaultSchedule::Tick("RemoveFile");
         return FileSystem::RemoveFile(path);
     }
     bool GetFileSize(const stdx::u16string& path, std::uint32_t* size) {
-        return FaultSchedule::Tick() || FileSystem::GetFileSize(path, size);
+        return FaultSchedule::Tick("GetFileSize") || FileSystem::GetFileSize(path, size);
     }
     bool GetFileSize(const stdx::u16string& path, std::uint64_t* size) {
-        return FaultSchedule::Tick() || FileSystem::GetFileSize(path, size);
+        return FaultSchedule::Tick("GetFileSize") || FileSystem::GetFileSize(path, size);
     }
     ErrorCode GetTempFreeSpace(std::uint32_t* freeBytes) {
-        if (FaultSchedule::Tick()) {
+        if (FaultSchedule::Tick("GetTempFreeSpace")) {
             return kErrorInvalidParameter;
         }
         return FileSystem::GetTempFreeSpace(freeBytes);
     }
     ErrorCode GetTempFreeSpace(std::uint64_t* freeBytes) {
-        if (FaultSchedule::Tick()) {
+        if (FaultSchedule::Tick("GetTempFreeSpace")) {
             return kErrorInvalidParameter;
         }
         return FileSystem::GetTempFreeSpace(freeBytes);
@@ -185,8 +187,8 @@ private:
     static inline thread_local ErrorCode t_fault = kErrorSuccess;
 
     template <class Operation>
-    static ErrorCode Checked(ErrorCode failure, Operation operation) {
-        if (FaultSchedule::Tick()) {
+    static ErrorCode Checked(const char* name, ErrorCode failure, Operation operation) {
+        if (FaultSchedule::Tick(name)) {
             t_fault = failure;
             return failure;
         }
@@ -200,7 +202,7 @@ private:
 class FaultInjectingFileFinder : public FileFinder {
 public:
     bool First(const stdx::u16string& searchPath) {
-        return !FaultSchedule::Tick() && FileFinder::First(searchPath);
+        return !FaultSchedule::Tick("First") && FileFinder::First(searchPath);
     }
-    bool Next() { return !FaultSchedule::Tick() && FileFinder::Next(); }
+    bool Next() { return !FaultSchedule::Tick("Next") && FileFinder::Next(); }
 };

@@ -81,8 +81,9 @@ private:
     // target; otherwise 0 or the code of the failed step.
     ErrorCode PrepareBackup(const stdx::u16string& targetDir);
     // Sets *skip when the file at path is at least as new as recordTime,
-    // compared in whole seconds, since the disk keeps no more. A path that
-    // cannot be opened or timed is installed. 87 when path is a directory.
+    // compared in whole seconds, since the disk keeps no more. A missing file
+    // is installed. 87 when path is a directory; the code of FS::Open or
+    // FS::GetTimes when an existing file cannot be examined.
     ErrorCode IsUpToDate(const stdx::u16string& path, FileTime recordTime, bool* skip);
     // Creates the directory and any missing parent, one level at a time,
     // recording each level it created. 0, 3 (no parent to create) or the
@@ -151,12 +152,13 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
     const std::size_t count = kit->m_files.size();
     std::int32_t percent = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        percent = static_cast<std::int32_t>(static_cast<std::uint64_t>(i) * 100 / count);
         // Also checked before each record, so that a run over files that are
-        // all up to date stops as well.
+        // all up to date stops as well. The percent is still the one posted
+        // last: the run has not reached this record.
         if (m_processData->IsCancelled()) {
             return ReportCancel(percent);
         }
+        percent = static_cast<std::int32_t>(static_cast<std::uint64_t>(i) * 100 / count);
         const auto& record = kit->m_files[i];
         // A loaded kit holds only safe names; the check stays here because
         // this is where a name meets the disk.
@@ -247,27 +249,33 @@ template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::IsUpToDate(const stdx::u16string& path, FileTime recordTime,
                                                 bool* skip) {
     *skip = false;
-    Finder finder;
-    if (!finder.First(path)) {
-        return kErrorSuccess;
-    }
     // A directory cannot be replaced by a file without losing what it
     // holds, whatever the times say.
-    if (finder.IsDirectory() != 0) {
-        return kErrorInvalidParameter;
+    {
+        Finder finder;
+        if (finder.First(path) && finder.IsDirectory() != 0) {
+            return kErrorInvalidParameter;
+        }
     }
+    // Only a missing file may be written without knowing its time: any
+    // other failure could hide a newer copy that the run must not replace.
     FileHandle handle = kInvalidHandle;
-    if (m_fileSystem.Open(path, kAccessRead, 0, kDispositionOpenExisting, &handle,
-                          kAttributeNormal) != kErrorSuccess) {
+    ErrorCode code = m_fileSystem.Open(path, kAccessRead, 0, kDispositionOpenExisting, &handle,
+                                       kAttributeNormal);
+    if (code == kErrorNotFound) {
         return kErrorSuccess;
     }
-    FileTime modified = 0;
-    const ErrorCode timesCode = m_fileSystem.GetTimes(handle, nullptr, nullptr, &modified);
-    m_fileSystem.Close(handle);
-    if (timesCode == kErrorSuccess) {
-        *skip = install_worker_detail::WholeSeconds(modified) >=
-                install_worker_detail::WholeSeconds(recordTime);
+    if (code != kErrorSuccess) {
+        return code;
     }
+    FileTime modified = 0;
+    code = m_fileSystem.GetTimes(handle, nullptr, nullptr, &modified);
+    m_fileSystem.Close(handle);
+    if (code != kErrorSuccess) {
+        return code;
+    }
+    *skip = install_worker_detail::WholeSeconds(modified) >=
+            install_worker_detail::WholeSeconds(recordTime);
     return kErrorSuccess;
 }
 

@@ -1,0 +1,261 @@
+// Every failure and every cancel of a run leaves the template directory as
+// it was: proven by failing each file-system operation of a representative
+// run in turn, and by cancelling before each one, on one file system and
+// across two.
+
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <string.h>
+#include <sys/mount.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/InstallTestSupport.h"
+#include "text/Languages.h"
+
+using namespace install_test;
+
+namespace {
+
+// Replaces older files in nested existing directories, adds files to
+// existing directories and adds files in new nested directories; skips
+// files that are as new or newer.
+void WriteInstalledTree(const std::string& target) {
+    std::filesystem::create_directories(target);
+    WriteFile(target + "/top.cfg", "installed top", kBaseSeconds - 100);
+    WriteFile(target + "/sub/one.cfg", "installed one", kBaseSeconds - 100);
+    WriteFile(target + "/sub/deep/two.cfg", "installed two, longer than the new one",
+              kBaseSeconds - 5000);
+    WriteFile(target + "/sub/deep/three.cfg", "installed three", kBaseSeconds - 1);
+    WriteFile(target + "/sub/keep.cfg", "installed newer", kBaseSeconds + 100);
+    WriteFile(target + "/sub/same.cfg", "installed same", kBaseSeconds);
+    WriteFile(target + "/sub/deep/user.txt", "not in the kit", kBaseSeconds - 7);
+    std::filesystem::create_directories(target + "/emptydir");
+}
+
+std::vector<KitFile> RepresentativeKit() {
+    return {
+        {"top.cfg", "kit top", kBaseSeconds},
+        {"fresh\\nested\\x.cfg", "kit x", kBaseSeconds + 1},
+        {"sub\\one.cfg", "kit one", kBaseSeconds},
+        {"sub\\added.cfg", "kit added", kBaseSeconds},
+        {"sub\\deep\\two.cfg", "kit two", kBaseSeconds},
+        {"sub\\keep.cfg", "kit keep (older)", kBaseSeconds},
+        {"sub\\same.cfg", "kit same", kBaseSeconds},
+        {"emptydir\\new.cfg", "kit new", kBaseSeconds},
+        {"sub\\deep\\three.cfg", "kit three", kBaseSeconds},
+        {"fresh\\nested\\y.cfg", "kit y", kBaseSeconds + 2},
+        {"fresh\\z.cfg", "kit z", kBaseSeconds + 3},
+        // More than the kit's copy buffer, so it takes several copies.
+        {"sub\\deep\\more\\big.bin", std::string(1024 * 1024 + 4096, 'b'), kBaseSeconds},
+        {"sub\\zero.cfg", "", kBaseSeconds},
+    };
+}
+
+// Watches the shared status before every operation of a run: a final status
+// (an error code or 100) must not be visible while the run still reaches the
+// disk, that is before its rollback is over. Optionally cancels before
+// operation number cancelAt.
+struct RunWatch {
+    FaultyData* data = nullptr;
+    std::int64_t cancelAt = 0;
+    int earlyFinalStatus = 0;
+    std::int32_t lastPercent = 0;
+
+    static void Hook(std::int64_t number, const char*, void* context) {
+        RunWatch* watch = static_cast<RunWatch*>(context);
+        ErrorCode code = 0;
+        std::int32_t percent = 0;
+        watch->data->GetStatus(&code, nullptr, &percent);
+        if (code != kErrorSuccess || percent == 100) {
+            ++watch->earlyFinalStatus;
+        } else {
+            watch->lastPercent = percent;
+        }
+        if (number == watch->cancelAt) {
+            watch->data->Cancel();
+        }
+    }
+};
+
+class InstallRollbackTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(m_root.path().empty());
+        m_temp = m_root.path() + "/tmp";
+        std::filesystem::create_directories(m_temp);
+        m_tmpEnv = std::make_unique<ScopedTmpDir>(m_temp);
+        m_kitPath = m_root.path() + "/qarn.pkd";
+        ASSERT_EQ(BuildKit(m_kitPath, RepresentativeKit()), "");
+        ASSERT_EQ(m_kit.Load(U16(m_kitPath)), kErrorSuccess);
+    }
+
+    void ResetTree(const std::string& target) {
+        std::filesystem::remove_all(target);
+        WriteInstalledTree(target);
+    }
+
+    // A fault-free run from the installed tree: the tree every successful
+    // run must leave, and the number of operations to go through.
+    void Reference(const std::string& target, Tree* after, std::int64_t* operations) {
+        ResetTree(target);
+        FaultyWorker worker;
+        const RunResult result = RunArmed(m_kit, m_data, target, 0, nullptr, nullptr, &worker);
+        ASSERT_EQ(result.code, kErrorSuccess);
+        // The scenario really backs files up, adds new ones and makes dirs.
+        const BackupEntry& entry = worker.Entries().back();
+        ASSERT_EQ(entry.m_backedUpFiles.size(), 4u);
+        ASSERT_EQ(entry.m_newFiles.size(), 7u);
+        ASSERT_EQ(entry.m_createdDirs.size(), 3u);
+        *after = Snapshot(target);
+        *operations = result.operations;
+        ASSERT_GT(*operations, 50);
+    }
+
+    // Fails each operation of the run in turn (or, with cancel set, cancels
+    // before each one) and checks what every run leaves behind.
+    void EveryOperation(const std::string& target, bool cancel) {
+        Tree after;
+        std::int64_t operations = 0;
+        Reference(target, &after, &operations);
+        int failed = 0;
+        for (std::int64_t n = 1; n <= operations; ++n) {
+            SCOPED_TRACE("operation " + std::to_string(n));
+            ResetTree(target);
+            const Tree before = Snapshot(target);
+            RunWatch watch;
+            watch.data = &m_data;
+            watch.cancelAt = cancel ? n : 0;
+            const RunResult result =
+                RunArmed(m_kit, m_data, target, cancel ? 0 : n, &RunWatch::Hook, &watch);
+            EXPECT_EQ(watch.earlyFinalStatus, 0) << "final status posted before the rollback ended";
+            EXPECT_EQ(result.statusCode, result.code);
+            if (result.code == kErrorSuccess) {
+                EXPECT_EQ(result.percent, 100);
+                EXPECT_EQ(Snapshot(target), after);
+            } else {
+                ++failed;
+                EXPECT_EQ(Snapshot(target), before);
+                if (cancel) {
+                    EXPECT_EQ(result.code, kErrorCancelled);
+                    EXPECT_EQ(result.statusText, LocalizedString("IDS_CANCEL_FINISH"));
+                    EXPECT_EQ(result.percent, watch.lastPercent);
+                } else {
+                    EXPECT_EQ(result.statusText, LocalizedString("IDS_INSTALL_ERROR"));
+                }
+            }
+            EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+            EXPECT_TRUE(EntriesWithPrefix(m_temp, "pdk").empty());
+            if (HasFailure()) {
+                return;
+            }
+        }
+        // Nearly every operation of the run can end it.
+        EXPECT_GT(failed, operations / 2);
+    }
+
+    ScopedDir m_root;
+    std::string m_temp;
+    std::string m_kitPath;
+    std::unique_ptr<ScopedTmpDir> m_tmpEnv;
+    FaultyKit m_kit;
+    FaultyData m_data;
+};
+
+TEST_F(InstallRollbackTest, EveryFailingOperationLeavesTheTemplateDirectoryAsItWas) {
+    EveryOperation(m_root.path() + "/templates", false);
+}
+
+TEST_F(InstallRollbackTest, CancelBeforeEveryOperationLeavesTheTemplateDirectoryAsItWas) {
+    EveryOperation(m_root.path() + "/templates", true);
+}
+
+// Mounts a tmpfs of its own for the template directory, in a private mount
+// namespace so that nothing of it outlives the test process.
+class CrossDeviceTest : public InstallRollbackTest {
+protected:
+    void SetUp() override {
+        InstallRollbackTest::SetUp();
+        if (unshare(CLONE_NEWNS) != 0) {
+            GTEST_SKIP() << "cross-device case skipped: needs root (CAP_SYS_ADMIN) to mount a "
+                            "tmpfs; unshare(CLONE_NEWNS): "
+                         << strerror(errno);
+        }
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            GTEST_SKIP() << "cross-device case skipped: cannot make mounts private: "
+                         << strerror(errno);
+        }
+        m_mountPoint = m_root.path() + "/other-device";
+        std::filesystem::create_directories(m_mountPoint);
+        if (mount("engine-test", m_mountPoint.c_str(), "tmpfs", 0, "size=64m") != 0) {
+            GTEST_SKIP() << "cross-device case skipped: cannot mount a tmpfs: " << strerror(errno);
+        }
+        m_mounted = true;
+        struct stat target;
+        struct stat temp;
+        ASSERT_EQ(stat(m_mountPoint.c_str(), &target), 0);
+        ASSERT_EQ(stat(m_temp.c_str(), &temp), 0);
+        ASSERT_NE(target.st_dev, temp.st_dev);
+    }
+    void TearDown() override {
+        if (m_mounted) {
+            umount2(m_mountPoint.c_str(), MNT_DETACH);
+        }
+    }
+
+    std::string m_mountPoint;
+    bool m_mounted = false;
+};
+
+TEST_F(CrossDeviceTest, BackupsAndRestoresCrossFileSystems) {
+    const std::string target = m_mountPoint + "/templates";
+    ResetTree(target);
+    const Tree before = Snapshot(target);
+    // The backups are copies on the other file system while the run works.
+    struct BackupProbe {
+        std::string temp;
+        bool sawBackup = false;
+        static void Hook(std::int64_t, const char*, void* context) {
+            BackupProbe* probe = static_cast<BackupProbe*>(context);
+            const std::string backup = probe->temp + "/qrstp0/top.cfg";
+            if (!probe->sawBackup && std::filesystem::exists(backup)) {
+                probe->sawBackup =
+                    ReadFile(backup) == "installed top" && Mtime(backup) == kBaseSeconds - 100;
+            }
+        }
+    } probe;
+    probe.temp = m_temp;
+    const RunResult result = RunArmed(m_kit, m_data, target, 0, &BackupProbe::Hook, &probe);
+    ASSERT_EQ(result.code, kErrorSuccess);
+    EXPECT_TRUE(probe.sawBackup);
+    EXPECT_EQ(ReadFile(target + "/sub/deep/two.cfg"), "kit two");
+    EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+
+    // And a failed run there puts everything back, bytes and times.
+    ResetTree(target);
+    FaultyWorker worker;
+    std::vector<KitFile> kitFiles = RepresentativeKit();
+    kitFiles.push_back({"top.cfg\\blocked", "x", kBaseSeconds});
+    ASSERT_EQ(BuildKit(m_kitPath, kitFiles), "");
+    FaultyKit failing;
+    ASSERT_EQ(failing.Load(U16(m_kitPath)), kErrorSuccess);
+    const RunResult failed = RunArmed(failing, m_data, target, 0, nullptr, nullptr, &worker);
+    EXPECT_NE(failed.code, kErrorSuccess);
+    EXPECT_EQ(worker.Entries().back().m_backedUpFiles.size(), 4u);
+    EXPECT_EQ(Snapshot(target), before);
+    EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+}
+
+TEST_F(CrossDeviceTest, EveryFailingOperationAcrossFileSystems) {
+    EveryOperation(m_mountPoint + "/templates", false);
+}
+
+TEST_F(CrossDeviceTest, CancelBeforeEveryOperationAcrossFileSystems) {
+    EveryOperation(m_mountPoint + "/templates", true);
+}
+
+}  // namespace

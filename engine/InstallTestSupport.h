@@ -1,0 +1,274 @@
+#pragma once
+
+// Helpers shared by the install engine's tests: scoped directories, a
+// private temporary directory, trees written with chosen times and compared
+// as snapshots, and kits built from a list of files.
+
+#include <dirent.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/FaultInjectingFileSystem.h"
+#include "engine/FileSystem.h"
+#include "engine/InstallProcessData.h"
+#include "engine/InstallWorker.h"
+#include "kit/InstallData.h"
+#include "kit/KitWriter.h"
+#include "text/Encoding.h"
+#include "text/String.h"
+
+namespace install_test {
+
+// A fixed point in time for kit records (2023-11-14 22:13:20 UTC).
+constexpr std::int64_t kBaseSeconds = 1700000000;
+
+inline stdx::u16string U16(const std::string& text) {
+    return Utf8ToUtf16(stdx::string(text.c_str(), text.size()));
+}
+
+inline std::string U8(const stdx::u16string& text) {
+    const stdx::string narrow = Utf16ToUtf8(text);
+    return std::string(narrow.c_str(), narrow.size());
+}
+
+// A new directory below the system's temporary directory, removed with
+// everything in it when the object goes.
+class ScopedDir {
+public:
+    ScopedDir() {
+        std::string pattern = std::filesystem::temp_directory_path().string() + "/engine-XXXXXX";
+        if (mkdtemp(pattern.data()) != nullptr) {
+            m_path = pattern;
+        }
+    }
+    ~ScopedDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    ScopedDir(const ScopedDir&) = delete;
+    ScopedDir& operator=(const ScopedDir&) = delete;
+
+    const std::string& path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+// Points TMPDIR at a directory of the test's own for the object's lifetime,
+// so that what the installer leaves there can be seen.
+class ScopedTmpDir {
+public:
+    explicit ScopedTmpDir(const std::string& directory) {
+        const char* previous = getenv("TMPDIR");
+        m_hadPrevious = previous != nullptr;
+        if (m_hadPrevious) {
+            m_previous = previous;
+        }
+        setenv("TMPDIR", directory.c_str(), 1);
+    }
+    ~ScopedTmpDir() {
+        if (m_hadPrevious) {
+            setenv("TMPDIR", m_previous.c_str(), 1);
+        } else {
+            unsetenv("TMPDIR");
+        }
+    }
+    ScopedTmpDir(const ScopedTmpDir&) = delete;
+    ScopedTmpDir& operator=(const ScopedTmpDir&) = delete;
+
+private:
+    bool m_hadPrevious = false;
+    std::string m_previous;
+};
+
+inline void SetMtime(const std::string& path, std::int64_t seconds) {
+    struct timeval times[2] = {{static_cast<time_t>(seconds), 0},
+                               {static_cast<time_t>(seconds), 0}};
+    utimes(path.c_str(), times);
+}
+
+inline std::int64_t Mtime(const std::string& path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 ? static_cast<std::int64_t>(status.st_mtime) : -1;
+}
+
+// Writes a file, creating its parent directories.
+inline void WriteFile(const std::string& path, const std::string& bytes, std::int64_t seconds) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << bytes;
+    }
+    SetMtime(path, seconds);
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+// One entry of a tree, as compared: a directory, or a file with its bytes
+// and modification time in whole seconds.
+struct TreeEntry {
+    bool directory = false;
+    std::string bytes;
+    std::int64_t mtime = 0;
+
+    bool operator==(const TreeEntry& other) const {
+        return directory == other.directory && bytes == other.bytes && mtime == other.mtime;
+    }
+};
+
+using Tree = std::map<std::string, TreeEntry>;
+
+inline void SnapshotInto(const std::string& root, const std::string& relative, Tree* tree) {
+    const std::string directory = relative.empty() ? root : root + "/" + relative;
+    DIR* stream = opendir(directory.c_str());
+    if (stream == nullptr) {
+        return;
+    }
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(stream)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    closedir(stream);
+    for (const std::string& name : names) {
+        const std::string childRelative = relative.empty() ? name : relative + "/" + name;
+        const std::string childPath = root + "/" + childRelative;
+        struct stat status;
+        if (lstat(childPath.c_str(), &status) != 0) {
+            continue;
+        }
+        TreeEntry& entry = (*tree)[childRelative];
+        if (S_ISDIR(status.st_mode)) {
+            entry.directory = true;
+            SnapshotInto(root, childRelative, tree);
+        } else {
+            entry.bytes = ReadFile(childPath);
+            entry.mtime = status.st_mtime;
+        }
+    }
+}
+
+// Every entry below root by relative path. Directory times are left out:
+// adding and removing entries changes them, however carefully it is undone.
+inline Tree Snapshot(const std::string& root) {
+    Tree tree;
+    SnapshotInto(root, "", &tree);
+    return tree;
+}
+
+// Names of the entries of one directory.
+inline std::vector<std::string> ListDir(const std::string& directory) {
+    std::vector<std::string> names;
+    DIR* stream = opendir(directory.c_str());
+    if (stream == nullptr) {
+        return names;
+    }
+    while (const dirent* entry = readdir(stream)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    closedir(stream);
+    return names;
+}
+
+// Entries of directory whose name starts with prefix.
+inline std::vector<std::string> EntriesWithPrefix(const std::string& directory,
+                                                  const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const std::string& name : ListDir(directory)) {
+        if (name.compare(0, prefix.size(), prefix) == 0) {
+            found.push_back(name);
+        }
+    }
+    return found;
+}
+
+// One file of a test kit: its kit name (backslash separators), bytes and
+// time. fraction adds 100-nanosecond units below the whole second.
+struct KitFile {
+    std::string name;
+    std::string bytes;
+    std::int64_t seconds = kBaseSeconds;
+    std::uint32_t fraction = 0;
+};
+
+inline FileTime KitTime(const KitFile& file) {
+    return FileSystem::FromUnixSeconds(file.seconds) + file.fraction;
+}
+
+// Writes a kit with these files to kitPath; the returned text is empty on
+// success and the writer's error otherwise.
+inline std::string BuildKit(const std::string& kitPath, const std::vector<KitFile>& files) {
+    kit::KitWriter writer;
+    config::ProductInfo product;
+    product.m_language = u"en";
+    product.m_productName = u"Templates";
+    product.m_providerName = u"Provider";
+    writer.AddProduct(product);
+    for (const KitFile& file : files) {
+        writer.AddFileBytes(U16(file.name), KitTime(file), file.bytes);
+    }
+    std::string error;
+    if (!writer.Write(kitPath, nullptr, &error)) {
+        return error.empty() ? "kit not written" : error;
+    }
+    return std::string();
+}
+
+using FaultyKit = InstallData<LZCompressor, FaultInjectingFileSystem>;
+using FaultyData = BasicInstallProcessData<FaultyKit>;
+using FaultyWorker = InstallWorker<FaultInjectingFileSystem, FaultInjectingFileFinder>;
+
+// What one run returned and left in the shared status.
+struct RunResult {
+    ErrorCode code = 0;
+    ErrorCode statusCode = 0;
+    stdx::u16string statusText;
+    std::int32_t percent = -1;
+    bool injected = false;
+    std::int64_t operations = 0;
+};
+
+// Runs one worker (no finish pause) over a loaded kit into target, with
+// operation number failAt failing (0: none) and hook called before every
+// operation of the run; the kit's own loading is not counted.
+inline RunResult RunArmed(FaultyKit& kit, FaultyData& data, const std::string& target,
+                          std::int64_t failAt, FaultSchedule::Hook hook = nullptr,
+                          void* context = nullptr, FaultyWorker* worker = nullptr) {
+    data.SetInstallData(&kit, U16(target));
+    FaultyWorker local;
+    FaultyWorker& used = worker != nullptr ? *worker : local;
+    used.SetFinishPause(std::chrono::milliseconds(0));
+    FaultSchedule::SetHook(hook, context);
+    FaultSchedule::Arm(failAt);
+    RunResult result;
+    result.code = used.Run(&data);
+    FaultSchedule::Disarm();
+    FaultSchedule::SetHook(nullptr, nullptr);
+    result.injected = FaultSchedule::Injected();
+    result.operations = FaultSchedule::Operations();
+    data.GetStatus(&result.statusCode, &result.statusText, &result.percent);
+    return result;
+}
+
+}  // namespace install_test
