@@ -1,0 +1,222 @@
+#pragma once
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/CInstallerDlg.h"
+#include "kit/KitWriter.h"
+#include "text/Encoding.h"
+#include "text/Languages.h"
+
+// Real files in scoped temporary directories, environment overrides, kits
+// made with the kit writer, and a controller whose executable path and free
+// space the test chooses.
+namespace app_test {
+
+inline stdx::u16string U16(const std::string& utf8) {
+    return Utf8ToUtf16(stdx::string(utf8.c_str(), utf8.size()));
+}
+
+inline std::string U8(const stdx::u16string& utf16) {
+    stdx::string utf8 = Utf16ToUtf8(utf16);
+    return std::string(utf8.c_str(), utf8.size());
+}
+
+// A fresh directory under the system's temporary directory (never under a
+// "TMPDIR" a test has set), removed with its contents when the test ends.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = "/tmp/app-test-XXXXXX";
+        char* made = ::mkdtemp(pattern.data());
+        EXPECT_NE(made, nullptr);
+        m_path = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Sets (or, with null, unsets) one environment variable for a scope.
+class EnvOverride {
+public:
+    EnvOverride(const char* name, const char* value) : m_name(name) {
+        const char* old = std::getenv(name);
+        m_had = old != nullptr;
+        if (m_had) {
+            m_old = old;
+        }
+        if (value != nullptr) {
+            ::setenv(name, value, 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    EnvOverride(const char* name, const std::string& value) : EnvOverride(name, value.c_str()) {}
+    ~EnvOverride() {
+        if (m_had) {
+            ::setenv(m_name.c_str(), m_old.c_str(), 1);
+        } else {
+            ::unsetenv(m_name.c_str());
+        }
+    }
+    EnvOverride(const EnvOverride&) = delete;
+    EnvOverride& operator=(const EnvOverride&) = delete;
+
+private:
+    std::string m_name;
+    bool m_had = false;
+    std::string m_old;
+};
+
+// Changes the current directory for a scope.
+class CurrentDirOverride {
+public:
+    explicit CurrentDirOverride(const std::string& directory) {
+        m_old = std::filesystem::current_path().string();
+        std::filesystem::current_path(directory);
+    }
+    ~CurrentDirOverride() {
+        std::error_code ignored;
+        std::filesystem::current_path(m_old, ignored);
+    }
+    CurrentDirOverride(const CurrentDirOverride&) = delete;
+    CurrentDirOverride& operator=(const CurrentDirOverride&) = delete;
+
+private:
+    std::string m_old;
+};
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    ASSERT_TRUE(out.good()) << path;
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool Exists(const std::string& path) {
+    struct stat status;
+    return ::lstat(path.c_str(), &status) == 0;
+}
+
+inline void SetModificationTime(const std::string& path, std::int64_t unixSeconds) {
+    struct timeval times[2] = {{static_cast<time_t>(unixSeconds), 0},
+                               {static_cast<time_t>(unixSeconds), 0}};
+    ASSERT_EQ(::utimes(path.c_str(), times), 0) << path;
+}
+
+// Everything under a directory: relative path -> kind, bytes and time, so
+// that "nothing changed" compares names, contents, times and no extras.
+inline std::map<std::string, std::string> Snapshot(const std::string& root) {
+    std::map<std::string, std::string> entries;
+    std::error_code error;
+    if (!std::filesystem::exists(root, error)) {
+        return entries;
+    }
+    for (auto it = std::filesystem::recursive_directory_iterator(root, error);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        std::string relative = std::filesystem::relative(it->path(), root).string();
+        struct stat status;
+        ::lstat(it->path().c_str(), &status);
+        std::string value = std::to_string(static_cast<long long>(status.st_mtime)) + ":";
+        if (S_ISDIR(status.st_mode)) {
+            value += "dir";
+        } else {
+            value += ReadFile(it->path().string());
+        }
+        entries[relative] = value;
+    }
+    return entries;
+}
+
+// The names in a directory (none when it does not exist).
+inline std::vector<std::string> ListDir(const std::string& directory) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (auto it = std::filesystem::directory_iterator(directory, error);
+         it != std::filesystem::directory_iterator(); it.increment(error)) {
+        names.push_back(it->path().filename().string());
+    }
+    return names;
+}
+
+struct KitFile {
+    std::string name;  // backslash separators, as in a kit
+    std::string bytes;
+    std::int64_t unixTime;
+};
+
+// Writes a kit with these products and files, in this order.
+inline void WriteKit(const std::string& path, const std::vector<config::ProductInfo>& products,
+                     const std::vector<KitFile>& files) {
+    kit::KitWriter writer;
+    for (const config::ProductInfo& product : products) {
+        writer.AddProduct(product);
+    }
+    for (const KitFile& file : files) {
+        writer.AddFileBytes(U16(file.name), FileSystem::FromUnixSeconds(file.unixTime), file.bytes);
+    }
+    std::string error;
+    ASSERT_TRUE(writer.Write(path, nullptr, &error)) << error;
+}
+
+inline config::ProductInfo Product(const std::string& language, const std::string& name,
+                                   const std::string& provider, const std::string& description) {
+    config::ProductInfo product;
+    product.m_language = U16(language);
+    product.m_productName = U16(name);
+    product.m_providerName = U16(provider);
+    product.m_descriptionPath = U16(description);
+    return product;
+}
+
+// A controller whose executable path and free temporary space the test may
+// set; unset, the real ones are used.
+class TestDlg : public CInstallerDlg {
+public:
+    using CInstallerDlg::CInstallerDlg;
+
+    std::optional<std::string> executable;
+    std::optional<std::uint64_t> freeSpace;
+
+protected:
+    stdx::string ExecutablePath() override {
+        if (executable) {
+            return stdx::string(executable->c_str(), executable->size());
+        }
+        return CInstallerDlg::ExecutablePath();
+    }
+    std::uint64_t TempFreeSpace() override {
+        return freeSpace ? *freeSpace : CInstallerDlg::TempFreeSpace();
+    }
+};
+
+}  // namespace app_test

@@ -1,0 +1,308 @@
+#include "app/CInstallerDlg.h"
+
+#include <unistd.h>
+
+#include <cstring>
+
+#ifdef __APPLE__
+#include <libproc.h>
+#endif
+
+#include "engine/FileFinder.h"
+#include "launcher/LauncherPaths.h"
+#include "launcher/TemplateLocations.h"
+#include "text/Encoding.h"
+#include "text/Languages.h"
+#include "text/StringUtils.h"
+
+namespace {
+
+// The temporary directory must hold the inflated kit, the stream file and the
+// backups of the replaced files: three times the kit's size.
+constexpr std::uint64_t kSpaceFactor = 3;
+
+const char kKitName[] = "qarn.pkd";
+const char kBundleTail[] = ".app/Contents/MacOS";
+
+bool Exists(const stdx::u16string& path) {
+    FileFinder finder;
+    return finder.First(path);
+}
+
+// Removes every occurrence of one character.
+void RemoveAll(stdx::u16string& text, char16_t c) {
+    const char16_t pattern[] = {c, 0};
+    ReplaceAll(text, pattern, u"");
+}
+
+}  // namespace
+
+stdx::u16string CleanTargetDir(const stdx::u16string& target) {
+    // A location that names a remote resource is no directory to install
+    // into; a local file URL is reduced to its path.
+    if (target.find(u"http://") != stdx::u16string::npos ||
+        target.find(u"https://") != stdx::u16string::npos ||
+        target.find(u"ftp://") != stdx::u16string::npos) {
+        return stdx::u16string();
+    }
+    stdx::u16string cleaned = target;
+    size_t fileUrl = cleaned.find(u"file://");
+    if (fileUrl != stdx::u16string::npos) {
+        cleaned.erase(fileUrl, 7);
+    }
+    RemoveAll(cleaned, u'\n');
+    RemoveAll(cleaned, u'\r');
+    return cleaned;
+}
+
+CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const stdx::string& title,
+                             const stdx::u16string& languageCode, bool useCurrentDir,
+                             WindowLayer* layer)
+    : m_fromAlternateConfig(false),
+      m_alternateConfigExists(false),
+      m_silent(silent),
+      m_kitStatus(-1),
+      m_languageCode(languageCode),
+      m_state(STATE_NONE),
+      m_welcomePage(kNoPage),
+      m_dirSelectPage(kNoPage),
+      m_currentPage(kNoPage),
+      m_progressPage(kNoPage),
+      m_successPage(kNoPage),
+      m_errorPage(kNoPage),
+      m_useCurrentDir(useCurrentDir),
+      m_confirmCancel(true),
+      m_argc(argc),
+      m_argv(argv),
+      m_width(500),
+      m_height(360),
+      m_title(title),
+      m_layer(layer),
+      m_windowOpen(false),
+      m_cancelRequested(false),
+      m_closeRequested(false) {
+    m_processData.Init();
+    m_thread.Init();
+    // What an error report shows if the worker never posts another text.
+    m_processData.SetStatus(kErrorSuccess, LocalizedString("IDS_PREPARECOPY"), 0);
+    m_layer->Attach(this);
+}
+
+CInstallerDlg::~CInstallerDlg() {
+    m_thread.Wait();
+    m_layer->Attach(nullptr);
+}
+
+stdx::u16string CInstallerDlg::GetTitle() {
+    return Utf8ToUtf16(m_title);
+}
+
+stdx::string CInstallerDlg::ExecutablePath() {
+#ifdef __APPLE__
+    char buffer[PROC_PIDPATHINFO_MAXSIZE] = {};
+    if (proc_pidpath(getpid(), buffer, sizeof(buffer)) < 1) {
+        return stdx::string();
+    }
+    return stdx::string(buffer);
+#else
+    char buffer[4096];
+    ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer));
+    if (length < 1 || static_cast<size_t>(length) >= sizeof(buffer)) {
+        return stdx::string();
+    }
+    return stdx::string(buffer, static_cast<size_t>(length));
+#endif
+}
+
+std::uint64_t CInstallerDlg::TempFreeSpace() {
+    FileSystem fs;
+    std::uint64_t freeBytes = 0;
+    if (fs.GetTempFreeSpace(&freeBytes) != kErrorSuccess) {
+        return 0;
+    }
+    return freeBytes;
+}
+
+stdx::u16string CInstallerDlg::LocateKit() {
+    stdx::string directory;
+    if (m_useCurrentDir) {
+        char buffer[4096];
+        if (getcwd(buffer, sizeof(buffer)) == nullptr) {
+            return stdx::u16string();
+        }
+        directory = buffer;
+    } else {
+        stdx::string path = ExecutablePath();
+        if (path.empty()) {
+            return stdx::u16string();
+        }
+        // Inside X.app/Contents/MacOS the kit lies beside X.app; a bare
+        // executable has it in its own directory.
+        size_t bundle = stdx::string::npos;
+        const size_t tailLength = sizeof(kBundleTail) - 1;
+        if (path.size() >= tailLength) {
+            for (size_t pos = path.size() - tailLength + 1; pos-- > 0;) {
+                if (std::memcmp(path.c_str() + pos, kBundleTail, tailLength) == 0) {
+                    bundle = pos;
+                    break;
+                }
+            }
+        }
+        size_t slash = path.rfind('/', bundle);
+        directory = slash == stdx::string::npos ? path : path.substr(0, slash);
+    }
+    stdx::string kit = directory;
+    kit += "/";
+    kit += kKitName;
+    return Utf8ToUtf16(kit);
+}
+
+bool CInstallerDlg::Initialize() {
+    const std::uint32_t kCritical = MSG_OK | MSG_STYLE_CRITICAL;
+
+    stdx::u16string kitPath = LocateKit();
+    if (kitPath.empty() || !Exists(kitPath)) {
+        m_layer->ShowMessageBox(LocalizedString("IDS_ERROR_NOSOURCE"), kCritical);
+        return false;
+    }
+    m_kitPath = kitPath;
+
+    ResolveTargetDir();
+
+    // 64-bit throughout, so that a kit over 1.4 GB is not waved through by
+    // an overflowing product. size > free / 3 is 3 * size > free without
+    // the overflow.
+    FileSystem fs;
+    std::uint64_t kitSize = 0;
+    if (!fs.GetFileSize(m_kitPath, &kitSize)) {
+        std::uint64_t freeBytes = TempFreeSpace();
+        if (kitSize > freeBytes / kSpaceFactor) {
+            m_layer->ShowMessageBox(LocalizedString("IDS_ERROR_NOSPACE"), kCritical);
+            return false;
+        }
+    }
+
+    if (m_installData.Load(m_kitPath) != kErrorSuccess) {
+        m_layer->ShowMessageBox(LocalizedString("IDS_ERROR_DAMAGEDSOURCE"), kCritical);
+        return false;
+    }
+    m_kitStatus = 0;
+    return true;
+}
+
+void CInstallerDlg::ResolveTargetDir() {
+    m_alternateConfigExists = Exists(AlternateUserConfigPath());
+    bool userConfigExists = Exists(UserConfigPath());
+    if (userConfigExists) {
+        LoadTemplateLocations(m_templateLocations, false);
+    } else if (m_alternateConfigExists) {
+        LoadTemplateLocations(m_templateLocations, true);
+        m_fromAlternateConfig = !m_templateLocations.empty();
+    }
+
+    for (const stdx::u16string& location : m_templateLocations) {
+        if (IsDirectoryWritable(location)) {
+            m_targetDir = location;
+            break;
+        }
+    }
+    if (m_targetDir.empty()) {
+        m_targetDir = DefaultTemplateDirectory() + u"tmplts" + u"/";
+    }
+
+    m_targetDir = CleanTargetDir(m_targetDir);
+}
+
+stdx::u16string CInstallerDlg::ReadTargetFromPage() {
+    return m_layer->GetPathField();
+}
+
+void CInstallerDlg::OnBack() {
+    if (m_state == STATE_SELECT_DIR) {
+        ShowWelcomePage();
+    }
+}
+
+void CInstallerDlg::OnNext() {
+    switch (m_state) {
+        case STATE_WELCOME:
+            ShowDirSelectPage();
+            break;
+        case STATE_SELECT_DIR: {
+            stdx::u16string target = ReadTargetFromPage();
+            ReplaceAll(target, u"\\", u"/");
+            if (target.empty()) {
+                m_layer->ShowMessageBox(LocalizedString("IDS_SETUP_EMPTYTARGET"), MSG_OK);
+                break;
+            }
+            m_targetDir = target;
+            RunInstall();
+            break;
+        }
+        case STATE_SUCCESS:
+        case STATE_ERROR:
+            Finish();
+            break;
+        default:
+            break;
+    }
+}
+
+void CInstallerDlg::OnCancel() {
+    if (m_state == STATE_INSTALLING) {
+        RequestCancel();
+    } else {
+        ConfirmCancel();
+    }
+}
+
+void CInstallerDlg::ConfirmCancel() {
+    if (m_state == STATE_INSTALLING && m_cancelRequested) {
+        return;
+    }
+    if (m_confirmCancel) {
+        std::uint32_t answer = m_layer->ShowMessageBox(LocalizedString("IDS_ACCEPT_CANCEL"),
+                                                       MSG_YESNO | MSG_STYLE_WARNING);
+        if (answer != MSG_RESULT_YES) {
+            return;
+        }
+    }
+    if (m_state == STATE_INSTALLING) {
+        // The run may have ended while the question was open; the loop then
+        // shows its result and the flag has no effect.
+        RequestCancel();
+        return;
+    }
+    CloseWizardWindow();
+}
+
+bool CInstallerDlg::OnCloseRequest() {
+    if (m_state != STATE_INSTALLING) {
+        // A finished run may still be in the worker's pause after its last
+        // status; the process must not end before the thread does.
+        m_thread.Wait();
+        m_windowOpen = false;
+        return true;
+    }
+    m_closeRequested = true;
+    RequestCancel();
+    return false;
+}
+
+void CInstallerDlg::RequestCancel() {
+    m_cancelRequested = true;
+    // The worker stops at its next check, rolls back and posts 1223; the
+    // progress loop waits for that status.
+    m_processData.Cancel();
+    m_thread.Stop();
+    m_layer->SetButtonEnabled(WizardButton::Cancel, false);
+}
+
+void CInstallerDlg::CloseWizardWindow() {
+    // The window's closing may end the process: no run may be in progress.
+    m_thread.Wait();
+    if (m_windowOpen) {
+        m_windowOpen = false;
+        m_layer->CloseWindow();
+    }
+}

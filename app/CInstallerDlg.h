@@ -1,0 +1,155 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "app/CWnd.h"
+#include "app/WindowLayer.h"
+#include "engine/FileSystem.h"
+#include "engine/InstallProcessData.h"
+#include "engine/InstallThread.h"
+#include "kit/InstallData.h"
+#include "text/String.h"
+
+// The wizard's states; each shows one page.
+enum WizardState {
+    STATE_NONE = 0,        // constructed, nothing shown yet
+    STATE_WELCOME = 1,     // the welcome page
+    STATE_SELECT_DIR = 2,  // the directory page
+    STATE_INSTALLING = 3,  // the progress page, a run in progress
+    STATE_SUCCESS = 4,     // the success page
+    STATE_ERROR = 5,       // the error page (failed or cancelled run)
+};
+
+// The clean-up of a resolved template directory: a text that holds
+// "http://", "https://" or "ftp://" anywhere becomes empty; the first
+// "file://" is removed (file:///Users/x becomes /Users/x); then every line
+// feed and carriage return is removed. The searches are case-sensitive.
+stdx::u16string CleanTargetDir(const stdx::u16string& target);
+
+// The installer's one controller: it locates and checks the kit, resolves
+// the template directory, drives the wizard through its states and runs the
+// installation. It holds the logic only; everything on screen goes through
+// the window layer, so the controller runs the same with the Cocoa wizard,
+// without a display, and in the tests.
+//
+// Every operation runs on the main thread. The install thread shares only
+// m_processData with it.
+class CInstallerDlg : public CWnd {
+public:
+    // layer must outlive the controller; the controller attaches itself to it
+    // here and detaches when destroyed.
+    CInstallerDlg(int argc, char** argv, bool silent, const stdx::string& title,
+                  const stdx::u16string& languageCode, bool useCurrentDir, WindowLayer* layer);
+    // Waits for the install thread: a run, and the rollback of a cancelled or
+    // failed one, always completes before the kit data goes away.
+    virtual ~CInstallerDlg();
+
+    CInstallerDlg(const CInstallerDlg&) = delete;
+    CInstallerDlg& operator=(const CInstallerDlg&) = delete;
+
+    // The start-up checks: kit present, template directory resolved, room in
+    // the temporary directory, kit readable. False after one critical message
+    // box ("IDS_ERROR_NOSOURCE", "IDS_ERROR_NOSPACE" or
+    // "IDS_ERROR_DAMAGEDSOURCE"); true when the wizard may start.
+    bool Initialize();
+
+    // The expected full path of "qarn.pkd": in the current directory in
+    // current-directory mode, else beside the application bundle (or beside a
+    // bare executable). Empty when the directory cannot be found.
+    stdx::u16string LocateKit();
+
+    // The window title, for the message boxes.
+    virtual stdx::u16string GetTitle();
+
+    // The Back, Next and Cancel buttons.
+    void OnBack();
+    void OnNext();
+    void OnCancel();
+    // Esc, and Cancel outside a run: asks "IDS_ACCEPT_CANCEL". Yes closes the
+    // window, or, during a run, cancels it (the window stays for the result).
+    void ConfirmCancel();
+    // The window's close box. True: the window may close. During a run the
+    // run is cancelled instead and false is returned; the window closes by
+    // itself once the rollback is done.
+    bool OnCloseRequest();
+
+    // The text of the directory page's path field.
+    stdx::u16string ReadTargetFromPage();
+
+    // The wizard window with its buttons; shown at once, in silent mode too.
+    void CreateWizardWindow();
+    void ShowWelcomePage();
+    void ShowDirSelectPage();
+    // Makes page the current one (kNoPage hides the current page only).
+    void SwitchPage(PageId page);
+    // The buttons of the final pages: Back hidden, Cancel disabled, Next
+    // shown and enabled as "Finish".
+    void SetFinishButtons();
+
+    // Runs the installation into m_targetDir on the install thread and keeps
+    // the window alive until it has ended, then shows the success or the
+    // error page. Precondition: Initialize succeeded, state 1 or 2.
+    void RunInstall();
+    // Silent mode, right after the welcome page: "IDS_SETUP_EMPTYTARGET"
+    // when the resolved target is empty, else RunInstall. True only when the
+    // installation succeeded.
+    bool RunSilent();
+    void ShowSuccessPage();
+    void ShowErrorPage();
+    // The Finish button of the final pages: after a success, opens the
+    // description document when it exists and the checkbox is checked; then
+    // closes the window.
+    void Finish();
+
+    // One of the WizardState values.
+    int GetState() const { return m_state; }
+    const stdx::u16string& GetTargetDir() const { return m_targetDir; }
+    const stdx::u16string& GetKitPath() const { return m_kitPath; }
+
+protected:
+    // The full path of the running executable, UTF-8; empty when unknown.
+    virtual stdx::string ExecutablePath();
+    // Free bytes in the temporary directory; 0 when unknown.
+    virtual std::uint64_t TempFreeSpace();
+
+private:
+    using KitData = InstallData<LZCompressor, FileSystem>;
+
+    void ResolveTargetDir();
+    void RequestCancel();
+    void RecordTarget();
+    void CloseWizardWindow();
+
+    bool m_fromAlternateConfig;
+    bool m_alternateConfigExists;
+    bool m_silent;
+    InstallProcessData m_processData;
+    std::vector<stdx::u16string> m_templateLocations;
+    stdx::u16string m_targetDir;
+    stdx::u16string m_kitPath;
+    KitData m_installData;
+    std::int32_t m_kitStatus;
+    stdx::u16string m_languageCode;
+    int m_state;
+    PageId m_welcomePage;
+    PageId m_dirSelectPage;
+    PageId m_currentPage;
+    PageId m_progressPage;
+    PageId m_successPage;
+    PageId m_errorPage;
+    bool m_useCurrentDir;
+    bool m_confirmCancel;
+    int m_argc;
+    char** m_argv;
+    int m_width;
+    int m_height;
+    stdx::string m_title;
+    WindowLayer* m_layer;
+    bool m_windowOpen;
+    // A cancel was asked for during the current run.
+    bool m_cancelRequested;
+    // The close box was used during the current run.
+    bool m_closeRequested;
+    InstallThread m_thread;
+};

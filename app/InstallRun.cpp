@@ -1,0 +1,123 @@
+#include "app/CInstallerDlg.h"
+#include "app/ProductLookup.h"
+#include "engine/FileFinder.h"
+#include "launcher/TemplateLocations.h"
+#include "text/Encoding.h"
+#include "text/Languages.h"
+#include "text/StringUtils.h"
+
+namespace {
+
+// The longest wait for an event between two looks at the worker's status:
+// the main thread sleeps instead of spinning, and the bar still moves
+// smoothly.
+constexpr int kEventWaitMs = 50;
+
+int ClampPercent(std::int32_t percent) {
+    if (percent < 0) {
+        return 0;
+    }
+    return percent > 100 ? 100 : percent;
+}
+}  // namespace
+
+void CInstallerDlg::RunInstall() {
+    if (m_progressPage == kNoPage) {
+        m_progressPage = m_layer->CreateProgressPage(m_width - 20);
+    }
+    m_layer->SetButtonEnabled(WizardButton::Back, false);
+    m_layer->SetButtonEnabled(WizardButton::Next, false);
+    m_cancelRequested = false;
+    m_closeRequested = false;
+    m_processData.SetInstallData(&m_installData, m_targetDir);
+    SwitchPage(m_progressPage);
+    m_state = STATE_INSTALLING;
+    m_thread.Start(&m_processData);
+
+    // A cancel only raises the worker's flag: the run is over when the
+    // worker says so, after its rollback, with 1223 or another code.
+    ErrorCode error = kErrorSuccess;
+    stdx::u16string statusText;
+    std::int32_t percent = 0;
+    for (;;) {
+        m_processData.GetStatus(&error, &statusText, &percent);
+        m_layer->SetProgress(percent == 100, ClampPercent(percent));
+        if (error != kErrorSuccess || percent >= 100) {
+            break;
+        }
+        m_layer->ProcessOneEvent(kEventWaitMs);
+    }
+
+    if (error != kErrorSuccess) {
+        m_layer->ShowMessageBox(statusText, MSG_OK | MSG_STYLE_CRITICAL);
+        ShowErrorPage();
+    } else {
+        ShowSuccessPage();
+        RecordTarget();
+    }
+    if (m_closeRequested) {
+        CloseWizardWindow();
+    }
+}
+
+bool CInstallerDlg::RunSilent() {
+    // An empty target would install the kit's relative paths into the
+    // current directory.
+    if (m_targetDir.empty()) {
+        m_layer->ShowMessageBox(LocalizedString("IDS_SETUP_EMPTYTARGET"),
+                                MSG_OK | MSG_STYLE_CRITICAL);
+        return false;
+    }
+    RunInstall();
+    return m_state == STATE_SUCCESS;
+}
+
+void CInstallerDlg::RecordTarget() {
+    stdx::u16string location = m_targetDir;
+    if (!location.empty() && (location.back() == u'/' || location.back() == u'\\')) {
+        location.erase(location.size() - 1);
+    }
+    m_templateLocations.insert(m_templateLocations.begin(), location);
+    // The installation has succeeded; a launcher file that cannot be written
+    // does not undo that, so a failure here is dropped.
+    try {
+        if (!m_fromAlternateConfig) {
+            SaveTemplateLocations(m_templateLocations, false);
+        }
+        if (m_alternateConfigExists) {
+            SaveTemplateLocations(m_templateLocations, true);
+        }
+    } catch (...) {
+    }
+}
+
+void CInstallerDlg::ShowSuccessPage() {
+    m_state = STATE_SUCCESS;
+    if (m_successPage == kNoPage) {
+        m_successPage = m_layer->CreateSuccessPage(LocalizedString("IDS_SUCCESS_FINISH"));
+    }
+    SetFinishButtons();
+    SwitchPage(m_successPage);
+}
+
+void CInstallerDlg::ShowErrorPage() {
+    if (m_errorPage == kNoPage) {
+        m_errorPage = m_layer->CreateMessagePage(LocalizedString("IDS_ERROR_FINISH"));
+    }
+    m_state = STATE_ERROR;
+    SetFinishButtons();
+    SwitchPage(m_errorPage);
+}
+
+void CInstallerDlg::Finish() {
+    if (m_state == STATE_SUCCESS) {
+        stdx::u16string path = JoinDescriptionPath(
+            m_targetDir, FindDescriptionPath(m_installData.m_products, m_languageCode));
+
+        FileFinder finder;
+        if (finder.First(path) && m_layer->IsOpenDescriptionChecked()) {
+            m_layer->OpenDocument(Utf16ToUtf8(path));
+        }
+    }
+    CloseWizardWindow();
+}
