@@ -1,0 +1,215 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "kit/KitTestSupport.h"
+
+extern char** environ;
+
+using fs_test::ReadBytes;
+using fs_test::ScopedTempDir;
+using fs_test::U16;
+using fs_test::WriteBytes;
+using kit_test::Kit;
+using kit_test::ScopedTempRoot;
+
+namespace {
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the built pkdtool with `arguments`, no shell involved.
+ToolRun RunTool(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    std::string program = PKDTOOL_PATH;
+    argv.push_back(&program[0]);
+    std::vector<std::string> copies = arguments;
+    for (std::string& argument : copies) {
+        argv.push_back(&argument[0]);
+    }
+    argv.push_back(nullptr);
+    int outPipe[2];
+    int errPipe[2];
+    ToolRun run;
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe";
+        return run;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    if (spawned != 0) {
+        ADD_FAILURE() << "posix_spawn " << program;
+        ::close(outPipe[0]);
+        ::close(errPipe[0]);
+        return run;
+    }
+    struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&run.out, &run.err};
+    int open = 2;
+    while (open > 0 && ::poll(fds, 2, 30000) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t got = ::read(fds[i].fd, buffer, sizeof(buffer));
+            if (got <= 0) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            } else {
+                sinks[i]->append(buffer, static_cast<std::size_t>(got));
+            }
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+void SetTime(const std::string& path, time_t seconds) {
+    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// A vendor tree with nested folders, an empty file and shell metacharacters
+// and Cyrillic in its names.
+class PkdtoolTree : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::mkdir((m_dir / "tree").c_str(), 0700);
+        ::mkdir((m_dir / "tree/sub dir").c_str(), 0700);
+        ::mkdir((m_dir / "tree/sub dir/\xd0\x9a\xd0\xbb\xd1\x8e\xd1\x87").c_str(), 0700);
+        m_files = {
+            {"b.cfg", "bravo"},
+            {"a \"$(touch pwned)\" `x`.cfg", "alpha"},
+            {"sub dir/empty.cfg", ""},
+            {"sub dir/\xd0\x9a\xd0\xbb\xd1\x8e\xd1\x87/big.bin", kit_test::Pattern(300000, 3)},
+        };
+        time_t when = 1500000000;
+        for (const auto& [name, bytes] : m_files) {
+            WriteBytes(m_dir / ("tree/" + name), bytes);
+            SetTime(m_dir / ("tree/" + name), when);
+            when += 3600;
+        }
+    }
+
+    ScopedTempRoot m_temp;
+    ScopedTempDir m_dir;
+    std::vector<std::pair<std::string, std::string>> m_files;
+};
+
+TEST_F(PkdtoolTree, CreateThenLoadAndExtractGiveTheSameBytesAndTimes) {
+    const ToolRun created =
+        RunTool({"create", "-o", m_dir / "qarn.pkd", "--product", "en:Templates:ACME:doc\\r.html",
+                 "--product", "de:Vorlagen:ACME:", m_dir / "tree"});
+    ASSERT_EQ(created.status, 0) << created.err;
+    EXPECT_EQ(created.err, "");
+    EXPECT_FALSE(fs_test::Exists("pwned"));
+
+    Kit kit;
+    ASSERT_EQ(kit.Load(U16(m_dir / "qarn.pkd")), 0u);
+    ASSERT_EQ(kit.m_products.size(), 2u);
+    EXPECT_EQ(kit.m_products[0].m_productName, u"Templates");
+    EXPECT_EQ(kit.m_products[1].m_language, u"de");
+    // Sorted by relative path, with backslash separators.
+    const std::vector<stdx::u16string> names = {u"a \"$(touch pwned)\" `x`.cfg", u"b.cfg",
+                                                u"sub dir\\empty.cfg",
+                                                u"sub dir\\\u041a\u043b\u044e\u0447\\big.bin"};
+    ASSERT_EQ(kit.m_files.size(), names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(kit.m_files[i].m_name, names[i]);
+        const std::string relative = fs_test::U8(names[i]);
+        std::string slashed = relative;
+        for (char& c : slashed) {
+            c = c == '\\' ? '/' : c;
+        }
+        const std::string target = m_dir / ("out" + std::to_string(i));
+        ASSERT_EQ(kit.ExtractFile(i, U16(target)), 0u);
+        EXPECT_TRUE(ReadBytes(target) == ReadBytes(m_dir / ("tree/" + slashed))) << relative;
+        EXPECT_EQ(fs_test::ModifiedSeconds(target),
+                  fs_test::ModifiedSeconds(m_dir / ("tree/" + slashed)));
+    }
+}
+
+TEST_F(PkdtoolTree, ListShowsProductsThenSizeTimeAndName) {
+    ASSERT_EQ(RunTool({"create", "-o", m_dir / "k.pkd", "--single", "--level", "0", "--product",
+                       "xx:Name:Vendor:doc.txt", m_dir / "tree"})
+                  .status,
+              0);
+    const ToolRun listed = RunTool({"list", m_dir / "k.pkd"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find("products: 1\n  en: name \"Name\", provider \"Vendor\", "
+                              "description \"doc.txt\"\nfiles: 4\n"),
+              std::string::npos)
+        << listed.out;
+    EXPECT_NE(listed.out.find("           5  2017-07-14T03:40:00Z  a \"$(touch pwned)\" `x`.cfg\n"),
+              std::string::npos)
+        << listed.out;
+    EXPECT_NE(listed.out.find("      300000  2017-07-14T05:40:00Z  sub dir\\\xd0\x9a"),
+              std::string::npos)
+        << listed.out;
+    EXPECT_EQ(m_temp.StreamFiles(), 0u);
+}
+
+TEST_F(PkdtoolTree, ManifestGivesTheProducts) {
+    WriteBytes(m_dir / "manifest", "[product]\nlanguage = en\nname = From: manifest\n");
+    ASSERT_EQ(
+        RunTool({"create", "-o", m_dir / "k.pkd", "--manifest", m_dir / "manifest", m_dir / "tree"})
+            .status,
+        0);
+    Kit kit;
+    ASSERT_EQ(kit.Load(U16(m_dir / "k.pkd")), 0u);
+    ASSERT_EQ(kit.m_products.size(), 1u);
+    EXPECT_EQ(kit.m_products[0].m_productName, u"From: manifest");
+}
+
+TEST_F(PkdtoolTree, FailuresAreOneLineOnStandardErrorWithAStatus) {
+    WriteBytes(m_dir / "notakit", "hello");
+    const ToolRun unreadable = RunTool({"list", m_dir / "notakit"});
+    EXPECT_EQ(unreadable.status, 1);
+    EXPECT_NE(unreadable.err.find(m_dir / "notakit"), std::string::npos);
+    EXPECT_NE(unreadable.err.find("damaged"), std::string::npos);
+    EXPECT_EQ(std::count(unreadable.err.begin(), unreadable.err.end(), '\n'), 1);
+
+    const ToolRun missing = RunTool({"list", m_dir / "missing"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("no such file"), std::string::npos) << missing.err;
+
+    const ToolRun usage = RunTool({"create", m_dir / "tree"});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_EQ(std::count(usage.err.begin(), usage.err.end(), '\n'), 1);
+
+    // A backslash inside a name cannot be told from a separator.
+    WriteBytes(m_dir / "tree/back\\slash", "x");
+    const ToolRun refused = RunTool({"create", "-o", m_dir / "bad.pkd", m_dir / "tree"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("backslash"), std::string::npos) << refused.err;
+    EXPECT_FALSE(fs_test::Exists(m_dir / "bad.pkd"));
+
+    const ToolRun help = RunTool({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("usage: pkdtool create"), std::string::npos);
+}
+
+}  // namespace
