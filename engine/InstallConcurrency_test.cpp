@@ -1,0 +1,173 @@
+// The user interface polls the shared status while the install thread posts
+// it and may cancel at any moment. Built into its own binary, which the
+// ThreadSanitizer build runs.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/InstallProcessData.h"
+#include "engine/InstallTestSupport.h"
+#include "engine/InstallThread.h"
+#include "text/Languages.h"
+
+using namespace install_test;
+
+namespace {
+
+struct Status {
+    ErrorCode code = 0;
+    stdx::u16string text;
+    std::int32_t percent = -1;
+};
+
+Status ReadStatus(const InstallProcessData& data) {
+    Status status;
+    data.GetStatus(&status.code, &status.text, &status.percent);
+    return status;
+}
+
+bool IsFinal(const Status& status) {
+    return status.code != kErrorSuccess || status.percent >= 100;
+}
+
+const char16_t kPreparing[] = u"preparing";
+
+// Checks every status one reader sees: progress never goes back, a running
+// status names a file of the target, and nothing changes after the final
+// status.
+struct StatusChecker {
+    stdx::u16string target;
+    std::int32_t lastPercent = 0;
+    bool final = false;
+    Status finalStatus;
+    int reads = 0;
+    int violations = 0;
+
+    void See(const Status& status) {
+        ++reads;
+        if (final) {
+            if (status.code != finalStatus.code || status.percent != finalStatus.percent ||
+                status.text != finalStatus.text) {
+                ++violations;
+            }
+            return;
+        }
+        if (status.percent < lastPercent || status.percent < 0 || status.percent > 100) {
+            ++violations;
+        }
+        lastPercent = status.percent;
+        if (IsFinal(status)) {
+            final = true;
+            finalStatus = status;
+            return;
+        }
+        if (status.text != kPreparing && status.text.find(target) != 0) {
+            ++violations;
+        }
+    }
+};
+
+class InstallConcurrencyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(m_root.path().empty());
+        m_target = m_root.path() + "/templates";
+        m_temp = m_root.path() + "/tmp";
+        std::filesystem::create_directories(m_target);
+        std::filesystem::create_directories(m_temp);
+        m_tmpEnv = std::make_unique<ScopedTmpDir>(m_temp);
+        m_data.Init();
+        m_data.SetStatus(0, kPreparing, 0);
+    }
+
+    void LoadKit(int count) {
+        std::vector<KitFile> files;
+        for (int i = 0; i < count; ++i) {
+            files.push_back({"d" + std::to_string(i % 10) + "\\f" + std::to_string(i) + ".cfg",
+                             "contents of " + std::to_string(i), kBaseSeconds});
+        }
+        const std::string kitPath = m_root.path() + "/qarn.pkd";
+        ASSERT_EQ(BuildKit(kitPath, files), "");
+        ASSERT_EQ(m_kit.Load(U16(kitPath)), kErrorSuccess);
+        m_data.SetInstallData(&m_kit, U16(m_target));
+    }
+
+    // Polls from this thread and from a second reader until both have seen
+    // the final status.
+    void PollUntilFinal(StatusChecker* main, StatusChecker* other) {
+        main->target = U16(m_target + "/");
+        other->target = main->target;
+        std::thread reader([this, other] {
+            while (!other->final) {
+                other->See(ReadStatus(m_data));
+            }
+        });
+        while (!main->final) {
+            main->See(ReadStatus(m_data));
+        }
+        reader.join();
+    }
+
+    ScopedDir m_root;
+    std::string m_target;
+    std::string m_temp;
+    std::unique_ptr<ScopedTmpDir> m_tmpEnv;
+    InstallData<LZCompressor, FileSystem> m_kit;
+    InstallProcessData m_data;
+    InstallThread m_thread;
+};
+
+TEST_F(InstallConcurrencyTest, StatusReadsFromTwoThreadsWhileARunPosts) {
+    LoadKit(300);
+    m_thread.Start(&m_data);
+    StatusChecker main;
+    StatusChecker other;
+    PollUntilFinal(&main, &other);
+    m_thread.Wait();
+
+    EXPECT_EQ(main.violations, 0);
+    EXPECT_EQ(other.violations, 0);
+    EXPECT_EQ(main.finalStatus.code, kErrorSuccess);
+    EXPECT_EQ(main.finalStatus.percent, 100);
+    EXPECT_EQ(main.finalStatus.text, LocalizedString("IDS_INSTALL_FINISH"));
+    EXPECT_EQ(other.finalStatus.text, main.finalStatus.text);
+    EXPECT_EQ(ReadFile(m_target + "/d9/f299.cfg"), "contents of 299");
+}
+
+TEST_F(InstallConcurrencyTest, CancelFromAThirdThreadWhileTwoRead) {
+    WriteFile(m_target + "/d3/f3.cfg", "older copy", kBaseSeconds - 10);
+    const Tree before = Snapshot(m_target);
+    LoadKit(1000);
+    m_thread.Start(&m_data);
+    std::thread canceller([this] {
+        while (ReadStatus(m_data).percent < 10 && !IsFinal(ReadStatus(m_data))) {
+            std::this_thread::yield();
+        }
+        m_data.Cancel();
+    });
+    StatusChecker main;
+    StatusChecker other;
+    PollUntilFinal(&main, &other);
+    // Taken before the thread ends: the final status comes after the
+    // rollback, never during it.
+    const Tree atFinalStatus = Snapshot(m_target);
+    canceller.join();
+    m_thread.Wait();
+
+    EXPECT_EQ(main.violations, 0);
+    EXPECT_EQ(other.violations, 0);
+    ASSERT_EQ(main.finalStatus.code, kErrorCancelled);
+    EXPECT_EQ(main.finalStatus.text, LocalizedString("IDS_CANCEL_FINISH"));
+    EXPECT_GE(main.finalStatus.percent, 10);
+    EXPECT_LT(main.finalStatus.percent, 100);
+    EXPECT_EQ(atFinalStatus, before);
+    EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+}
+
+}  // namespace
