@@ -1,0 +1,390 @@
+#include <algorithm>
+#include <cstdio>
+
+#include "app/ControllerFixture.h"
+
+namespace app_test {
+namespace {
+
+using PageKind = FakeWindowLayer::PageKind;
+constexpr std::uint32_t kCritical = MSG_OK | MSG_STYLE_CRITICAL;
+const char kErrorPageText[] =
+    "An error occurred during the installation process. Installation canceled. Template "
+    "directory has not been changed.";
+const char kCancelText[] = "Installation canceled. Template directory has not been changed.";
+
+bool NoBackupLeft(const std::string& directory) {
+    for (const std::string& name : ListDir(directory)) {
+        if (name.rfind("qrstp", 0) == 0 || name.rfind("pdk", 0) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+class RunTest : public ControllerTest {
+protected:
+    // Welcome, directory page with `target` typed, Next.
+    std::unique_ptr<TestDlg> RunInto(const std::string& target, const char16_t* language = u"en") {
+        auto dlg = StartWizard(false, language);
+        dlg->OnNext();
+        layer.pathField = U16(target);
+        dlg->OnNext();
+        return dlg;
+    }
+
+    void ExpectFinishButtons() {
+        EXPECT_TRUE(layer.button(WizardButton::Back).hidden);
+        EXPECT_FALSE(layer.button(WizardButton::Cancel).enabled);
+        EXPECT_TRUE(layer.button(WizardButton::Next).enabled);
+        EXPECT_FALSE(layer.button(WizardButton::Next).hidden);
+        EXPECT_EQ(layer.button(WizardButton::Next).caption,
+                  U8(LocalizedString("IDS_WIZARD_FINISH")));
+    }
+
+    // A kit long enough that a cancel given at the first event lands while
+    // the worker is still copying, and a target holding older copies of some
+    // of its files (which the rollback must bring back).
+    void PrepareLongRun(const std::string& target) {
+        std::vector<KitFile> files;
+        for (int i = 0; i < 2000; ++i) {
+            char name[64];
+            std::snprintf(name, sizeof(name), "d%02d\\f%04d.txt", i % 20, i);
+            files.push_back({name, std::string(512, static_cast<char>('a' + i % 26)), 1600000000});
+        }
+        WriteKit(kitPath, StandardProducts(), files);
+        WriteFile(target + "/d00/f0000.txt", "old zero");
+        SetModificationTime(target + "/d00/f0000.txt", 1500000000);
+        WriteFile(target + "/d01/f0001.txt", "old one");
+        SetModificationTime(target + "/d01/f0001.txt", 1500000000);
+        SetModificationTime(target + "/d00", 1500000000);
+        SetModificationTime(target + "/d01", 1500000000);
+    }
+
+    // Checks, at the moment the result is shown, that the rollback is over.
+    void WatchTargetAtMessageBox(const std::string& target) {
+        layer.onMessageBox = [this, target](const FakeWindowLayer::MessageBox& box) {
+            if (box.state == STATE_INSTALLING && box.flags == kCritical) {
+                m_targetAtMessage = Snapshot(target);
+                m_backupGoneAtMessage = NoBackupLeft(tmp);
+            }
+        };
+    }
+
+    std::map<std::string, std::string> m_targetAtMessage;
+    bool m_backupGoneAtMessage = false;
+};
+
+TEST_F(RunTest, SuccessShowsTheSuccessPageAndRecordsTheTarget) {
+    WriteStandardKit();
+    auto dlg = StartWizard();
+    dlg->OnNext();
+    dlg->OnNext();
+
+    EXPECT_EQ(dlg->GetState(), STATE_SUCCESS);
+    EXPECT_EQ(layer.CurrentKind(), PageKind::Success);
+    EXPECT_EQ(layer.CurrentText(), "Configuration installed successfully.");
+    ExpectFinishButtons();
+    EXPECT_TRUE(layer.messageBoxes.empty());
+    EXPECT_EQ(layer.progressWidth, 480);
+    ASSERT_FALSE(layer.percents.empty());
+    EXPECT_EQ(layer.percents.back(), 100);
+    EXPECT_TRUE(layer.lastFinished);
+    EXPECT_TRUE(std::is_sorted(layer.percents.begin(), layer.percents.end()));
+
+    EXPECT_EQ(ReadFile(DefaultTarget() + "a.txt"), "alpha");
+    EXPECT_EQ(ReadFile(DefaultTarget() + "docs/r.txt"), "Описание");
+    EXPECT_EQ(ReadFile(DefaultTarget() + "sub/deep/b.txt"), "beta");
+    std::string recorded = DefaultTarget();
+    recorded.pop_back();
+    EXPECT_EQ(ReadFile(UserConfig()), LocationLine(recorded));
+    EXPECT_FALSE(Exists(AlternateConfig()));
+}
+
+// The loop waits for events instead of spinning, and never for long.
+TEST_F(RunTest, LoopWaitsAtMostFiftyMillisecondsPerPass) {
+    std::string target = root / "target";
+    PrepareLongRun(target);
+    auto dlg = RunInto(target);
+    ASSERT_EQ(dlg->GetState(), STATE_SUCCESS);
+    EXPECT_GT(layer.processEventCalls, 0);
+    EXPECT_GT(layer.minTimeoutMs, 0);
+    EXPECT_LE(layer.maxTimeoutMs, 50);
+}
+
+TEST_F(RunTest, FinalPagesSpeakTheUsersLanguage) {
+    WriteStandardKit();
+    SetLanguage(LanguageIdFromCode("de"));
+    auto dlg = RunInto(root / "de", u"de");
+    ASSERT_EQ(dlg->GetState(), STATE_SUCCESS);
+    EXPECT_EQ(layer.CurrentText(), U8(LocalizedString("IDS_SUCCESS_FINISH")));
+    EXPECT_NE(layer.CurrentText(), "Configuration installed successfully.");
+    EXPECT_NE(layer.CurrentText(), "Конфигурация успешно установлена.");
+
+    SetLanguage(LanguageIdFromCode("ru"));
+    FakeWindowLayer russianLayer;
+    TestDlg russian(0, nullptr, false, stdx::string("t"), u"ru", false, &russianLayer);
+    russian.executable = bundleExecutable;
+    ASSERT_TRUE(russian.Initialize());
+    russian.CreateWizardWindow();
+    russian.ShowWelcomePage();
+    russian.OnNext();
+    russianLayer.pathField = U16(root / "ru/");
+    russian.OnNext();
+    EXPECT_EQ(russianLayer.CurrentText(), "Конфигурация успешно установлена.");
+}
+
+// Five files; the third cannot be placed because a file stands where its
+// directory would go. The run stops at 40 percent and rolls back.
+TEST_F(RunTest, ErrorAtFortyPercentShowsTheMessageThenTheErrorPage) {
+    std::string target = root / "target";
+    WriteKit(kitPath, StandardProducts(),
+             {{"a.txt", "new a", 1600000000},
+              {"b.txt", "new b", 1600000000},
+              {"c\\d.txt", "d", 1600000000},
+              {"e.txt", "e", 1600000000},
+              {"f.txt", "f", 1600000000}});
+    WriteFile(target + "/b.txt", "old b");
+    SetModificationTime(target + "/b.txt", 1500000000);
+    WriteFile(target + "/c", "a file in the way");
+    SetModificationTime(target, 1500000000);
+    auto before = Snapshot(target);
+    WatchTargetAtMessageBox(target);
+
+    auto dlg = RunInto(target);
+
+    ASSERT_EQ(layer.messageBoxes.size(), 1u);
+    EXPECT_EQ(layer.messageBoxes[0].text, "Installation error");
+    EXPECT_EQ(layer.messageBoxes[0].flags, kCritical);
+    EXPECT_EQ(layer.messageBoxes[0].state, STATE_INSTALLING);
+    EXPECT_EQ(m_targetAtMessage, before);
+    EXPECT_TRUE(m_backupGoneAtMessage);
+    ASSERT_FALSE(layer.percents.empty());
+    EXPECT_EQ(layer.percents.back(), 40);
+    EXPECT_FALSE(layer.lastFinished);
+
+    EXPECT_EQ(dlg->GetState(), STATE_ERROR);
+    EXPECT_EQ(layer.CurrentKind(), PageKind::Message);
+    EXPECT_EQ(layer.CurrentText(), kErrorPageText);
+    ExpectFinishButtons();
+    EXPECT_EQ(Snapshot(target), before);
+    EXPECT_FALSE(Exists(UserConfig()));
+    EXPECT_FALSE(Exists(AlternateConfig()));
+}
+
+TEST_F(RunTest, CancelButtonEndsTheRunOnlyAfterTheRollback) {
+    std::string target = root / "target";
+    PrepareLongRun(target);
+    auto before = Snapshot(target);
+    WatchTargetAtMessageBox(target);
+    layer.ClickDuringRun(WizardButton::Cancel);
+
+    auto dlg = RunInto(target);
+
+    EXPECT_EQ(layer.PendingActions(), 0u);
+    ASSERT_EQ(layer.messageBoxes.size(), 1u);
+    EXPECT_EQ(layer.messageBoxes[0].text, kCancelText);
+    EXPECT_EQ(layer.messageBoxes[0].flags, kCritical);
+    EXPECT_EQ(m_targetAtMessage, before);
+    EXPECT_TRUE(m_backupGoneAtMessage);
+    EXPECT_LT(layer.percents.back(), 100);
+    EXPECT_EQ(dlg->GetState(), STATE_ERROR);
+    EXPECT_EQ(layer.CurrentText(), kErrorPageText);
+    ExpectFinishButtons();
+    EXPECT_TRUE(layer.windowOpen);
+    EXPECT_EQ(Snapshot(target), before);
+    EXPECT_FALSE(Exists(UserConfig()));
+}
+
+TEST_F(RunTest, EscAnsweredYesDuringTheRunCancelsIt) {
+    std::string target = root / "target";
+    PrepareLongRun(target);
+    auto before = Snapshot(target);
+    WatchTargetAtMessageBox(target);
+    layer.PressEsc(true);
+    layer.answers = {MSG_RESULT_YES};
+
+    auto dlg = RunInto(target);
+
+    ASSERT_EQ(layer.messageBoxes.size(), 2u);
+    EXPECT_EQ(layer.messageBoxes[0].text, "Do you really want to cancel installation?");
+    EXPECT_EQ(layer.messageBoxes[0].state, STATE_INSTALLING);
+    EXPECT_EQ(layer.messageBoxes[1].text, kCancelText);
+    EXPECT_EQ(m_targetAtMessage, before);
+    EXPECT_EQ(dlg->GetState(), STATE_ERROR);
+    EXPECT_TRUE(layer.windowOpen);
+    EXPECT_EQ(Snapshot(target), before);
+}
+
+TEST_F(RunTest, EscAnsweredNoDuringTheRunLetsItFinish) {
+    std::string target = root / "target";
+    PrepareLongRun(target);
+    layer.PressEsc(true);
+    layer.answers = {MSG_RESULT_NO};
+
+    auto dlg = RunInto(target);
+
+    ASSERT_EQ(layer.messageBoxes.size(), 1u);
+    EXPECT_EQ(dlg->GetState(), STATE_SUCCESS);
+    EXPECT_EQ(ReadFile(target + "/d00/f0000.txt"), std::string(512, 'a'));
+    EXPECT_EQ(ReadFile(UserConfig()), LocationLine(target));
+}
+
+// The close box during a run cancels it; the window closes by itself once
+// the rollback is done and the result has been shown.
+TEST_F(RunTest, CloseBoxDuringTheRunClosesAfterTheRollback) {
+    std::string target = root / "target";
+    PrepareLongRun(target);
+    auto before = Snapshot(target);
+    WatchTargetAtMessageBox(target);
+    layer.PressCloseBox(true);
+
+    auto dlg = RunInto(target);
+
+    ASSERT_EQ(layer.closeBoxResults.size(), 1u);
+    EXPECT_FALSE(layer.closeBoxResults[0]);
+    ASSERT_EQ(layer.messageBoxes.size(), 1u);
+    EXPECT_EQ(layer.messageBoxes[0].text, kCancelText);
+    EXPECT_EQ(m_targetAtMessage, before);
+    EXPECT_FALSE(layer.windowOpen);
+    EXPECT_EQ(layer.closeCount, 1);
+    EXPECT_EQ(Snapshot(target), before);
+}
+
+TEST_F(RunTest, RecordedLocationLosesOneTrailingSlash) {
+    WriteStandardKit();
+    auto dlg = RunInto(root / "t//");
+    ASSERT_EQ(dlg->GetState(), STATE_SUCCESS);
+    EXPECT_EQ(ReadFile(UserConfig()), LocationLine(root / "t/"));
+}
+
+TEST_F(RunTest, RecordedLocationComesFirstAndKeepsTheOthers) {
+    WriteStandardKit();
+    std::filesystem::create_directories(root / "old");
+    WriteFile(UserConfig(), "Other=1\n" + LocationLine(root / "old"));
+    auto dlg = RunInto(root / "new/");
+    ASSERT_EQ(dlg->GetState(), STATE_SUCCESS);
+    EXPECT_EQ(ReadFile(UserConfig()),
+              "Other=1\n" + LocationLine(root / "new") + LocationLine(root / "old"));
+}
+
+// Which launcher files a successful run writes, for each combination of the
+// user and the alternate file at start.
+struct LauncherCase {
+    bool userFile;
+    const char* alternateContent;  // null: no alternate file
+    bool userWritten;
+    bool alternateWritten;
+};
+
+class LauncherRecordTest : public RunTest, public ::testing::WithParamInterface<LauncherCase> {};
+
+TEST_P(LauncherRecordTest, WritesTheRightFiles) {
+    const LauncherCase& c = GetParam();
+    WriteStandardKit();
+    std::filesystem::create_directories(root / "listed");
+    if (c.userFile) {
+        WriteFile(UserConfig(), "Other=u\n");
+    }
+    if (c.alternateContent != nullptr) {
+        std::string content = c.alternateContent;
+        if (content == "listed") {
+            content = LocationLine(root / "listed");
+        }
+        WriteFile(AlternateConfig(), content);
+    }
+    std::string userBefore = ReadFile(UserConfig());
+    std::string alternateBefore = ReadFile(AlternateConfig());
+
+    auto dlg = RunInto(root / "chosen");
+    ASSERT_EQ(dlg->GetState(), STATE_SUCCESS);
+
+    std::string line = LocationLine(root / "chosen");
+    if (c.userWritten) {
+        EXPECT_NE(ReadFile(UserConfig()).find(line), std::string::npos) << ReadFile(UserConfig());
+    } else {
+        EXPECT_EQ(ReadFile(UserConfig()), userBefore);
+        EXPECT_EQ(Exists(UserConfig()), c.userFile);
+    }
+    if (c.alternateWritten) {
+        EXPECT_NE(ReadFile(AlternateConfig()).find(line), std::string::npos);
+    } else {
+        EXPECT_EQ(ReadFile(AlternateConfig()), alternateBefore);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Combinations, LauncherRecordTest,
+                         ::testing::Values(LauncherCase{false, nullptr, true, false},
+                                           LauncherCase{true, nullptr, true, false},
+                                           LauncherCase{true, "listed", true, true},
+                                           LauncherCase{false, "listed", false, true},
+                                           LauncherCase{false, "Other=a\n", true, true}));
+
+class FinishTest : public RunTest {};
+
+TEST_F(FinishTest, OpensTheDescriptionOfTheUsersLanguage) {
+    WriteStandardKit();
+    SetLanguage(LanguageIdFromCode("ru"));
+    auto dlg = RunInto(root / "t/", u"ru");
+    dlg->OnNext();
+    ASSERT_EQ(layer.openedDocuments.size(), 1u);
+    EXPECT_EQ(layer.openedDocuments[0], root / "t/docs/r.txt");
+    EXPECT_FALSE(layer.windowOpen);
+}
+
+TEST_F(FinishTest, ExactlyOneSeparatorAfterATargetWithoutSlash) {
+    WriteStandardKit();
+    auto dlg = RunInto(root / "t");
+    dlg->OnNext();
+    ASSERT_EQ(layer.openedDocuments.size(), 1u);
+    EXPECT_EQ(layer.openedDocuments[0], root / "t/docs/e.txt");
+}
+
+TEST_F(FinishTest, GermanFallsBackToTheEnglishDescription) {
+    WriteStandardKit();
+    SetLanguage(LanguageIdFromCode("de"));
+    auto dlg = RunInto(root / "t", u"de");
+    dlg->OnNext();
+    ASSERT_EQ(layer.openedDocuments.size(), 1u);
+    EXPECT_EQ(layer.openedDocuments[0], root / "t/docs/e.txt");
+}
+
+TEST_F(FinishTest, ClearedCheckboxOpensNothing) {
+    WriteStandardKit();
+    auto dlg = RunInto(root / "t");
+    layer.openDescriptionChecked = false;
+    dlg->OnNext();
+    EXPECT_TRUE(layer.openedDocuments.empty());
+    EXPECT_FALSE(layer.windowOpen);
+}
+
+TEST_F(FinishTest, MissingDocumentIsNotOpened) {
+    WriteKit(kitPath, {Product("en", "P", "V", "missing.pdf")}, StandardFiles());
+    auto dlg = RunInto(root / "t");
+    dlg->OnNext();
+    EXPECT_TRUE(layer.openedDocuments.empty());
+    EXPECT_FALSE(layer.windowOpen);
+}
+
+TEST_F(FinishTest, NoDescriptionOpensTheTargetDirectory) {
+    WriteKit(kitPath, {Product("de", "P", "V", "")}, StandardFiles());
+    auto dlg = RunInto(root / "t/");
+    dlg->OnNext();
+    ASSERT_EQ(layer.openedDocuments.size(), 1u);
+    EXPECT_EQ(layer.openedDocuments[0], root / "t");
+}
+
+TEST_F(FinishTest, FinishOnTheErrorPageOnlyCloses) {
+    std::string target = root / "target";
+    WriteKit(kitPath, StandardProducts(), {{"c\\d.txt", "d", 1600000000}});
+    WriteFile(target + "/c", "in the way");
+    auto dlg = RunInto(target);
+    ASSERT_EQ(dlg->GetState(), STATE_ERROR);
+    dlg->OnNext();
+    EXPECT_TRUE(layer.openedDocuments.empty());
+    EXPECT_FALSE(layer.windowOpen);
+    EXPECT_EQ(layer.closeCount, 1);
+}
+
+}  // namespace
+}  // namespace app_test
