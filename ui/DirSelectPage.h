@@ -1,0 +1,31 @@
+#pragma once
+
+#include "text/String.h"
+#include "ui/WizardDialogPage.h"
+
+@class ExtNSButton;
+class CInstallerDlg;
+
+// The directory page: a prompt, the editable path of the template directory
+// and a "..." button that chooses a folder into the path field.
+class DirSelectPage : public WizardDialogPage {
+public:
+    // dlg goes to the "..." button; it may be null.
+    DirSelectPage(NSView* parentView, NSImage* image, CInstallerDlg* dlg);
+    ~DirSelectPage() override;
+
+    void SetPath(const stdx::u16string& path);
+    stdx::u16string GetPath() const;
+    // The controller to report to, or null.
+    void SetMainDlg(CInstallerDlg* dlg);
+    // Lets the user choose a folder; a chosen folder's full path replaces the
+    // field's text, a cancelled choice leaves it as it is.
+    void ChooseFolder();
+
+private:
+    NSImageView* m_imageView;
+    NSTextField* m_promptField;
+    NSTextField* m_labelField;
+    NSTextField* m_pathField;
+    ExtNSButton* m_browseButton;
+};

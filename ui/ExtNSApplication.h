@@ -1,0 +1,16 @@
+#pragma once
+
+#import <AppKit/AppKit.h>
+
+// The application class of the wizard. Some X11 input (synthetic key
+// presses, keys typed while the pointer is outside every window) reaches
+// GNUstep with no window attached, and NSApplication drops such key events.
+// They are given to the modal, key or main window instead, so that Esc,
+// Return and typing work wherever the keyboard focus is.
+@interface ExtNSApplication : NSApplication
+@end
+
+// Ends the current -run of NSApp after the event being handled: -stop: only
+// takes effect when the loop wakes, so a dummy event is posted to wake it.
+// Safe to call when no loop runs and more than once.
+void StopApplicationEventLoop();

@@ -1,0 +1,18 @@
+#include "ui/ExtNSApplicationDelegate.h"
+
+#include "ui/ExtNSApplication.h"
+
+@implementation ExtNSApplicationDelegate
+
+- (BOOL)applicationShouldTerminateAfterLastWindowClosed:(NSApplication*)sender {
+    (void)sender;
+    return YES;
+}
+
+- (NSApplicationTerminateReply)applicationShouldTerminate:(NSApplication*)sender {
+    (void)sender;
+    StopApplicationEventLoop();
+    return NSTerminateCancel;
+}
+
+@end

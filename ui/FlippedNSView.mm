@@ -1,0 +1,9 @@
+#include "ui/FlippedNSView.h"
+
+@implementation FlippedNSView
+
+- (BOOL)isFlipped {
+    return YES;
+}
+
+@end

@@ -1,0 +1,44 @@
+#include "ui/FolderChooser.h"
+
+static NSOpenPanel* NewFolderPanel() {
+    NSOpenPanel* panel = [[NSOpenPanel openPanel] retain];
+    [panel setResolvesAliases:YES];
+    [panel setCanChooseFiles:NO];
+    [panel setCanChooseDirectories:YES];
+    [panel setCanCreateDirectories:NO];
+    [panel setAllowsMultipleSelection:NO];
+    return panel;
+}
+
+static void TakeChoice(NSOpenPanel* panel, NSInteger result, NSTextField* field) {
+    if (result != NSFileHandlingPanelOKButton) {
+        return;
+    }
+    NSString* path = [[panel URL] path];
+    if (path != nil) {
+        [field setStringValue:path];
+    }
+}
+
+#if defined(__APPLE__) && defined(__BLOCKS__)
+
+void ChooseFolderInto(NSTextField* field, NSWindow* window) {
+    NSOpenPanel* panel = NewFolderPanel();
+    // The block holds the panel and the field until the sheet ends.
+    [panel beginSheetModalForWindow:window
+                  completionHandler:^(NSInteger result) {
+                    TakeChoice(panel, result, field);
+                  }];
+    [panel release];
+}
+
+#else
+
+void ChooseFolderInto(NSTextField* field, NSWindow* window) {
+    (void)window;
+    NSOpenPanel* panel = NewFolderPanel();
+    TakeChoice(panel, [panel runModal], field);
+    [panel release];
+}
+
+#endif
