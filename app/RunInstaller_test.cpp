@@ -1,0 +1,213 @@
+#include "app/RunInstaller.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/ControllerFixture.h"
+
+namespace app_test {
+namespace {
+
+const char kNoSource[] = "Distribution kit file qarn.pkd not found.";
+
+// The whole program on the recording fake, from the command line to the
+// exit status, with the kit in the current directory ("usecwd").
+class RunInstallerTest : public ControllerTest {
+protected:
+    RunInstallerTest() : m_lang("LANG", "C"), m_cwd(kitDir) {}
+
+    int Run(const std::vector<std::string>& arguments) {
+        std::vector<std::string> all = {"Setup"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& argument : all) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        StartupArgs args{static_cast<int>(all.size()), argv.data(), 0, stdx::u16string()};
+        return RunInstaller(args, layer);
+    }
+
+    void ExpectInstalled() {
+        EXPECT_EQ(ReadFile(DefaultTarget() + "sub/deep/b.txt"), "beta");
+        std::string recorded = DefaultTarget();
+        recorded.pop_back();
+        EXPECT_EQ(ReadFile(UserConfig()), LocationLine(recorded));
+        EXPECT_TRUE(ListDir(tmp).empty());
+    }
+
+    void ExpectNothingInstalled() {
+        EXPECT_FALSE(Exists(DefaultTarget()));
+        EXPECT_FALSE(Exists(UserConfig()));
+        EXPECT_TRUE(ListDir(tmp).empty());
+    }
+
+private:
+    EnvOverride m_lang;
+    CurrentDirOverride m_cwd;
+};
+
+TEST_F(RunInstallerTest, UsecwdSilentInstallsWithoutQuestions) {
+    WriteStandardKit();
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitSuccess);
+    EXPECT_TRUE(layer.windowCreated);
+    EXPECT_TRUE(layer.button(WizardButton::Back).hidden);
+    EXPECT_TRUE(layer.messageBoxes.empty());
+    EXPECT_EQ(layer.CurrentText(), "Configuration installed successfully.");
+    ExpectInstalled();
+}
+
+TEST_F(RunInstallerTest, SilentSwitchSpelledOutCounts) {
+    WriteStandardKit();
+    EXPECT_EQ(Run({"usecwd", "-Silent"}), kExitSuccess);
+    ExpectInstalled();
+}
+
+TEST_F(RunInstallerTest, UsecwdAfterTheSilentSwitchIsIgnored) {
+    WriteStandardKit();
+    EXPECT_EQ(Run({"/S", "usecwd"}), kExitFailure);
+    ASSERT_EQ(layer.messageBoxes.size(), 1u);
+    EXPECT_EQ(layer.messageBoxes[0].text, kNoSource);
+    EXPECT_FALSE(layer.windowCreated);
+    ExpectNothingInstalled();
+}
+
+TEST_F(RunInstallerTest, LanguageSwitchEndsTheScan) {
+    WriteStandardKit();
+    layer.PressEsc();
+    layer.answers = {MSG_RESULT_YES};
+    EXPECT_EQ(Run({"usecwd", "-Lde", "/S"}), kExitSuccess);
+    EXPECT_EQ(CurrentLanguage(), LanguageIdFromCode("de"));
+    EXPECT_EQ(layer.windowTitle, U8(LocalizedString("IDR_MAINFRAME")));
+    EXPECT_NE(layer.windowTitle, "Installing configuration");
+    ASSERT_EQ(layer.messageBoxes.size(), 1u);
+    EXPECT_EQ(layer.messageBoxes[0].text, U8(LocalizedString("IDS_ACCEPT_CANCEL")));
+    EXPECT_FALSE(layer.windowOpen);
+    ExpectNothingInstalled();
+}
+
+TEST_F(RunInstallerTest, SilentSwitchBeforeTheLanguageSwitchStays) {
+    WriteStandardKit();
+    EXPECT_EQ(Run({"usecwd", "/S", "-Lde"}), kExitSuccess);
+    EXPECT_EQ(CurrentLanguage(), LanguageIdFromCode("de"));
+    EXPECT_EQ(layer.pages.begin()->second.text, LocalizedString("IDS_WELCOME_TITLE") + u" " +
+                                                    LocalizedString("IDS_DEFPRODUCT") + u" (" +
+                                                    LocalizedString("IDS_DEFPROVIDER") + u").");
+    ExpectInstalled();
+}
+
+TEST_F(RunInstallerTest, UnknownLanguageCodeLeavesTheLocaleToDecide) {
+    WriteStandardKit();
+    layer.locale = "ru_RU";
+    layer.PressEsc();
+    layer.answers = {MSG_RESULT_YES};
+    EXPECT_EQ(Run({"usecwd", "-LDE"}), kExitSuccess);
+    EXPECT_EQ(CurrentLanguage(), LanguageIdFromCode("ru"));
+    EXPECT_EQ(layer.pages.begin()->second.text,
+              LocalizedString("IDS_WELCOME_TITLE") + u" Продукт (Поставщик).");
+}
+
+TEST_F(RunInstallerTest, InteractiveSessionEndsWithStatusZero) {
+    WriteStandardKit();
+    layer.Click(WizardButton::Next);
+    layer.Click(WizardButton::Next);
+    layer.Click(WizardButton::Next);
+    EXPECT_EQ(Run({"usecwd"}), kExitSuccess);
+    EXPECT_FALSE(layer.eventLoopStalled);
+    EXPECT_FALSE(layer.windowOpen);
+    ExpectInstalled();
+}
+
+TEST_F(RunInstallerTest, InteractiveFailureWithAWindowStillEndsWithZero) {
+    WriteFile(kitPath, "not a kit");
+    EXPECT_EQ(Run({"usecwd"}), kExitSuccess);
+    ASSERT_EQ(layer.messageBoxes.size(), 1u);
+    EXPECT_EQ(layer.messageBoxes[0].flags, MSG_OK | MSG_STYLE_CRITICAL);
+    ExpectNothingInstalled();
+}
+
+TEST_F(RunInstallerTest, SilentDamagedKitFails) {
+    WriteFile(kitPath, "not a kit");
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitFailure);
+    ASSERT_EQ(layer.messageBoxes.size(), 1u);
+    EXPECT_EQ(layer.messageBoxes[0].text,
+              "Distribution kit file qarn.pkd corrupted or not designed for this installation "
+              "program.");
+    ExpectNothingInstalled();
+}
+
+TEST_F(RunInstallerTest, SilentMissingKitFails) {
+    EXPECT_EQ(Run({"usecwd", "/s"}), kExitFailure);
+    ASSERT_EQ(layer.messageBoxes.size(), 1u);
+    EXPECT_EQ(layer.messageBoxes[0].text, kNoSource);
+    ExpectNothingInstalled();
+}
+
+TEST_F(RunInstallerTest, SilentFailedRunFails) {
+    WriteKit(kitPath, StandardProducts(), {{"a.txt", "a", 1600000000}, {"c\\d.txt", "d", 1}});
+    WriteFile(DefaultTarget() + "c", "in the way");
+    auto before = Snapshot(DefaultTarget());
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitFailure);
+    ASSERT_EQ(layer.messageBoxes.size(), 1u);
+    EXPECT_EQ(layer.messageBoxes[0].text, "Installation error");
+    EXPECT_EQ(Snapshot(DefaultTarget()), before);
+    EXPECT_FALSE(Exists(UserConfig()));
+    EXPECT_TRUE(ListDir(tmp).empty());
+}
+
+TEST_F(RunInstallerTest, SilentRunCancelledWithTheCancelButtonFails) {
+    std::vector<KitFile> files;
+    for (int i = 0; i < 2000; ++i) {
+        files.push_back({"f" + std::to_string(i), std::string(512, 'x'), 1600000000});
+    }
+    WriteKit(kitPath, StandardProducts(), files);
+    layer.ClickDuringRun(WizardButton::Cancel);
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitFailure);
+    ASSERT_EQ(layer.messageBoxes.size(), 1u);
+    EXPECT_EQ(layer.messageBoxes[0].text,
+              "Installation canceled. Template directory has not been changed.");
+    EXPECT_TRUE(ListDir(DefaultTarget()).empty());
+    EXPECT_FALSE(Exists(UserConfig()));
+    EXPECT_TRUE(ListDir(tmp).empty());
+}
+
+// A cleared target must not send the kit into the current directory.
+TEST_F(RunInstallerTest, SilentEmptyTargetFailsAndInstallsNothing) {
+    WriteStandardKit();
+    std::string location = root / "x/http://host";
+    std::filesystem::create_directories(location);
+    std::string config = LocationLine(location);
+    WriteFile(UserConfig(), config);
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitFailure);
+    ASSERT_EQ(layer.messageBoxes.size(), 1u);
+    EXPECT_EQ(layer.messageBoxes[0].text, "Specify correct path to template directory.");
+    EXPECT_EQ(ListDir(kitDir), std::vector<std::string>{"qarn.pkd"});
+    EXPECT_TRUE(ListDir(location).empty());
+    EXPECT_FALSE(Exists(DefaultTarget()));
+    EXPECT_EQ(ReadFile(UserConfig()), config);
+}
+
+TEST_F(RunInstallerTest, InteractiveWithoutADisplayChangesNothing) {
+    WriteStandardKit();
+    layer.hasDisplay = false;
+    ::testing::internal::CaptureStderr();
+    int status = Run({"usecwd"});
+    std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, kExitFailure);
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1);
+    EXPECT_NE(errors.find("/S"), std::string::npos);
+    EXPECT_FALSE(layer.windowCreated);
+    EXPECT_TRUE(layer.messageBoxes.empty());
+    EXPECT_TRUE(ListDir(home).empty());
+    EXPECT_TRUE(ListDir(tmp).empty());
+}
+
+TEST_F(RunInstallerTest, SilentWithoutADisplayInstalls) {
+    WriteStandardKit();
+    layer.hasDisplay = false;
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitSuccess);
+    ExpectInstalled();
+}
+
+}  // namespace
+}  // namespace app_test
