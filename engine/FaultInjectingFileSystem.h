@@ -45,8 +45,9 @@ public:
             return false;
         }
         const std::int64_t number = ++s_count;
-        if (s_hook != nullptr) {
-            s_hook(number, operation, s_hookContext);
+        const Hook hook = s_hook.load();
+        if (hook != nullptr) {
+            hook(number, operation, s_hookContext.load());
         }
         if (number == s_failAt) {
             s_injected = true;
