@@ -82,8 +82,8 @@ private:
     ErrorCode PrepareBackup(const stdx::u16string& targetDir);
     // Sets *skip when the file at path is at least as new as recordTime,
     // compared in whole seconds, since the disk keeps no more. A missing file
-    // is installed. 87 when path is a directory; the code of FS::Open or
-    // FS::GetTimes when an existing file cannot be examined.
+    // is installed. 87 when an older path is a directory; the code of
+    // FS::Open or FS::GetTimes when an existing file cannot be examined.
     ErrorCode IsUpToDate(const stdx::u16string& path, FileTime recordTime, bool* skip);
     // Creates the directory and any missing parent, one level at a time,
     // recording each level it created. 0, 3 (no parent to create) or the
@@ -114,6 +114,10 @@ private:
 
     std::vector<BackupEntry> m_entries;
     ProcessData* m_processData = nullptr;
+    // Directories of the current run (in the template and the backup
+    // directory) known to exist, so that each is looked up once per run
+    // rather than once per file.
+    std::unordered_set<stdx::u16string> m_knownDirs;
     FS m_fileSystem;
     std::chrono::milliseconds m_finishPause = kFinishPause;
 };
@@ -203,6 +207,7 @@ template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::PrepareBackup(const stdx::u16string& targetDir) {
     m_entries.emplace_back();
     Current().m_targetDir = targetDir;
+    m_knownDirs.clear();
     // Without a directory the kit's names would land relative to whatever
     // the working directory is, where no backup protects anything.
     if (targetDir.empty()) {
@@ -249,14 +254,6 @@ template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::IsUpToDate(const stdx::u16string& path, FileTime recordTime,
                                                 bool* skip) {
     *skip = false;
-    // A directory cannot be replaced by a file without losing what it
-    // holds, whatever the times say.
-    {
-        Finder finder;
-        if (finder.First(path) && finder.IsDirectory() != 0) {
-            return kErrorInvalidParameter;
-        }
-    }
     // Only a missing file may be written without knowing its time: any
     // other failure could hide a newer copy that the run must not replace.
     FileHandle handle = kInvalidHandle;
@@ -276,6 +273,15 @@ ErrorCode InstallWorker<FS, Finder>::IsUpToDate(const stdx::u16string& path, Fil
     }
     *skip = install_worker_detail::WholeSeconds(modified) >=
             install_worker_detail::WholeSeconds(recordTime);
+    if (*skip) {
+        return kErrorSuccess;
+    }
+    // A directory opens too, but cannot be replaced by a file without
+    // losing what it holds.
+    Finder finder;
+    if (finder.First(path) && finder.IsDirectory() != 0) {
+        return kErrorInvalidParameter;
+    }
     return kErrorSuccess;
 }
 
@@ -285,9 +291,13 @@ ErrorCode InstallWorker<FS, Finder>::MakeDirectoryRecorded(const stdx::u16string
     if (path.empty() || path == u"/") {
         return kErrorSuccess;
     }
+    if (m_knownDirs.count(path) != 0) {
+        return kErrorSuccess;
+    }
     {
         Finder finder;
         if (finder.First(path) && finder.IsDirectory() != 0) {
+            m_knownDirs.insert(path);
             return kErrorSuccess;
         }
     }
@@ -306,24 +316,28 @@ ErrorCode InstallWorker<FS, Finder>::MakeDirectoryRecorded(const stdx::u16string
         return parentCode;
     }
     const ErrorCode code = m_fileSystem.MakeDirectory(path);
-    if (code == kErrorAlreadyExists) {
-        return kErrorSuccess;
-    }
-    if (code != kErrorSuccess) {
+    if (code != kErrorSuccess && code != kErrorAlreadyExists) {
         return code;
     }
-    Current().m_createdDirs.push_back(path);
+    m_knownDirs.insert(path);
+    if (code == kErrorSuccess) {
+        Current().m_createdDirs.push_back(path);
+    }
     return kErrorSuccess;
 }
 
 template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::MakeDirectoryTree(const stdx::u16string& directory) {
     const stdx::u16string path = install_worker_detail::WithoutTrailingSlash(directory);
-    if (path.empty() || path == u"/") {
+    if (path.empty() || path == u"/" || m_knownDirs.count(path) != 0) {
         return kErrorSuccess;
     }
     const ErrorCode code = m_fileSystem.MakeDirectory(path);
-    return code == kErrorAlreadyExists ? kErrorSuccess : code;
+    if (code != kErrorSuccess && code != kErrorAlreadyExists) {
+        return code;
+    }
+    m_knownDirs.insert(path);
+    return kErrorSuccess;
 }
 
 template <class FS, class Finder>

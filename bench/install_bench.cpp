@@ -1,0 +1,238 @@
+// Installs a kit of 20,000 small files in 200 directories three ways and
+// compares each with unpacking the same tree by tar:
+//   (a) a fresh install into an empty template directory,
+//   (b) a reinstall over the same files, all up to date (nothing written),
+//   (c) a reinstall over files one second older (every file backed up and
+//       replaced).
+// Each run is timed from loading the kit to the 100 percent status; the
+// pause after it is left out. Usage:
+//   install_bench [work-directory [rounds]]
+// The work directory (default /var/tmp) gets a scratch directory that is
+// removed at the end; TMPDIR is pointed into it so that the backups stay on
+// the same file system as the templates, as they normally are.
+
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/InstallProcessData.h"
+#include "engine/InstallWorker.h"
+#include "kit/InstallData.h"
+#include "kit/KitWriter.h"
+#include "text/Encoding.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kFileCount = 20000;
+constexpr int kDirectoryCount = 200;
+constexpr std::int64_t kBaseSeconds = 1700000000;
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration duration) {
+    return std::chrono::duration<double>(duration).count();
+}
+
+stdx::u16string U16(const std::string& text) {
+    return Utf8ToUtf16(stdx::string(text.c_str(), text.size()));
+}
+
+// Text-like contents, so that both DEFLATE and gzip see what templates are.
+std::string MakeContents(std::uint32_t* seed, std::size_t size) {
+    static const char* const kWords[] = {
+        "section", "key", "value", "=",  "true",   "false", "path",   "name", "width", "height",
+        "0",       "1",   "100",   "\n", "[main]", "color", "border", "font", "size",  "template"};
+    std::string text;
+    text.reserve(size + 16);
+    while (text.size() < size) {
+        *seed = *seed * 1664525u + 1013904223u;
+        text += kWords[(*seed >> 16) % (sizeof(kWords) / sizeof(kWords[0]))];
+        text += ' ';
+    }
+    text.resize(size);
+    return text;
+}
+
+void SetTimes(const std::string& path, std::int64_t seconds) {
+    struct timeval times[2] = {{static_cast<time_t>(seconds), 0},
+                               {static_cast<time_t>(seconds), 0}};
+    utimes(path.c_str(), times);
+}
+
+std::vector<std::string> WriteSourceTree(const std::string& root) {
+    std::vector<std::string> relative;
+    std::uint32_t seed = 12345;
+    for (int d = 0; d < kDirectoryCount; ++d) {
+        std::filesystem::create_directories(root + "/dir" + std::to_string(d));
+    }
+    for (int i = 0; i < kFileCount; ++i) {
+        const std::string name =
+            "dir" + std::to_string(i % kDirectoryCount) + "/file" + std::to_string(i) + ".cfg";
+        seed = seed * 1664525u + 1013904223u;
+        const std::size_t size = 1024 + (seed >> 8) % (7 * 1024 + 1);
+        {
+            std::ofstream out(root + "/" + name, std::ios::binary);
+            out << MakeContents(&seed, size);
+        }
+        SetTimes(root + "/" + name, kBaseSeconds);
+        relative.push_back(name);
+    }
+    return relative;
+}
+
+// Runs a program with an argument vector and waits for it; true on exit 0.
+bool Spawn(const std::vector<std::string>& arguments) {
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) {
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        return false;
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Loads the kit and installs it into target; the time up to the 100
+// percent status, or a negative value when the run failed.
+double TimeInstall(const std::string& kitPath, const std::string& target, ErrorCode* result) {
+    const Clock::time_point start = Clock::now();
+    InstallData<LZCompressor, FileSystem> kit;
+    *result = kit.Load(U16(kitPath));
+    if (*result != kErrorSuccess) {
+        return -1;
+    }
+    InstallProcessData data;
+    data.Init();
+    data.SetInstallData(&kit, U16(target));
+    InstallWorker<FileSystem> worker;
+    worker.SetFinishPause(std::chrono::milliseconds(0));
+    *result = worker.Run(&data);
+    const Clock::time_point end = Clock::now();
+    return *result == kErrorSuccess ? Seconds(end - start) : -1;
+}
+
+// Loading alone: inflating the kit into its stream file and reading the
+// tables, the part of every run that does not depend on the target.
+double TimeLoad(const std::string& kitPath) {
+    const Clock::time_point start = Clock::now();
+    InstallData<LZCompressor, FileSystem> kit;
+    const ErrorCode result = kit.Load(U16(kitPath));
+    const Clock::time_point end = Clock::now();
+    return result == kErrorSuccess ? Seconds(end - start) : -1;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string base = argc > 1 ? argv[1] : "/var/tmp";
+    const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
+    std::string pattern = base + "/install-bench-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        std::fprintf(stderr, "cannot make a directory in %s\n", base.c_str());
+        return 1;
+    }
+    const std::string work = pattern;
+    const std::string source = work + "/source";
+    const std::string temp = work + "/tmp";
+    const std::string kitPath = work + "/qarn.pkd";
+    const std::string tarPath = work + "/tree.tar.gz";
+    std::filesystem::create_directories(temp);
+    setenv("TMPDIR", temp.c_str(), 1);
+
+    std::printf("preparing %d files in %d directories under %s\n", kFileCount, kDirectoryCount,
+                work.c_str());
+    const std::vector<std::string> files = WriteSourceTree(source);
+    kit::KitWriter writer;
+    std::string error;
+    kit::KitStats stats;
+    if (!writer.AddDirectory(source, nullptr, &error) || !writer.Write(kitPath, &stats, &error)) {
+        std::fprintf(stderr, "kit: %s\n", error.c_str());
+        return 1;
+    }
+    if (!Spawn({"tar", "-czf", tarPath, "-C", source, "."})) {
+        std::fprintf(stderr, "tar -czf failed\n");
+        return 1;
+    }
+    std::printf("kit %.1f MiB (stream %.1f MiB), tar.gz %.1f MiB\n", stats.kitBytes / 1048576.0,
+                stats.streamBytes / 1048576.0, std::filesystem::file_size(tarPath) / 1048576.0);
+
+    std::vector<double> tarTimes, loads, fresh, upToDate, replace;
+    for (int round = 0; round < rounds; ++round) {
+        const std::string tarTarget = work + "/tar-out";
+        const std::string target = work + "/templates";
+        std::filesystem::remove_all(tarTarget);
+        std::filesystem::remove_all(target);
+        std::filesystem::create_directories(tarTarget);
+        std::filesystem::create_directories(target);
+
+        // Every measurement starts without dirty pages of the one before.
+        sync();
+        Clock::time_point start = Clock::now();
+        if (!Spawn({"tar", "-xzf", tarPath, "-C", tarTarget})) {
+            std::fprintf(stderr, "tar -xzf failed\n");
+            return 1;
+        }
+        tarTimes.push_back(Seconds(Clock::now() - start));
+
+        ErrorCode result = 0;
+        sync();
+        loads.push_back(TimeLoad(kitPath));
+        sync();
+        fresh.push_back(TimeInstall(kitPath, target, &result));
+        sync();
+        upToDate.push_back(TimeInstall(kitPath, target, &result));
+        for (const std::string& name : files) {
+            SetTimes(target + "/" + name, kBaseSeconds - 1);
+        }
+        sync();
+        replace.push_back(TimeInstall(kitPath, target, &result));
+        if (result != kErrorSuccess || fresh.back() < 0 || upToDate.back() < 0) {
+            std::fprintf(stderr, "install failed with code %u\n", static_cast<unsigned>(result));
+            return 1;
+        }
+        std::printf(
+            "round %d: tar %.3f s, load %.3f s, fresh %.3f s, up to date %.3f s, replace %.3f s\n",
+            round + 1, tarTimes.back(), loads.back(), fresh.back(), upToDate.back(),
+            replace.back());
+    }
+    std::filesystem::remove_all(work);
+
+    const double tar = Median(tarTimes);
+    const struct {
+        const char* name;
+        double seconds;
+        double target;
+    } rows[] = {{"(a) fresh install", Median(fresh), 1.5},
+                {"(b) reinstall, all up to date", Median(upToDate), 0.5},
+                {"(c) reinstall, all one second older", Median(replace), 3.0}};
+    std::printf("\nmedian of %d rounds, %d files\n", rounds, kFileCount);
+    std::printf("%-38s %8.3f s %8.1f us/file\n", "tar -xzf", tar, tar * 1e6 / kFileCount);
+    std::printf("%-38s %8.3f s (part of each run below)\n", "kit load alone", Median(loads));
+    for (const auto& row : rows) {
+        std::printf("%-38s %8.3f s %8.1f us/file  %.2f x tar (target <= %.1f)\n", row.name,
+                    row.seconds, row.seconds * 1e6 / kFileCount, row.seconds / tar, row.target);
+    }
+    return 0;
+}
