@@ -38,7 +38,8 @@ public:
     virtual ~WindowLayer() = default;
 
     // The controller that receives the user's actions; set once, before the
-    // first message box.
+    // first message box. The controller calls Attach(nullptr) when it is
+    // destroyed; no action may reach it after that.
     virtual void Attach(CInstallerDlg* dlg) = 0;
 
     // False when no window server can be reached: windows are not shown,
