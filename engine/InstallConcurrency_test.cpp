@@ -20,22 +20,6 @@ using namespace install_test;
 
 namespace {
 
-struct Status {
-    ErrorCode code = 0;
-    stdx::u16string text;
-    std::int32_t percent = -1;
-};
-
-Status ReadStatus(const InstallProcessData& data) {
-    Status status;
-    data.GetStatus(&status.code, &status.text, &status.percent);
-    return status;
-}
-
-bool IsFinal(const Status& status) {
-    return status.code != kErrorSuccess || status.percent >= 100;
-}
-
 const char16_t kPreparing[] = u"preparing";
 
 // Checks every status one reader sees: progress never goes back, a running

@@ -235,6 +235,24 @@ inline std::string BuildKit(const std::string& kitPath, const std::vector<KitFil
     return std::string();
 }
 
+// One snapshot of the shared status.
+struct Status {
+    ErrorCode code = 0;
+    stdx::u16string text;
+    std::int32_t percent = -1;
+};
+
+inline Status ReadStatus(const InstallProcessDataBase& data) {
+    Status status;
+    data.GetStatus(&status.code, &status.text, &status.percent);
+    return status;
+}
+
+// Whether a status ends a run for the user interface.
+inline bool IsFinal(const Status& status) {
+    return status.code != kErrorSuccess || status.percent >= 100;
+}
+
 using FaultyKit = InstallData<LZCompressor, FaultInjectingFileSystem>;
 using FaultyData = BasicInstallProcessData<FaultyKit>;
 using FaultyWorker = InstallWorker<FaultInjectingFileSystem, FaultInjectingFileFinder>;

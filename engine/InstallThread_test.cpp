@@ -20,22 +20,6 @@ using namespace install_test;
 
 namespace {
 
-struct Status {
-    ErrorCode code = 0;
-    stdx::u16string text;
-    std::int32_t percent = -1;
-};
-
-Status ReadStatus(const InstallProcessData& data) {
-    Status status;
-    data.GetStatus(&status.code, &status.text, &status.percent);
-    return status;
-}
-
-bool IsFinal(const Status& status) {
-    return status.code != kErrorSuccess || status.percent >= 100;
-}
-
 Status WaitForFinalStatus(const InstallProcessData& data) {
     Status status = ReadStatus(data);
     while (!IsFinal(status)) {

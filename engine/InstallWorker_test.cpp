@@ -17,19 +17,6 @@ using namespace install_test;
 
 namespace {
 
-struct Status {
-    ErrorCode code = 0;
-    stdx::u16string text;
-    std::int32_t percent = -1;
-};
-
-template <class FS>
-Status ReadStatus(const BasicInstallProcessData<InstallData<LZCompressor, FS>>& data) {
-    Status status;
-    data.GetStatus(&status.code, &status.text, &status.percent);
-    return status;
-}
-
 // A template directory, a private TMPDIR and a kit path, all below one
 // scoped directory.
 class InstallWorkerTest : public ::testing::Test {
