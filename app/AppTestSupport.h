@@ -133,8 +133,10 @@ inline void SetModificationTime(const std::string& path, std::int64_t unixSecond
     ASSERT_EQ(::utimes(path.c_str(), times), 0) << path;
 }
 
-// Everything under a directory: relative path -> kind, bytes and time, so
-// that "nothing changed" compares names, contents, times and no extras.
+// Everything under a directory: relative path -> time and bytes of each
+// file, and each directory, so that "nothing changed" compares names,
+// contents, file times and no extras. A directory's own time changes with
+// any entry made and removed in it, so it is not compared.
 inline std::map<std::string, std::string> Snapshot(const std::string& root) {
     std::map<std::string, std::string> entries;
     std::error_code error;
@@ -146,13 +148,12 @@ inline std::map<std::string, std::string> Snapshot(const std::string& root) {
         std::string relative = std::filesystem::relative(it->path(), root).string();
         struct stat status;
         ::lstat(it->path().c_str(), &status);
-        std::string value = std::to_string(static_cast<long long>(status.st_mtime)) + ":";
         if (S_ISDIR(status.st_mode)) {
-            value += "dir";
+            entries[relative + "/"] = "dir";
         } else {
-            value += ReadFile(it->path().string());
+            entries[relative] = std::to_string(static_cast<long long>(status.st_mtime)) + ":" +
+                                ReadFile(it->path().string());
         }
-        entries[relative] = value;
     }
     return entries;
 }

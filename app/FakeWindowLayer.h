@@ -94,40 +94,36 @@ public:
                   }
               });
     }
-    // A click that waits until the progress page is shown.
-    void ClickDuringRun(WizardButton b) {
-        Queue(
-            [this, b] {
-                return windowOpen && CurrentKind() == PageKind::Progress && button(b).enabled;
-            },
-            [this, b] {
-                if (b == WizardButton::Cancel) {
-                    dlg->OnCancel();
-                } else if (b == WizardButton::Next) {
-                    dlg->OnNext();
-                } else {
-                    dlg->OnBack();
-                }
-            });
+    // Actions during a run wait until the progress page is shown and the
+    // bar has reached minPercent, so that they land while the worker is at
+    // work.
+    void ClickDuringRun(WizardButton b, int minPercent = 1) {
+        Queue([this, b, minPercent] { return RunReached(minPercent) && button(b).enabled; },
+              [this, b] {
+                  if (b == WizardButton::Cancel) {
+                      dlg->OnCancel();
+                  } else if (b == WizardButton::Next) {
+                      dlg->OnNext();
+                  } else {
+                      dlg->OnBack();
+                  }
+              });
     }
-    void PressEsc(bool onlyDuringRun = false) {
-        Queue(
-            [this, onlyDuringRun] {
-                return windowOpen && (!onlyDuringRun || CurrentKind() == PageKind::Progress);
-            },
-            [this] { dlg->ConfirmCancel(); });
+    void PressEsc() {
+        Queue([this] { return windowOpen; }, [this] { dlg->ConfirmCancel(); });
     }
-    void PressCloseBox(bool onlyDuringRun = false) {
-        Queue(
-            [this, onlyDuringRun] {
-                return windowOpen && (!onlyDuringRun || CurrentKind() == PageKind::Progress);
-            },
-            [this] {
-                closeBoxResults.push_back(dlg->OnCloseRequest());
-                if (closeBoxResults.back()) {
-                    CloseWindow();
-                }
-            });
+    void PressEscDuringRun(int minPercent = 1) {
+        Queue([this, minPercent] { return RunReached(minPercent); },
+              [this] { dlg->ConfirmCancel(); });
+    }
+    void PressCloseBoxDuringRun(int minPercent = 1) {
+        Queue([this, minPercent] { return RunReached(minPercent); },
+              [this] {
+                  closeBoxResults.push_back(dlg->OnCloseRequest());
+                  if (closeBoxResults.back()) {
+                      CloseWindow();
+                  }
+              });
     }
     void TypePath(const stdx::u16string& path) {
         Queue([this] { return windowOpen && CurrentKind() == PageKind::DirSelect; },
@@ -138,6 +134,10 @@ public:
               [this] { openDescriptionChecked = false; });
     }
     std::vector<bool> closeBoxResults;
+    bool RunReached(int minPercent) const {
+        return windowOpen && CurrentKind() == PageKind::Progress && !percents.empty() &&
+               percents.back() >= minPercent;
+    }
     size_t PendingActions() const { return m_script.size(); }
 
     // Inspection.
