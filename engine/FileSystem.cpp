@@ -194,7 +194,16 @@ ErrorCode FileSystem::SetEnd(FileHandle handle) {
         return Fail(kErrorInvalidHandle);
     }
     const off_t position = ::lseek(fd, 0, SEEK_CUR);
-    if (position < 0 || ::ftruncate(fd, position) != 0) {
+    if (position < 0) {
+        return Fail(CodeFromErrno(errno));
+    }
+    // Most files end where they were written; truncating them anyway costs
+    // a journal transaction per file on some file systems.
+    struct stat status;
+    if (::fstat(fd, &status) == 0 && status.st_size == position) {
+        return kErrorSuccess;
+    }
+    if (::ftruncate(fd, position) != 0) {
         return Fail(CodeFromErrno(errno));
     }
     return kErrorSuccess;

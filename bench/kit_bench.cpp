@@ -1,0 +1,347 @@
+// Measures the kit reader against outside anchors, on two kits:
+//   (a) 1 GiB in 4 files, (b) 20,000 files of 1 to 8 KiB.
+// For each kit:
+//   - InstallData::Load (inflate into the stream file, read the tables)
+//     against "gzip -dc" of the same DEFLATE data wrapped as a gzip file,
+//     written to a file on the same file system;
+//   - extracting every file (as the install worker does: parent directories,
+//     then ExtractFile) against "cp -r" of the source tree;
+//   - the peak resident memory of each phase, from a fresh process each.
+// Every measurement is taken twice and the faster run counts. Usage:
+//   kit_bench [work-directory [a|b|ab]]
+// The work directory (default /var/tmp) gets a scratch directory that is
+// removed at the end; TMPDIR points into it.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/FileSystem.h"
+#include "kit/InstallData.h"
+#include "kit/KitWriter.h"
+#include "text/Encoding.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Kit = InstallData<LZCompressor, FileSystem>;
+
+double Since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+stdx::u16string U16(const std::string& text) {
+    return Utf8ToUtf16(stdx::string(text.c_str(), text.size()));
+}
+
+std::string U8(const stdx::u16string& text) {
+    const stdx::string bytes = Utf16ToUtf8(text);
+    return std::string(bytes.c_str(), bytes.size());
+}
+
+// Configuration-like text: deflate packs it about three to one, as it does
+// real templates.
+std::string MakeText(std::uint32_t* seed, std::size_t size) {
+    static const char* const kWords[] = {
+        "section", "key",    "value", " = ",      "true", "false", "path",   "name",
+        "width",   "height", "0",     "1",        "100",  "\n",    "[main]", "color",
+        "border",  "font",   "size",  "template", "\t",   "item",  "left",   "right"};
+    std::string text;
+    text.reserve(size + 16);
+    while (text.size() < size) {
+        *seed = *seed * 1103515245u + 12345u;
+        text += kWords[(*seed >> 16) % (sizeof(kWords) / sizeof(kWords[0]))];
+        if (((*seed >> 8) & 7) == 0) {
+            text += std::to_string((*seed >> 4) & 0xFFFF);
+        }
+        text += ' ';
+    }
+    text.resize(size);
+    return text;
+}
+
+struct Result {
+    double seconds = 0;
+    long peakKiB = 0;
+    int status = -1;
+};
+
+// Runs argv with stdout sent to `output` (when not empty).
+Result RunProcess(const std::vector<std::string>& arguments, const std::string& output) {
+    std::vector<char*> argv;
+    std::vector<std::string> copies = arguments;
+    for (std::string& argument : copies) {
+        argv.push_back(&argument[0]);
+    }
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!output.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+    }
+    Result result;
+    const Clock::time_point start = Clock::now();
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return result;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.seconds = Since(start);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+Result Best(const std::vector<std::string>& arguments, const std::string& output,
+            const std::string& cleanup) {
+    Result best;
+    for (int round = 0; round < 2; ++round) {
+        std::error_code ignored;
+        std::filesystem::remove_all(cleanup, ignored);
+        const Result run = RunProcess(arguments, output);
+        if (run.status != 0) {
+            std::fprintf(stderr, "kit_bench: %s failed (%d)\n", arguments[0].c_str(), run.status);
+            std::exit(1);
+        }
+        if (round == 0 || run.seconds < best.seconds) {
+            best.seconds = run.seconds;
+        }
+        best.status = 0;
+    }
+    return best;
+}
+
+// The gzip form of the kit: its raw DEFLATE data between a gzip header and
+// a trailer with the CRC-32 and the length of the inflated stream.
+void WriteGzip(const std::string& kitPath, const kit::KitStats& stats, const std::string& path) {
+    std::ifstream in(kitPath, std::ios::binary);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const unsigned char header[10] = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 0, 3};
+    out.write(reinterpret_cast<const char*>(header), sizeof(header));
+    out << in.rdbuf();
+    unsigned char trailer[8];
+    for (int i = 0; i < 4; ++i) {
+        trailer[i] = static_cast<unsigned char>(stats.streamCrc >> (8 * i));
+        trailer[4 + i] = static_cast<unsigned char>(stats.streamBytes >> (8 * i));
+    }
+    out.write(reinterpret_cast<const char*>(trailer), sizeof(trailer));
+}
+
+// The high-water mark of this process's own memory since exec. The
+// ru_maxrss that wait4 reports would include the parent's, which Linux
+// carries over an exec.
+long PeakKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+        }
+    }
+    return -1;
+}
+
+// The child side: "--load KIT" or "--extract KIT DIR". Prints the seconds of
+// its measured phase.
+int Child(int argc, char** argv) {
+    Kit kit;
+    Clock::time_point start = Clock::now();
+    if (kit.Load(U16(argv[2])) != kErrorSuccess) {
+        return 2;
+    }
+    if (std::strcmp(argv[1], "--load") == 0) {
+        std::printf("%.6f %ld\n", Since(start), PeakKiB());
+        return 0;
+    }
+    if (argc < 4) {
+        return 3;
+    }
+    FileSystem fs;
+    const std::string root = argv[3];
+    std::string lastParent;
+    start = Clock::now();
+    for (std::size_t i = 0; i < kit.m_files.size(); ++i) {
+        std::string name = U8(kit.m_files[i].m_name);
+        std::replace(name.begin(), name.end(), '\\', '/');
+        const std::string path = root + "/" + name;
+        const std::string parent = path.substr(0, path.rfind('/'));
+        if (parent != lastParent) {
+            const ErrorCode made = fs.MakeDirectory(U16(parent));
+            if (made != kErrorSuccess && made != kErrorAlreadyExists) {
+                return 4;
+            }
+            lastParent = parent;
+        }
+        if (kit.ExtractFile(i, U16(path)) != kErrorSuccess) {
+            return 5;
+        }
+    }
+    std::printf("%.6f %ld\n", Since(start), PeakKiB());
+    return 0;
+}
+
+Result ReadReport(const std::string& path) {
+    std::ifstream in(path);
+    Result result;
+    in >> result.seconds >> result.peakKiB;
+    return result;
+}
+
+// Runs this program as a child twice and keeps the faster of the phase
+// times it reports.
+Result BestChild(const std::vector<std::string>& arguments, const std::string& cleanup,
+                 const std::string& report) {
+    Result best;
+    for (int round = 0; round < 2; ++round) {
+        std::error_code ignored;
+        std::filesystem::remove_all(cleanup, ignored);
+        const Result run = RunProcess(arguments, report);
+        if (run.status != 0) {
+            std::fprintf(stderr, "kit_bench: %s failed (%d)\n", arguments[1].c_str(), run.status);
+            std::exit(1);
+        }
+        const Result reported = ReadReport(report);
+        if (round == 0 || reported.seconds < best.seconds) {
+            best.seconds = reported.seconds;
+        }
+        best.peakKiB = std::max(best.peakKiB, reported.peakKiB);
+        best.status = 0;
+    }
+    return best;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// (a): four files of 256 MiB. A 4 MiB block of text is written again and
+// again; DEFLATE cannot see a repeat that lies further back than 32 KiB.
+void MakeLargeTree(const std::string& tree) {
+    std::uint32_t seed = 1;
+    const std::string block = MakeText(&seed, 4u << 20);
+    for (int part = 1; part <= 4; ++part) {
+        std::ofstream out(tree + "/part" + std::to_string(part) + ".dat",
+                          std::ios::binary | std::ios::trunc);
+        for (int i = 0; i < 64; ++i) {
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
+        }
+    }
+}
+
+// (b): 20,000 files of 1 to 8 KiB in 200 directories.
+void MakeSmallTree(const std::string& tree) {
+    std::uint32_t seed = 7;
+    for (int d = 0; d < 200; ++d) {
+        const std::string directory = tree + "/dir" + std::to_string(d);
+        std::filesystem::create_directories(directory);
+        for (int f = 0; f < 100; ++f) {
+            seed = seed * 1103515245u + 12345u;
+            const std::size_t size = 1024 + (seed >> 8) % (7 * 1024 + 1);
+            WriteFile(directory + "/file" + std::to_string(f) + ".cfg", MakeText(&seed, size));
+        }
+    }
+}
+
+double MiB(double bytes) {
+    return bytes / (1024.0 * 1024.0);
+}
+
+void RunCase(const std::string& self, const std::string& work, char name) {
+    const std::string base = work + "/" + name;
+    const std::string tree = base + "/tree";
+    std::filesystem::create_directories(tree);
+    Clock::time_point start = Clock::now();
+    if (name == 'a') {
+        MakeLargeTree(tree);
+    } else {
+        MakeSmallTree(tree);
+    }
+    kit::KitWriter writer;
+    writer.AddProduct({u"en", u"Bench", u"Bench", u""});
+    std::string error;
+    kit::KitStats stats;
+    if (!writer.AddDirectory(tree, nullptr, &error) ||
+        !writer.Write(base + "/kit.pkd", &stats, &error)) {
+        std::fprintf(stderr, "kit_bench: %s\n", error.c_str());
+        std::exit(1);
+    }
+    WriteGzip(base + "/kit.pkd", stats, base + "/kit.gz");
+    std::printf("case %c: %zu files, stream %.1f MiB, kit %.1f MiB (made in %.1f s)\n", name,
+                stats.fileCount, MiB(stats.streamBytes), MiB(stats.kitBytes), Since(start));
+
+    const Result gzip = Best({"gzip", "-dc", base + "/kit.gz"}, base + "/gz.out", base + "/gz.out");
+    std::filesystem::remove(base + "/gz.out");
+    const Result load = BestChild({self, "--load", base + "/kit.pkd"}, "", base + "/report");
+    const Result extract = BestChild({self, "--extract", base + "/kit.pkd", base + "/out"},
+                                     base + "/out", base + "/report");
+    std::filesystem::remove_all(base + "/out");
+    const Result copy = Best({"cp", "-r", tree, base + "/cp"}, "", base + "/cp");
+    std::filesystem::remove_all(base + "/cp");
+
+    const double stream = MiB(stats.streamBytes);
+    std::printf("  Load          %7.3f s  %7.1f MiB/s  peak %6.1f MiB\n", load.seconds,
+                stream / load.seconds, load.peakKiB / 1024.0);
+    std::printf("  gzip -dc      %7.3f s  %7.1f MiB/s\n", gzip.seconds, stream / gzip.seconds);
+    std::printf("  extract all   %7.3f s  %7.1f MiB/s  peak %6.1f MiB (load and extraction)\n",
+                extract.seconds, stream / extract.seconds, extract.peakKiB / 1024.0);
+    std::printf("  cp -r         %7.3f s  %7.1f MiB/s\n", copy.seconds, stream / copy.seconds);
+    std::printf("  Load speed / gzip -dc speed: %.2f (target >= 0.9)\n",
+                gzip.seconds / load.seconds);
+    std::printf("  extraction speed / cp -r speed: %.2f%s\n", copy.seconds / extract.seconds,
+                name == 'a' ? " (target >= 0.8)" : "");
+    std::printf("  peak memory of the reader: %.1f MiB (target < 16)\n",
+                std::max(load.peakKiB, extract.peakKiB) / 1024.0);
+    std::fflush(stdout);
+    std::filesystem::remove_all(base);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 3 &&
+        (std::strcmp(argv[1], "--load") == 0 || std::strcmp(argv[1], "--extract") == 0)) {
+        return Child(argc, argv);
+    }
+    const std::string parent = argc >= 2 ? argv[1] : "/var/tmp";
+    const std::string cases = argc >= 3 ? argv[2] : "ab";
+    std::string work = parent + "/kit-bench-XXXXXX";
+    if (::mkdtemp(&work[0]) == nullptr) {
+        std::fprintf(stderr, "kit_bench: cannot create a directory in %s\n", parent.c_str());
+        return 1;
+    }
+    // The stream files go to the same file system as everything else.
+    ::setenv("TMPDIR", work.c_str(), 1);
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof(self) - 1);
+    if (length <= 0) {
+        return 1;
+    }
+    self[length] = '\0';
+    for (char name : cases) {
+        if (name == 'a' || name == 'b') {
+            RunCase(self, work, name);
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(work, ignored);
+    return 0;
+}
