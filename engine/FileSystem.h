@@ -46,8 +46,9 @@ public:
     // Codes: 0, 2, 6 (handle -1), 87.
     ErrorCode Write(FileHandle handle, const void* buffer, std::uint32_t count,
                     std::uint32_t* countWritten);
-    // New position, or -1.
+    // New position, or -1 (last error 6 for handle -1, else 87).
     std::int64_t Seek(FileHandle handle, std::int64_t offset, int origin);
+    // Sets the last error only when closing fails (2, 87).
     void Close(FileHandle handle);
     // Cuts the file at its current position. Codes: 0, 2, 6, 87.
     ErrorCode SetEnd(FileHandle handle);
@@ -77,19 +78,27 @@ public:
                    ErrorCode* code);
 
     // "TMPDIR" when it names a directory, else "/var/tmp/"; always ends in
-    // "/". Always 0.
+    // "/". Always 0 (87 without an output).
     ErrorCode TempDirectory(stdx::u16string* path);
     // Creates a new empty file exclusively in the directory, its name made
-    // of at most 5 characters of the prefix and a unique tail. 0 or 1013.
+    // of at most 5 characters of the prefix and a unique tail. 0, or 1013
+    // with the path left empty.
     ErrorCode CreateTempFile(const stdx::u16string& directory, const stdx::u16string& prefix,
                              stdx::u16string* path);
     // 0 created (every missing level), 183 already a directory, 2 a file is
     // in the way or a level is missing, 87 anything else.
     ErrorCode MakeDirectory(const stdx::u16string& path);
-    // rename(2), falling back to copy-then-remove across file systems.
-    // 0, 2 (missing source), 87 anything else; a failed move changes nothing.
+    // rename(2). Across file systems the file, link or directory tree is
+    // copied with its permission bits and times to a temporary name beside
+    // the destination, renamed into place, and the source removed. 0, 2
+    // (missing source), 87 anything else (a missing destination directory,
+    // a file onto a directory, a special file across file systems). A failed
+    // move leaves the source and no partial copy; the one exception is a
+    // directory whose source cannot be removed completely after the copy is
+    // in place: the copy stays, the rest of the source too, and 87 returns.
     ErrorCode Move(const stdx::u16string& from, const stdx::u16string& to);
-    // Recursive, never follows symbolic links. Always 0.
+    // Recursive, never follows symbolic links (a link, even with a trailing
+    // "/", is removed itself). "" and "/" are left alone. Always 0.
     ErrorCode RemoveTree(const stdx::u16string& path);
     // Always 0.
     ErrorCode RemoveFile(const stdx::u16string& path);
