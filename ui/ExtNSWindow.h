@@ -26,8 +26,9 @@ class WindowLayer;
 // Esc (recognised by its character, so that any keyboard layout and both
 // platforms' key codes work) asks the controller; other keys go on.
 - (void)keyDown:(NSEvent*)event;
-// Esc while a text field edits: the field editor sends this up the chain.
-- (void)cancelOperation:(id)sender;
+// Hands Esc to keyDown: whichever control has the focus: an editing text
+// field would otherwise take it (as a completion request) first.
+- (void)sendEvent:(NSEvent*)event;
 // The close box: asks the controller first.
 - (void)performClose:(id)sender;
 @end

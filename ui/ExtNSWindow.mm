@@ -35,11 +35,12 @@ static bool IsEscape(NSEvent* event) {
     [super keyDown:event];
 }
 
-- (void)cancelOperation:(id)sender {
-    (void)sender;
-    if (m_mainDlg != nullptr) {
-        m_mainDlg->ConfirmCancel();
+- (void)sendEvent:(NSEvent*)event {
+    if ([event type] == NSKeyDown && IsEscape(event)) {
+        [self keyDown:event];
+        return;
     }
+    [super sendEvent:event];
 }
 
 - (void)performClose:(id)sender {

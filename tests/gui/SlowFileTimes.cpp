@@ -14,8 +14,7 @@ namespace {
 using FutimensFunction = int (*)(int, const struct timespec*);
 
 FutimensFunction RealFutimens() {
-    static FutimensFunction real =
-        reinterpret_cast<FutimensFunction>(dlsym(RTLD_NEXT, "futimens"));
+    static FutimensFunction real = reinterpret_cast<FutimensFunction>(dlsym(RTLD_NEXT, "futimens"));
     return real;
 }
 

@@ -52,16 +52,22 @@ gui_start() {
     done
 }
 
+# stop_process PID: asks it to end, and forces it after two seconds.
+stop_process() {
+    local tries=0
+    kill "$1" 2>/dev/null || return 0
+    while kill -0 "$1" 2>/dev/null && [ "$tries" -lt 20 ]; do
+        tries=$((tries + 1))
+        sleep 0.1
+    done
+    kill -KILL "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+
 gui_stop() {
     local status=$?
-    if [ -n "$SETUP_PID" ] && kill -0 "$SETUP_PID" 2>/dev/null; then
-        kill "$SETUP_PID" 2>/dev/null || true
-        wait "$SETUP_PID" 2>/dev/null || true
-    fi
-    if [ -n "$OPENBOX_PID" ]; then
-        kill "$OPENBOX_PID" 2>/dev/null || true
-        wait "$OPENBOX_PID" 2>/dev/null || true
-    fi
+    [ -z "$SETUP_PID" ] || stop_process "$SETUP_PID"
+    [ -z "$OPENBOX_PID" ] || stop_process "$OPENBOX_PID"
     rm -rf "$WORK"
     exit "$status"
 }
@@ -170,12 +176,15 @@ wait_wizard() {
     sleep 0.5
 }
 
-# wait_dialog: waits for a window other than the wizard (a message box or
-# the folder chooser); sets DIALOG, DX, DY, DW, DH.
+# wait_dialog [OLD]: waits for a window other than the wizard (a message box
+# or the folder chooser) and other than the window OLD; sets DIALOG, DX, DY,
+# DW, DH.
 wait_dialog() {
     local tries=0 line
     while :; do
-        line=$(gnustep_windows | awk -v wizard="${WIZARD:-none}" '$1 != wizard' | head -1)
+        line=$(gnustep_windows |
+            awk -v wizard="${WIZARD:-none}" -v old="${1:-none}" '$1 != wizard && $1 != old' |
+            head -1)
         [ -z "$line" ] || break
         kill -0 "$SETUP_PID" 2>/dev/null || gui_fail "Setup ended while a dialog was expected"
         tries=$((tries + 1))
