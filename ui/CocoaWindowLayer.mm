@@ -106,6 +106,12 @@ CocoaWindowLayer::CocoaWindowLayer() {
     // GNUstep has no activation policy; its applications are regular ones.
     [NSApp setActivationPolicy:NSApplicationActivationPolicyRegular];
 #endif
+#if defined(GNUSTEP)
+    // GNUstep reads no keys before the application has finished launching,
+    // which -run would do only later: start-up errors and silent mode show
+    // their message boxes before it.
+    [NSApp finishLaunching];
+#endif
     [NSApp activateIgnoringOtherApps:YES];
 }
 
