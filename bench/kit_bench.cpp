@@ -7,7 +7,8 @@
 //   - extracting every file (as the install worker does: parent directories,
 //     then ExtractFile) against "cp -r" of the source tree;
 //   - the peak resident memory of each phase, from a fresh process each.
-// Every measurement is taken twice and the faster run counts. Usage:
+// Each measurement is taken three times, interleaved, and the fastest run
+// counts; dirty data is written back before extraction and copy. Usage:
 //   kit_bench [work-directory [a|b|ab]]
 // The work directory (default /var/tmp) gets a scratch directory that is
 // removed at the end; TMPDIR points into it.
@@ -40,6 +41,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Kit = InstallData<LZCompressor, FileSystem>;
+
+constexpr int kRounds = 3;
 
 double Since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -110,23 +113,15 @@ Result RunProcess(const std::vector<std::string>& arguments, const std::string& 
     return result;
 }
 
-Result Best(const std::vector<std::string>& arguments, const std::string& output,
-            const std::string& cleanup) {
-    Result best;
-    for (int round = 0; round < 2; ++round) {
-        std::error_code ignored;
-        std::filesystem::remove_all(cleanup, ignored);
-        const Result run = RunProcess(arguments, output);
-        if (run.status != 0) {
-            std::fprintf(stderr, "kit_bench: %s failed (%d)\n", arguments[0].c_str(), run.status);
-            std::exit(1);
-        }
-        if (round == 0 || run.seconds < best.seconds) {
-            best.seconds = run.seconds;
-        }
-        best.status = 0;
+// One run that must succeed.
+Result MustRun(const std::vector<std::string>& arguments, const std::string& output) {
+    const Result run = RunProcess(arguments, output);
+    if (run.status != 0) {
+        std::fprintf(stderr, "kit_bench: %s %s failed (%d)\n", arguments[0].c_str(),
+                     arguments[1].c_str(), run.status);
+        std::exit(1);
     }
-    return best;
+    return run;
 }
 
 // The gzip form of the kit: its raw DEFLATE data between a gzip header and
@@ -159,6 +154,19 @@ long PeakKiB() {
     return -1;
 }
 
+// Writes back everything dirty on the file system holding `path` (or its
+// parent when it does not exist yet).
+void FlushFileSystem(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        fd = ::open(path.substr(0, path.rfind('/')).c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    if (fd >= 0) {
+        ::syncfs(fd);
+        ::close(fd);
+    }
+}
+
 // The child side: "--load KIT" or "--extract KIT DIR". Prints the seconds of
 // its measured phase.
 int Child(int argc, char** argv) {
@@ -177,6 +185,9 @@ int Child(int argc, char** argv) {
     FileSystem fs;
     const std::string root = argv[3];
     std::string lastParent;
+    // cp reads a tree that was written back long ago; let the stream file
+    // be written back too, so that extraction is not timed while it is.
+    FlushFileSystem(root);
     start = Clock::now();
     for (std::size_t i = 0; i < kit.m_files.size(); ++i) {
         std::string name = U8(kit.m_files[i].m_name);
@@ -205,27 +216,18 @@ Result ReadReport(const std::string& path) {
     return result;
 }
 
-// Runs this program as a child twice and keeps the faster of the phase
-// times it reports.
-Result BestChild(const std::vector<std::string>& arguments, const std::string& cleanup,
-                 const std::string& report) {
-    Result best;
-    for (int round = 0; round < 2; ++round) {
-        std::error_code ignored;
-        std::filesystem::remove_all(cleanup, ignored);
-        const Result run = RunProcess(arguments, report);
-        if (run.status != 0) {
-            std::fprintf(stderr, "kit_bench: %s failed (%d)\n", arguments[1].c_str(), run.status);
-            std::exit(1);
-        }
-        const Result reported = ReadReport(report);
-        if (round == 0 || reported.seconds < best.seconds) {
-            best.seconds = reported.seconds;
-        }
-        best.peakKiB = std::max(best.peakKiB, reported.peakKiB);
-        best.status = 0;
+// Runs this program as a child for one phase; the child reports the
+// seconds and the peak memory of that phase.
+Result ChildRun(const std::vector<std::string>& arguments, const std::string& report) {
+    MustRun(arguments, report);
+    return ReadReport(report);
+}
+
+void KeepBest(const Result& run, Result* best, int round) {
+    if (round == 0 || run.seconds < best->seconds) {
+        best->seconds = run.seconds;
     }
-    return best;
+    best->peakKiB = std::max(best->peakKiB, run.peakKiB);
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
@@ -288,14 +290,24 @@ void RunCase(const std::string& self, const std::string& work, char name) {
     std::printf("case %c: %zu files, stream %.1f MiB, kit %.1f MiB (made in %.1f s)\n", name,
                 stats.fileCount, MiB(stats.streamBytes), MiB(stats.kitBytes), Since(start));
 
-    const Result gzip = Best({"gzip", "-dc", base + "/kit.gz"}, base + "/gz.out", base + "/gz.out");
-    std::filesystem::remove(base + "/gz.out");
-    const Result load = BestChild({self, "--load", base + "/kit.pkd"}, "", base + "/report");
-    const Result extract = BestChild({self, "--extract", base + "/kit.pkd", base + "/out"},
-                                     base + "/out", base + "/report");
-    std::filesystem::remove_all(base + "/out");
-    const Result copy = Best({"cp", "-r", tree, base + "/cp"}, "", base + "/cp");
-    std::filesystem::remove_all(base + "/cp");
+    // The rounds interleave the runs, so that a busy moment of the machine
+    // does not fall on one side only; the fastest run of each kind counts.
+    Result gzip;
+    Result load;
+    Result extract;
+    Result copy;
+    std::error_code ignored;
+    for (int round = 0; round < kRounds; ++round) {
+        KeepBest(MustRun({"gzip", "-dc", base + "/kit.gz"}, base + "/gz.out"), &gzip, round);
+        std::filesystem::remove(base + "/gz.out", ignored);
+        KeepBest(ChildRun({self, "--load", base + "/kit.pkd"}, base + "/report"), &load, round);
+        KeepBest(ChildRun({self, "--extract", base + "/kit.pkd", base + "/out"}, base + "/report"),
+                 &extract, round);
+        std::filesystem::remove_all(base + "/out", ignored);
+        FlushFileSystem(base);
+        KeepBest(MustRun({"cp", "-r", tree, base + "/cp"}, ""), &copy, round);
+        std::filesystem::remove_all(base + "/cp", ignored);
+    }
 
     const double stream = MiB(stats.streamBytes);
     std::printf("  Load          %7.3f s  %7.1f MiB/s  peak %6.1f MiB\n", load.seconds,
