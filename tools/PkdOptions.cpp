@@ -32,7 +32,7 @@ bool ParseLevel(const std::string& text, int* level) {
 }  // namespace
 
 const char* UsageText() {
-    return "usage: pkdtool create -o KIT [--single] [--level N] [--product SPEC]...\n"
+    return "usage: pkdtool create -o KIT [--single] [--level N] [--product RECORD]...\n"
            "                      [--manifest FILE] DIR\n"
            "       pkdtool list KIT\n"
            "       pkdtool --help\n"
@@ -40,7 +40,7 @@ const char* UsageText() {
            "create  packs every regular file under DIR, sorted by path, with its\n"
            "        modification time, into the kit file KIT.\n"
            "  -o, --output KIT   the kit file to write (replaced when complete)\n"
-           "  --product SPEC     a product record, LANG:NAME:PROVIDER:DESCRIPTION in\n"
+           "  --product RECORD   a product record, LANG:NAME:PROVIDER:DESCRIPTION in\n"
            "                     UTF-8, e.g. en:Templates:ACME:doc\\readme.html;\n"
            "                     repeat for more languages\n"
            "  --manifest FILE    product records from FILE: [product] sections with\n"
@@ -54,21 +54,22 @@ const char* UsageText() {
            "Exit status: 0 on success, 1 on failure, 2 on a usage error.\n";
 }
 
-bool ParseProductSpec(const std::string& spec, config::ProductInfo* product, std::string* error) {
+bool ParseProductArgument(const std::string& argument, config::ProductInfo* product,
+                          std::string* error) {
     std::string fields[4];
     std::size_t start = 0;
     for (int i = 0; i < 3; ++i) {
-        const std::size_t colon = spec.find(':', start);
+        const std::size_t colon = argument.find(':', start);
         if (colon == std::string::npos) {
-            *error = "--product needs LANG:NAME:PROVIDER:DESCRIPTION, got \"" + spec + "\"";
+            *error = "--product needs LANG:NAME:PROVIDER:DESCRIPTION, got \"" + argument + "\"";
             return false;
         }
-        fields[i] = spec.substr(start, colon - start);
+        fields[i] = argument.substr(start, colon - start);
         start = colon + 1;
     }
-    fields[3] = spec.substr(start);
+    fields[3] = argument.substr(start);
     if (fields[0].empty()) {
-        *error = "--product needs a language, got \"" + spec + "\"";
+        *error = "--product needs a language, got \"" + argument + "\"";
         return false;
     }
     product->m_language = Wide(fields[0]);
@@ -186,7 +187,7 @@ bool ParseArguments(int argc, const char* const* argv, Options* options, std::st
             }
         } else if (argument == "--product") {
             config::ProductInfo product;
-            if (!ParseProductSpec(argv[++i], &product, error)) {
+            if (!ParseProductArgument(argv[++i], &product, error)) {
                 return false;
             }
             options->products.push_back(product);

@@ -25,7 +25,8 @@ bool ParseArguments(int argc, const char* const* argv, Options* options, std::st
 
 // "LANG:NAME:PROVIDER:DESCRIPTION", UTF-8. The first three colons separate
 // the fields, so only the description may hold a colon. False with a reason.
-bool ParseProductSpec(const std::string& spec, config::ProductInfo* product, std::string* error);
+bool ParseProductArgument(const std::string& argument, config::ProductInfo* product,
+                          std::string* error);
 
 // A manifest: UTF-8 lines of "key = value" in sections that each start with
 // a "[product]" line; keys "language", "name", "provider", "description".

@@ -55,16 +55,16 @@ TEST(PkdOptions, UsageErrorsSayWhatIsWrong) {
     }
 }
 
-TEST(PkdOptions, ProductSpecKeepsColonsInTheDescriptionAndUtf8) {
+TEST(PkdOptions, ProductArgumentKeepsColonsInTheDescriptionAndUtf8) {
     config::ProductInfo product;
     std::string error;
     ASSERT_TRUE(
-        pkdtool::ParseProductSpec("ru:\xd0\xa8\xd0\xb0\xd0\xb1::C:\\doc", &product, &error));
+        pkdtool::ParseProductArgument("ru:\xd0\xa8\xd0\xb0\xd0\xb1::C:\\doc", &product, &error));
     EXPECT_EQ(product.m_language, u"ru");
     EXPECT_EQ(product.m_productName, u"\u0428\u0430\u0431");
     EXPECT_TRUE(product.m_providerName.empty());
     EXPECT_EQ(product.m_descriptionPath, u"C:\\doc");
-    EXPECT_FALSE(pkdtool::ParseProductSpec(":N:P:D", &product, &error));
+    EXPECT_FALSE(pkdtool::ParseProductArgument(":N:P:D", &product, &error));
 }
 
 TEST(PkdOptions, ManifestSectionsInOrder) {
