@@ -98,7 +98,8 @@ public:
     // in place: the copy stays, the rest of the source too, and 87 returns.
     ErrorCode Move(const stdx::u16string& from, const stdx::u16string& to);
     // Recursive, never follows symbolic links (a link, even with a trailing
-    // "/", is removed itself). "" and "/" are left alone. Always 0.
+    // "/", is removed itself). "", "/" and paths ending in "." or ".." are
+    // left alone. Always 0.
     ErrorCode RemoveTree(const stdx::u16string& path);
     // Always 0.
     ErrorCode RemoveFile(const stdx::u16string& path);

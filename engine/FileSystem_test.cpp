@@ -253,6 +253,19 @@ TEST(FileSystemRemove, RemoveTreeNeverFollowsLinks) {
     EXPECT_EQ(fs.RemoveTree(U16(dir / "gone")), 0u);
 }
 
+TEST(FileSystemRemove, RemoveTreeRefusesDotAndDotDot) {
+    ScopedTempDir dir;
+    FileSystem fs;
+    ::mkdir((dir / "sub").c_str(), 0700);
+    WriteBytes(dir / "keep", "keep");
+    WriteBytes(dir / "sub/keep", "keep");
+    EXPECT_EQ(fs.RemoveTree(U16(dir / "sub/..")), 0u);
+    EXPECT_EQ(fs.RemoveTree(U16(dir / "sub/.")), 0u);
+    EXPECT_EQ(fs.RemoveTree(U16(dir.path() + "/./")), 0u);
+    EXPECT_EQ(ReadBytes(dir / "keep"), "keep");
+    EXPECT_EQ(ReadBytes(dir / "sub/keep"), "keep");
+}
+
 TEST(FileSystemRemove, RemoveFileUnlinksOnlyThatName) {
     ScopedTempDir dir;
     FileSystem fs;

@@ -271,7 +271,10 @@ bool MoveAcrossFileSystems(const std::string& source, const struct stat& status,
 
 bool RemoveTree(const std::string& path) {
     const std::string target = StripTrailingSlashes(path);
-    if (target.empty() || target == "/") {
+    const std::size_t slash = target.rfind('/');
+    const std::string last = slash == std::string::npos ? target : target.substr(slash + 1);
+    // Like rm, never "." or "..": they would empty the directory around them.
+    if (target.empty() || target == "/" || IsDotOrDotDot(last.c_str())) {
         return false;
     }
     return RemoveAt(AT_FDCWD, target.c_str());

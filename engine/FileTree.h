@@ -20,8 +20,8 @@ bool MoveAcrossFileSystems(const std::string& source, const struct stat& status,
                            const std::string& destination);
 
 // Removes `path` and, when it is a directory (not a link to one), everything
-// below it. A missing path counts as removed. "/" and "" are refused. True
-// when nothing is left.
+// below it. A missing path counts as removed. "", "/" and paths ending in
+// "." or ".." are refused. True when nothing is left.
 bool RemoveTree(const std::string& path);
 
 }  // namespace file_tree
