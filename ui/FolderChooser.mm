@@ -1,7 +1,18 @@
 #include "ui/FolderChooser.h"
 
+#include "text/Languages.h"
+#include "ui/CocoaStrings.h"
+
 static NSOpenPanel* NewFolderPanel() {
+#if defined(GNUSTEP)
+    // GNUstep's shared panel comes back larger each time it is shown again
+    // under a window manager, its controls shifted; a new one keeps its size
+    // but has no title of its own.
+    NSOpenPanel* panel = [[NSOpenPanel alloc] init];
+    [panel setTitle:ToNSString(LocalizedString("IDS_CHOOSEDIR_TITLE"))];
+#else
     NSOpenPanel* panel = [[NSOpenPanel openPanel] retain];
+#endif
     [panel setResolvesAliases:YES];
     [panel setCanChooseFiles:NO];
     [panel setCanChooseDirectories:YES];
