@@ -3,7 +3,8 @@
 // between its looks at the status instead of spinning.
 //
 // The bench builds a kit of many small files, runs the built Setup program
-// silently on it (no display, its own HOME and TMPDIR) and samples, from the
+// silently on it (its own HOME and TMPDIR; the display only when the bench
+// itself has one, e.g. under xvfb-run) and samples, from the
 // outside, the main thread's CPU time in /proc/<pid>/task/<pid>/stat. The
 // run phase starts when the install thread appears and ends when the
 // launcher file appears (the main thread writes it right after the loop).
@@ -94,7 +95,10 @@ int TaskCount(pid_t pid) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string setup = argc > 1 ? argv[1] : SelfDirectory() + "/../Setup.app/Contents/MacOS/Setup";
+    std::string setup =
+        std::filesystem::absolute(argc > 1 ? argv[1]
+                                           : SelfDirectory() + "/../Setup.app/Contents/MacOS/Setup")
+            .string();
     int fileCount = argc > 2 ? std::atoi(argv[2]) : 60000;
     if (access(setup.c_str(), X_OK) != 0) {
         std::fprintf(stderr, "progress_loop_bench: %s: not an executable Setup\n", setup.c_str());
@@ -135,6 +139,12 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> environment = {"HOME=" + home, "TMPDIR=" + tmp, "LANG=C",
                                             "PATH=/usr/bin:/bin"};
+    // Under a display (xvfb-run) the windowed wizard's loop is measured.
+    for (const char* name : {"DISPLAY", "XAUTHORITY"}) {
+        if (const char* value = std::getenv(name)) {
+            environment.push_back(std::string(name) + "=" + value);
+        }
+    }
     std::vector<char*> envp;
     for (std::string& entry : environment) {
         envp.push_back(entry.data());
