@@ -19,6 +19,7 @@ int ClampPercent(std::int32_t percent) {
     }
     return percent > 100 ? 100 : percent;
 }
+
 }  // namespace
 
 void CInstallerDlg::RunInstall() {
