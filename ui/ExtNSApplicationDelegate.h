@@ -10,4 +10,9 @@
 - (BOOL)applicationShouldTerminateAfterLastWindowClosed:(NSApplication*)sender;
 // Stops the event loop instead of letting the platform exit the process.
 - (NSApplicationTerminateReply)applicationShouldTerminate:(NSApplication*)sender;
+// The installer opens no documents: the names are dropped. GNUstep takes the
+// command line's arguments that are not options (the switch /S looks like a
+// path) for documents to open, and its own handling of them stalls the
+// first modal loop.
+- (void)application:(NSApplication*)sender openFiles:(NSArray*)filenames;
 @end

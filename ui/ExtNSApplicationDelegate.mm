@@ -15,4 +15,9 @@
     return NSTerminateCancel;
 }
 
+- (void)application:(NSApplication*)sender openFiles:(NSArray*)filenames {
+    (void)filenames;
+    [sender replyToOpenOrPrint:NSApplicationDelegateReplySuccess];
+}
+
 @end

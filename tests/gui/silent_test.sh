@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Silent mode with a display: the wizard window shows the run with only the
+# Cancel button (the welcome page stands only for a moment before it), and
+# the program ends by itself with status 0. A damaged kit in silent mode still shows its
+# critical message and then ends with status 1.
+source "$(dirname "$0")/lib.sh"
+gui_start "$@"
+
+make_templates "$WORK/src" 100
+make_kit "$WORK/src" --product "en:Report Templates:Example Ltd:readme.html"
+cp "$WORK/kit/qarn.pkd" "$WORK/good.pkd"
+
+slow_installation 20000
+start_setup -S -Len
+wait_wizard
+shot silent-progress
+wait_exit 60
+expect_tree_installed "$WORK/src" "$(default_target)"
+grep -qx "ConfigurationTemplatesLocation=$(default_target)" "$(user_launcher_file)" ||
+    gui_fail "launcher file: $(cat "$(user_launcher_file)")"
+expect_no_leftovers
+
+head -c 100 "$WORK/good.pkd" >"$WORK/kit/qarn.pkd"
+rm -rf "$HOME/.qarn" "$HOME/.Qa"
+start_setup /S -Len
+wait_dialog
+shot silent-damaged-kit
+press Return
+tries=0
+while kill -0 "$SETUP_PID" 2>/dev/null; do
+    tries=$((tries + 1))
+    [ "$tries" -lt 100 ] || gui_fail "Setup did not end"
+    sleep 0.1
+done
+status=0
+wait "$SETUP_PID" || status=$?
+SETUP_PID=
+[ "$status" -eq 1 ] || gui_fail "a failed silent run ended with status $status"
+[ ! -e "$HOME/.qarn" ] && [ ! -e "$HOME/.Qa" ] || gui_fail "the failed run changed something"
+echo "PASS ($TEST_NAME)"
