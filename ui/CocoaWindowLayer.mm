@@ -8,6 +8,7 @@
 #include "app/CInstallerDlg.h"
 #include "app/OpenDocument.h"
 #include "text/Languages.h"
+#include "ui/ButtonTitleFit.h"
 #include "ui/CocoaImages.h"
 #include "ui/CocoaStrings.h"
 #include "ui/DirSelectPage.h"
@@ -177,6 +178,7 @@ ExtNSButton* CocoaWindowLayer::NewButton(NSRect frame, const char* captionKey, S
     [button setTarget:button];
     [button setAction:action];
     [m_contentView addSubview:button];
+    FitButtonTitle(button);
     return button;
 }
 
@@ -249,7 +251,11 @@ void CocoaWindowLayer::SetButtonHidden(WizardButton button, bool hidden) {
 
 void CocoaWindowLayer::SetButtonCaption(WizardButton button, const stdx::u16string& caption) {
     NSAutoreleasePool* pool = [[NSAutoreleasePool alloc] init];
-    [Button(button) setTitle:ToNSString(caption)];
+    ExtNSButton* target = Button(button);
+    [target setTitle:ToNSString(caption)];
+    if (target != nil) {
+        FitButtonTitle(target);
+    }
     [pool release];
 }
 

@@ -1,6 +1,7 @@
 #include "ui/SuccessFinalPage.h"
 
 #include "text/Languages.h"
+#include "ui/ButtonTitleFit.h"
 #include "ui/CocoaStrings.h"
 
 SuccessFinalPage::SuccessFinalPage(NSView* parentView, NSImage* image, const stdx::u16string& text)
@@ -9,6 +10,7 @@ SuccessFinalPage::SuccessFinalPage(NSView* parentView, NSImage* image, const std
     [m_openDescription setButtonType:NSSwitchButton];
     [m_openDescription setState:NSOnState];
     [m_openDescription setTitle:ToNSString(LocalizedString("IDS_SUCCESS_OPENDESCR"))];
+    FitButtonTitle(m_openDescription);
     // The success page is never left, so the checkbox need not follow page
     // switches.
     AddFixedControl(m_openDescription);
