@@ -6,10 +6,7 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,6 +16,7 @@
 
 #include "app/CInstallerDlg.h"
 #include "kit/KitWriter.h"
+#include "tests/support/TestSupport.h"
 #include "text/Encoding.h"
 #include "text/Languages.h"
 
@@ -27,70 +25,8 @@
 // space the test chooses.
 namespace app_test {
 
-inline stdx::u16string U16(const std::string& utf8) {
-    return Utf8ToUtf16(stdx::string(utf8.c_str(), utf8.size()));
-}
-
-inline std::string U8(const stdx::u16string& utf16) {
-    stdx::string utf8 = Utf16ToUtf8(utf16);
-    return std::string(utf8.c_str(), utf8.size());
-}
-
-// A fresh directory under the system's temporary directory (never under a
-// "TMPDIR" a test has set), removed with its contents when the test ends.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = "/tmp/app-test-XXXXXX";
-        char* made = ::mkdtemp(pattern.data());
-        EXPECT_NE(made, nullptr);
-        m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return m_path; }
-    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
-
-// Sets (or, with null, unsets) one environment variable for a scope.
-class EnvOverride {
-public:
-    EnvOverride(const char* name, const char* value) : m_name(name) {
-        const char* old = std::getenv(name);
-        m_had = old != nullptr;
-        if (m_had) {
-            m_old = old;
-        }
-        if (value != nullptr) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    EnvOverride(const char* name, const std::string& value) : EnvOverride(name, value.c_str()) {}
-    ~EnvOverride() {
-        if (m_had) {
-            ::setenv(m_name.c_str(), m_old.c_str(), 1);
-        } else {
-            ::unsetenv(m_name.c_str());
-        }
-    }
-    EnvOverride(const EnvOverride&) = delete;
-    EnvOverride& operator=(const EnvOverride&) = delete;
-
-private:
-    std::string m_name;
-    bool m_had = false;
-    std::string m_old;
-};
+// The shared test helpers serve as this namespace's own.
+using namespace test_support;
 
 // Changes the current directory for a scope.
 class CurrentDirOverride {
@@ -109,23 +45,6 @@ public:
 private:
     std::string m_old;
 };
-
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    ASSERT_TRUE(out.good()) << path;
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline bool Exists(const std::string& path) {
-    struct stat status;
-    return ::lstat(path.c_str(), &status) == 0;
-}
 
 inline void SetModificationTime(const std::string& path, std::int64_t unixSeconds) {
     struct timeval times[2] = {{static_cast<time_t>(unixSeconds), 0},

@@ -11,10 +11,10 @@
 
 #include "engine/FileSystemTestSupport.h"
 
-using fs_test::ScopedTempDir;
+using fs_test::TempDir;
 using fs_test::U16;
 using fs_test::U8;
-using fs_test::WriteBytes;
+using fs_test::WriteFile;
 
 namespace {
 
@@ -29,16 +29,16 @@ std::map<std::string, std::uint32_t> Enumerate(const std::string& searchPath) {
 }
 
 TEST(FileFinderEnumerate, EmptyDirectoryGivesDotAndDotDot) {
-    ScopedTempDir dir;
+    TempDir dir;
     const auto found = Enumerate(dir / "*");
     EXPECT_EQ(found, (std::map<std::string, std::uint32_t>{{".", 16u}, {"..", 16u}}));
 }
 
 TEST(FileFinderEnumerate, PatternSelectsNamesAndHiddenOnesMatchStar) {
-    ScopedTempDir dir;
-    WriteBytes(dir / "a.cfg", "");
-    WriteBytes(dir / ".hidden.cfg", "");
-    WriteBytes(dir / "b.txt", "");
+    TempDir dir;
+    WriteFile(dir / "a.cfg", "");
+    WriteFile(dir / ".hidden.cfg", "");
+    WriteFile(dir / "b.txt", "");
     ::mkdir((dir / "sub.cfg").c_str(), 0700);
     const auto found = Enumerate(dir / "*.cfg");
     EXPECT_EQ(found, (std::map<std::string, std::uint32_t>{
@@ -53,9 +53,9 @@ TEST(FileFinderEnumerate, RootPatternListsTheRoot) {
 // A link whose target is gone must not end the search early: a rollback
 // walking the backup directory would otherwise skip the files after it.
 TEST(FileFinderEnumerate, DanglingLinkDoesNotStopTheSearch) {
-    ScopedTempDir dir;
+    TempDir dir;
     for (int i = 0; i < 20; ++i) {
-        WriteBytes(dir / ("file" + std::to_string(i)), "");
+        WriteFile(dir / ("file" + std::to_string(i)), "");
     }
     ASSERT_EQ(::symlink((dir / "nowhere").c_str(), (dir / "dangling").c_str()), 0);
     const auto found = Enumerate(dir / "*");
@@ -65,7 +65,7 @@ TEST(FileFinderEnumerate, DanglingLinkDoesNotStopTheSearch) {
 }
 
 TEST(FileFinderEnumerate, LinksAreFollowedForTheTypeButReportedAsLinks) {
-    ScopedTempDir dir;
+    TempDir dir;
     ::mkdir((dir / "real").c_str(), 0700);
     ASSERT_EQ(::symlink((dir / "real").c_str(), (dir / "link").c_str()), 0);
     FileFinder finder;
@@ -80,8 +80,8 @@ TEST(FileFinderEnumerate, LinksAreFollowedForTheTypeButReportedAsLinks) {
 }
 
 TEST(FileFinderPlainPath, IsTheExistenceTest) {
-    ScopedTempDir dir;
-    WriteBytes(dir / "file", "x");
+    TempDir dir;
+    WriteFile(dir / "file", "x");
     FileFinder finder;
     ASSERT_TRUE(finder.First(U16(dir.path())));
     EXPECT_EQ(finder.IsDirectory(), 16u);
@@ -103,10 +103,10 @@ TEST(FileFinderPlainPath, StarWithoutSlashFindsNothing) {
 }
 
 TEST(FileFinderEnumerate, ANewSearchReplacesARunningOne) {
-    ScopedTempDir first;
-    ScopedTempDir second;
-    WriteBytes(first / "one", "");
-    WriteBytes(second / "two", "");
+    TempDir first;
+    TempDir second;
+    WriteFile(first / "one", "");
+    WriteFile(second / "two", "");
     FileFinder finder;
     ASSERT_TRUE(finder.First(U16(first / "o*")));
     EXPECT_EQ(U8(finder.Name()), "one");

@@ -13,10 +13,10 @@
 #include "engine/FileSystemTestSupport.h"
 
 using fs_test::Exists;
-using fs_test::ReadBytes;
-using fs_test::ScopedTempDir;
+using fs_test::ReadFile;
+using fs_test::TempDir;
 using fs_test::U16;
-using fs_test::WriteBytes;
+using fs_test::WriteFile;
 
 namespace {
 
@@ -31,11 +31,11 @@ class OtherFileSystem {
 public:
     OtherFileSystem() {
         if (DeviceOf("/dev/shm") != 0 && DeviceOf("/dev/shm") != DeviceOf("/tmp")) {
-            m_dir.reset(new ScopedTempDir("/dev/shm"));
+            m_dir.reset(new TempDir("/dev/shm"));
             m_path = m_dir->path();
             return;
         }
-        m_dir.reset(new ScopedTempDir("/tmp"));
+        m_dir.reset(new TempDir("/tmp"));
         if (::geteuid() == 0 &&
             ::mount("tmpfs", m_dir->path().c_str(), "tmpfs", 0, "size=16m") == 0) {
             m_mounted = true;
@@ -51,7 +51,7 @@ public:
     const std::string& path() const { return m_path; }
 
 private:
-    std::unique_ptr<ScopedTempDir> m_dir;
+    std::unique_ptr<TempDir> m_dir;
     std::string m_path;
     bool m_mounted = false;
 };
@@ -68,7 +68,7 @@ mode_t ModeOf(const std::string& path) {
 }
 
 TEST(FileSystemMoveAcrossDevices, FileKeepsBytesPermissionsAndTimes) {
-    ScopedTempDir here;
+    TempDir here;
     OtherFileSystem there;
     REQUIRE_OTHER_FILE_SYSTEM(there);
     FileSystem fs;
@@ -77,7 +77,7 @@ TEST(FileSystemMoveAcrossDevices, FileKeepsBytesPermissionsAndTimes) {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         bytes[i] = static_cast<char>(i * 7);
     }
-    WriteBytes(source, bytes);
+    WriteFile(source, bytes);
     ::chmod(source.c_str(), 0751);
     const struct timespec times[2] = {{1400000000, 0}, {1300000000, 0}};
     ::utimensat(AT_FDCWD, source.c_str(), times, 0);
@@ -85,27 +85,27 @@ TEST(FileSystemMoveAcrossDevices, FileKeepsBytesPermissionsAndTimes) {
     const std::string target = there.path() + "/moved.cfg";
     ASSERT_EQ(fs.Move(U16(source), U16(target)), 0u);
     EXPECT_FALSE(Exists(source));
-    EXPECT_EQ(ReadBytes(target), bytes);
+    EXPECT_EQ(ReadFile(target), bytes);
     EXPECT_EQ(ModeOf(target) & 07777, 0751u);
     EXPECT_EQ(fs_test::ModifiedSeconds(target), 1300000000);
     EXPECT_EQ(fs_test::CountEntries(there.path()), 1u) << "no temporary copy is left";
 
     // And back again over an existing file, which it replaces.
-    WriteBytes(here / "back", "old");
+    WriteFile(here / "back", "old");
     ASSERT_EQ(fs.Move(U16(target), U16(here / "back")), 0u);
-    EXPECT_EQ(ReadBytes(here / "back"), bytes);
+    EXPECT_EQ(ReadFile(here / "back"), bytes);
 }
 
 TEST(FileSystemMoveAcrossDevices, DirectoryTreeIsCopiedWhole) {
-    ScopedTempDir here;
+    TempDir here;
     OtherFileSystem there;
     REQUIRE_OTHER_FILE_SYSTEM(there);
     FileSystem fs;
     const std::string source = here / "tree";
     ::mkdir(source.c_str(), 0750);
     ::mkdir((source + "/sub").c_str(), 0700);
-    WriteBytes(source + "/a.txt", "a");
-    WriteBytes(source + "/sub/b.txt", "bb");
+    WriteFile(source + "/a.txt", "a");
+    WriteFile(source + "/sub/b.txt", "bb");
     ASSERT_EQ(::symlink("a.txt", (source + "/link").c_str()), 0);
     const struct timespec times[2] = {{1200000000, 0}, {1200000000, 0}};
     ::utimensat(AT_FDCWD, (source + "/sub").c_str(), times, 0);
@@ -113,38 +113,38 @@ TEST(FileSystemMoveAcrossDevices, DirectoryTreeIsCopiedWhole) {
     const std::string target = there.path() + "/tree";
     ASSERT_EQ(fs.Move(U16(source), U16(target)), 0u);
     EXPECT_FALSE(Exists(source));
-    EXPECT_EQ(ReadBytes(target + "/a.txt"), "a");
-    EXPECT_EQ(ReadBytes(target + "/sub/b.txt"), "bb");
+    EXPECT_EQ(ReadFile(target + "/a.txt"), "a");
+    EXPECT_EQ(ReadFile(target + "/sub/b.txt"), "bb");
     EXPECT_TRUE(S_ISLNK(ModeOf(target + "/link")));
-    EXPECT_EQ(ReadBytes(target + "/link"), "a");
+    EXPECT_EQ(ReadFile(target + "/link"), "a");
     EXPECT_EQ(ModeOf(target) & 07777, 0750u);
     EXPECT_EQ(fs_test::ModifiedSeconds(target + "/sub"), 1200000000);
 }
 
 TEST(FileSystemMoveAcrossDevices, FailureLeavesTheSourceAndNoPartialCopy) {
-    ScopedTempDir here;
+    TempDir here;
     OtherFileSystem there;
     REQUIRE_OTHER_FILE_SYSTEM(there);
     FileSystem fs;
-    WriteBytes(here / "file", "file");
+    WriteFile(here / "file", "file");
     ::mkdir((here / "dir").c_str(), 0700);
-    WriteBytes(here / "dir/inner", "inner");
+    WriteFile(here / "dir/inner", "inner");
     // A file cannot replace a directory, nor a directory a non-empty one.
     ::mkdir((there.path() + "/occupied").c_str(), 0700);
-    WriteBytes(there.path() + "/occupied/x", "x");
+    WriteFile(there.path() + "/occupied/x", "x");
 
     EXPECT_EQ(fs.Move(U16(here / "file"), U16(there.path() + "/occupied")), kErrorInvalidParameter);
     EXPECT_EQ(fs.Move(U16(here / "dir"), U16(there.path() + "/occupied")), kErrorInvalidParameter);
     EXPECT_EQ(fs.Move(U16(here / "file"), U16(there.path() + "/missing/file")),
               kErrorInvalidParameter);
-    EXPECT_EQ(ReadBytes(here / "file"), "file");
-    EXPECT_EQ(ReadBytes(here / "dir/inner"), "inner");
+    EXPECT_EQ(ReadFile(here / "file"), "file");
+    EXPECT_EQ(ReadFile(here / "dir/inner"), "inner");
     EXPECT_EQ(fs_test::CountEntries(there.path()), 1u);
     EXPECT_EQ(fs_test::CountEntries(there.path() + "/occupied"), 1u);
 }
 
 TEST(FileSystemMoveAcrossDevices, SpecialFilesAreRefused) {
-    ScopedTempDir here;
+    TempDir here;
     OtherFileSystem there;
     REQUIRE_OTHER_FILE_SYSTEM(there);
     FileSystem fs;

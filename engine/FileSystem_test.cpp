@@ -11,13 +11,13 @@
 
 #include "engine/FileSystemTestSupport.h"
 
+using fs_test::EnvOverride;
 using fs_test::Exists;
-using fs_test::ReadBytes;
-using fs_test::ScopedEnv;
-using fs_test::ScopedTempDir;
+using fs_test::ReadFile;
+using fs_test::TempDir;
 using fs_test::U16;
 using fs_test::U8;
-using fs_test::WriteBytes;
+using fs_test::WriteFile;
 
 namespace {
 
@@ -29,21 +29,21 @@ FileHandle OpenOrFail(FileSystem& fs, const std::string& path, std::uint32_t acc
 }
 
 TEST(FileSystemOpen, DispositionCreateKeepsTheOldTailUntilSetEnd) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
-    WriteBytes(dir / "f", "0123456789");
+    WriteFile(dir / "f", "0123456789");
     FileHandle handle = OpenOrFail(fs, dir / "f", kAccessWrite, kDispositionCreate);
     std::uint32_t written = 0;
     ASSERT_EQ(fs.Write(handle, "abc", 3, &written), 0u);
     EXPECT_EQ(written, 3u);
-    EXPECT_EQ(ReadBytes(dir / "f"), "abc3456789");
+    EXPECT_EQ(ReadFile(dir / "f"), "abc3456789");
     ASSERT_EQ(fs.SetEnd(handle), 0u);
     fs.Close(handle);
-    EXPECT_EQ(ReadBytes(dir / "f"), "abc");
+    EXPECT_EQ(ReadFile(dir / "f"), "abc");
 }
 
 TEST(FileSystemOpen, DispositionsAndResultCodes) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
     FileHandle handle = 1234;
     EXPECT_EQ(fs.Open(U16(dir / "missing"), kAccessRead, 0, kDispositionOpenExisting, &handle,
@@ -56,14 +56,14 @@ TEST(FileSystemOpen, DispositionsAndResultCodes) {
                       kAttributeNormal),
               kErrorInvalidParameter);
 
-    WriteBytes(dir / "t", "0123456789");
+    WriteFile(dir / "t", "0123456789");
     handle = OpenOrFail(fs, dir / "t", kAccessReadWrite, kDispositionTruncate);
     fs.Close(handle);
-    EXPECT_EQ(ReadBytes(dir / "t"), "");
+    EXPECT_EQ(ReadFile(dir / "t"), "");
 }
 
 TEST(FileSystemOpen, CreatesWith0660LessUmaskAndCloseOnExec) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
     const mode_t old = ::umask(022);
     FileHandle handle = OpenOrFail(fs, dir / "new", kAccessWrite, kDispositionCreate);
@@ -76,9 +76,9 @@ TEST(FileSystemOpen, CreatesWith0660LessUmaskAndCloseOnExec) {
 }
 
 TEST(FileSystemReadWrite, ReadFillsTheCountOrStopsAtTheEnd) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
-    WriteBytes(dir / "four", "abcd");
+    WriteFile(dir / "four", "abcd");
     FileHandle handle = OpenOrFail(fs, dir / "four", kAccessRead, kDispositionOpenExisting);
     char buffer[16] = {};
     std::uint32_t got = 99;
@@ -106,9 +106,9 @@ TEST(FileSystemReadWrite, InvalidHandleCodes) {
 }
 
 TEST(FileSystemReadWrite, SeekOriginsAndAFailedSeekIsVisibleInTheLastError) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
-    WriteBytes(dir / "f", "0123456789");
+    WriteFile(dir / "f", "0123456789");
     FileHandle handle = OpenOrFail(fs, dir / "f", kAccessRead, kDispositionOpenExisting);
     EXPECT_EQ(fs.Seek(handle, 0, kSeekEnd), 10);
     EXPECT_EQ(fs.Seek(handle, 4, kSeekBegin), 4);
@@ -138,9 +138,9 @@ TEST(FileSystemTimes, WholeSecondsOnly) {
     EXPECT_EQ(FileSystem::ToUnixSeconds(116444736000000000ull + 15999999), 1);
     EXPECT_EQ(FileSystem::FromUnixSeconds(-11644473600 - 5), 0u) << "before 1601 clamps";
 
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
-    WriteBytes(dir / "f", "x");
+    WriteFile(dir / "f", "x");
     FileHandle handle = OpenOrFail(fs, dir / "f", kAccessWrite, kDispositionOpenExisting);
     const FileTime set = FileSystem::FromUnixSeconds(1500000000) + 7654321;
     ASSERT_EQ(fs.SetTimes(handle, nullptr, nullptr, &set), 0u);
@@ -156,34 +156,34 @@ TEST(FileSystemTimes, WholeSecondsOnly) {
 }
 
 TEST(FileSystemTempDirectory, FollowsTmpdirOnlyWhenItIsADirectory) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
     stdx::u16string path;
-    WriteBytes(dir / "file", "x");
+    WriteFile(dir / "file", "x");
     {
-        ScopedEnv env("TMPDIR", (dir / "file").c_str());
+        EnvOverride env("TMPDIR", (dir / "file").c_str());
         ASSERT_EQ(fs.TempDirectory(&path), 0u);
         EXPECT_EQ(U8(path), "/var/tmp/");
     }
     {
-        ScopedEnv env("TMPDIR", (dir / "missing").c_str());
+        EnvOverride env("TMPDIR", (dir / "missing").c_str());
         fs.TempDirectory(&path);
         EXPECT_EQ(U8(path), "/var/tmp/");
     }
     {
-        ScopedEnv env("TMPDIR", "/tmp");
+        EnvOverride env("TMPDIR", "/tmp");
         fs.TempDirectory(&path);
         EXPECT_EQ(U8(path), "/tmp/");
     }
     {
-        ScopedEnv env("TMPDIR", (dir.path() + "/").c_str());
+        EnvOverride env("TMPDIR", (dir.path() + "/").c_str());
         fs.TempDirectory(&path);
         EXPECT_EQ(U8(path), dir.path() + "/");
     }
 }
 
 TEST(FileSystemCreateTempFile, ExclusiveUniqueNamesWithAShortPrefix) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
     stdx::u16string first;
     stdx::u16string second;
@@ -195,7 +195,7 @@ TEST(FileSystemCreateTempFile, ExclusiveUniqueNamesWithAShortPrefix) {
     EXPECT_EQ(name.size(), (dir.path() + "/abcde").size() + 6)
         << "at most 5 prefix characters and a unique tail";
     EXPECT_TRUE(Exists(name));
-    EXPECT_EQ(ReadBytes(name), "");
+    EXPECT_EQ(ReadFile(name), "");
 
     stdx::u16string failed = u"stale";
     EXPECT_EQ(fs.CreateTempFile(U16(dir / "missing"), u"pdk", &failed), kErrorTempFile);
@@ -203,7 +203,7 @@ TEST(FileSystemCreateTempFile, ExclusiveUniqueNamesWithAShortPrefix) {
 }
 
 TEST(FileSystemMakeDirectory, CreatesEveryLevelAndReportsTheTableCodes) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
     EXPECT_EQ(fs.MakeDirectory(U16(dir.path())), kErrorAlreadyExists);
     EXPECT_EQ(fs.MakeDirectory(U16(dir / "a/b//c/")), 0u);
@@ -212,35 +212,35 @@ TEST(FileSystemMakeDirectory, CreatesEveryLevelAndReportsTheTableCodes) {
     EXPECT_TRUE(S_ISDIR(status.st_mode));
     EXPECT_EQ(fs.MakeDirectory(U16(dir / "a/b/c")), kErrorAlreadyExists);
 
-    WriteBytes(dir / "file", "x");
+    WriteFile(dir / "file", "x");
     EXPECT_EQ(fs.MakeDirectory(U16(dir / "file/sub")), kErrorNotFound);
     EXPECT_EQ(fs.MakeDirectory(U16(dir / "file")), kErrorNotFound);
     EXPECT_EQ(fs.MakeDirectory(U16(dir / std::string(300, 'n'))), kErrorInvalidParameter);
 }
 
 TEST(FileSystemMove, RenamesAndReportsMissingSourceAndOtherFailures) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
-    WriteBytes(dir / "src", "payload");
+    WriteFile(dir / "src", "payload");
     EXPECT_EQ(fs.Move(U16(dir / "nothing"), U16(dir / "dst")), kErrorNotFound);
     EXPECT_EQ(fs.Move(U16(dir / "src"), U16(dir / "no/such/dir/dst")), kErrorInvalidParameter)
         << "a failed move must not be reported as success";
-    EXPECT_EQ(ReadBytes(dir / "src"), "payload");
+    EXPECT_EQ(ReadFile(dir / "src"), "payload");
     ::mkdir((dir / "folder").c_str(), 0700);
     EXPECT_EQ(fs.Move(U16(dir / "src"), U16(dir / "folder")), kErrorInvalidParameter);
     EXPECT_EQ(fs.Move(U16(dir / "src"), U16(dir / "dst")), 0u);
     EXPECT_FALSE(Exists(dir / "src"));
-    EXPECT_EQ(ReadBytes(dir / "dst"), "payload");
+    EXPECT_EQ(ReadFile(dir / "dst"), "payload");
 }
 
 TEST(FileSystemRemove, RemoveTreeNeverFollowsLinks) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
     ::mkdir((dir / "outside").c_str(), 0700);
-    WriteBytes(dir / "outside/keep", "keep");
+    WriteFile(dir / "outside/keep", "keep");
     ::mkdir((dir / "tree").c_str(), 0700);
     ::mkdir((dir / "tree/sub").c_str(), 0700);
-    WriteBytes(dir / "tree/sub/file", "x");
+    WriteFile(dir / "tree/sub/file", "x");
     ASSERT_EQ(::symlink((dir / "outside").c_str(), (dir / "tree/link").c_str()), 0);
     ASSERT_EQ(::symlink((dir / "outside").c_str(), (dir / "toplink").c_str()), 0);
 
@@ -249,27 +249,27 @@ TEST(FileSystemRemove, RemoveTreeNeverFollowsLinks) {
     // A trailing slash must not turn a link into the directory it names.
     EXPECT_EQ(fs.RemoveTree(U16(dir / "toplink/")), 0u);
     EXPECT_FALSE(Exists(dir / "toplink"));
-    EXPECT_EQ(ReadBytes(dir / "outside/keep"), "keep");
+    EXPECT_EQ(ReadFile(dir / "outside/keep"), "keep");
     EXPECT_EQ(fs.RemoveTree(U16(dir / "gone")), 0u);
 }
 
 TEST(FileSystemRemove, RemoveTreeRefusesDotAndDotDot) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
     ::mkdir((dir / "sub").c_str(), 0700);
-    WriteBytes(dir / "keep", "keep");
-    WriteBytes(dir / "sub/keep", "keep");
+    WriteFile(dir / "keep", "keep");
+    WriteFile(dir / "sub/keep", "keep");
     EXPECT_EQ(fs.RemoveTree(U16(dir / "sub/..")), 0u);
     EXPECT_EQ(fs.RemoveTree(U16(dir / "sub/.")), 0u);
     EXPECT_EQ(fs.RemoveTree(U16(dir.path() + "/./")), 0u);
-    EXPECT_EQ(ReadBytes(dir / "keep"), "keep");
-    EXPECT_EQ(ReadBytes(dir / "sub/keep"), "keep");
+    EXPECT_EQ(ReadFile(dir / "keep"), "keep");
+    EXPECT_EQ(ReadFile(dir / "sub/keep"), "keep");
 }
 
 TEST(FileSystemRemove, RemoveFileUnlinksOnlyThatName) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
-    WriteBytes(dir / "target", "t");
+    WriteFile(dir / "target", "t");
     ASSERT_EQ(::symlink((dir / "target").c_str(), (dir / "link").c_str()), 0);
     EXPECT_EQ(fs.RemoveFile(U16(dir / "link")), 0u);
     EXPECT_FALSE(Exists(dir / "link"));
@@ -279,7 +279,7 @@ TEST(FileSystemRemove, RemoveFileUnlinksOnlyThatName) {
 
 // Names that a shell would have taken as commands are plain names here.
 TEST(FileSystemShellMetacharacters, PathsReachTheSystemUnchanged) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
     const std::string weird = dir / "a \"q\" $(touch pwned) `touch pwned2` ; rm -rf x & Ключ";
     ASSERT_EQ(fs.MakeDirectory(U16(weird + "/sub dir")), 0u);
@@ -289,7 +289,7 @@ TEST(FileSystemShellMetacharacters, PathsReachTheSystemUnchanged) {
     ASSERT_EQ(fs.Write(handle, "ok", 2, &written), 0u);
     fs.Close(handle);
     ASSERT_EQ(fs.Move(U16(weird + "/sub dir/f $HOME"), U16(weird + "/moved `x`")), 0u);
-    EXPECT_EQ(ReadBytes(weird + "/moved `x`"), "ok");
+    EXPECT_EQ(ReadFile(weird + "/moved `x`"), "ok");
     stdx::u16string temp;
     ASSERT_EQ(fs.CreateTempFile(U16(weird), u"$(x)", &temp), 0u);
     EXPECT_TRUE(Exists(U8(temp)));
@@ -302,7 +302,7 @@ TEST(FileSystemShellMetacharacters, PathsReachTheSystemUnchanged) {
 }
 
 TEST(FileSystemSizes, SixtyFourBitFormsSeeBeyondFourGiB) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
     const std::string path = dir / "sparse";
     const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
@@ -334,9 +334,9 @@ TEST(FileSystemSizes, TempFreeSpaceIsCappedOnlyInTheNarrowForm) {
 }
 
 TEST(FileSystemKernelCopy, CopyRangeMovesBytesAndAdvancesBothPositions) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
-    WriteBytes(dir / "from", "0123456789");
+    WriteFile(dir / "from", "0123456789");
     FileHandle from = OpenOrFail(fs, dir / "from", kAccessRead, kDispositionOpenExisting);
     FileHandle to = OpenOrFail(fs, dir / "to", kAccessWrite, kDispositionCreate);
     ASSERT_EQ(fs.Seek(from, 3, kSeekBegin), 3);
@@ -355,15 +355,15 @@ TEST(FileSystemKernelCopy, CopyRangeMovesBytesAndAdvancesBothPositions) {
     EXPECT_EQ(copied, 0u) << "0 only at the end of the source";
     fs.Close(from);
     fs.Close(to);
-    EXPECT_EQ(ReadBytes(dir / "to"), "3456789");
+    EXPECT_EQ(ReadFile(dir / "to"), "3456789");
 }
 
 TEST(FileSystemMapping, MapsAWindowAtAnOffset) {
-    ScopedTempDir dir;
+    TempDir dir;
     FileSystem fs;
     std::string bytes(70000, 'a');
     bytes[32768] = 'Z';
-    WriteBytes(dir / "f", bytes);
+    WriteFile(dir / "f", bytes);
     FileHandle handle = OpenOrFail(fs, dir / "f", kAccessRead, kDispositionOpenExisting);
     const void* view = fs.MapReadOnly(handle, 32768, 100);
     ASSERT_NE(view, nullptr);

@@ -57,15 +57,10 @@ struct StatusChecker {
     }
 };
 
-class InstallConcurrencyTest : public ::testing::Test {
+class InstallConcurrencyTest : public InstallDirsTest {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(m_root.path().empty());
-        m_target = m_root.path() + "/templates";
-        m_temp = m_root.path() + "/tmp";
-        std::filesystem::create_directories(m_target);
-        std::filesystem::create_directories(m_temp);
-        m_tmpEnv = std::make_unique<ScopedTmpDir>(m_temp);
+        ASSERT_NO_FATAL_FAILURE(InstallDirsTest::SetUp());
         m_data.Init();
         m_data.SetStatus(0, kPreparing, 0);
     }
@@ -76,9 +71,8 @@ protected:
             files.push_back({"d" + std::to_string(i % 10) + "\\f" + std::to_string(i) + ".cfg",
                              "contents of " + std::to_string(i), kBaseSeconds});
         }
-        const std::string kitPath = m_root.path() + "/qarn.pkd";
-        ASSERT_EQ(BuildKit(kitPath, files), "");
-        ASSERT_EQ(m_kit.Load(U16(kitPath)), kErrorSuccess);
+        ASSERT_EQ(BuildKit(m_kitPath, files), "");
+        ASSERT_EQ(m_kit.Load(U16(m_kitPath)), kErrorSuccess);
         m_data.SetInstallData(&m_kit, U16(m_target));
     }
 
@@ -98,10 +92,6 @@ protected:
         reader.join();
     }
 
-    ScopedDir m_root;
-    std::string m_target;
-    std::string m_temp;
-    std::unique_ptr<ScopedTmpDir> m_tmpEnv;
     InstallData<LZCompressor, FileSystem> m_kit;
     InstallProcessData m_data;
     InstallThread m_thread;

@@ -82,14 +82,10 @@ struct RunWatch {
     }
 };
 
-class InstallRollbackTest : public ::testing::Test {
+class InstallRollbackTest : public InstallDirsTest {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(m_root.path().empty());
-        m_temp = m_root.path() + "/tmp";
-        std::filesystem::create_directories(m_temp);
-        m_tmpEnv = std::make_unique<ScopedTmpDir>(m_temp);
-        m_kitPath = m_root.path() + "/qarn.pkd";
+        ASSERT_NO_FATAL_FAILURE(InstallDirsTest::SetUp());
         ASSERT_EQ(BuildKit(m_kitPath, RepresentativeKit()), "");
         ASSERT_EQ(m_kit.Load(U16(m_kitPath)), kErrorSuccess);
     }
@@ -158,20 +154,16 @@ protected:
         EXPECT_GT(failed, operations / 2);
     }
 
-    ScopedDir m_root;
-    std::string m_temp;
-    std::string m_kitPath;
-    std::unique_ptr<ScopedTmpDir> m_tmpEnv;
     FaultyKit m_kit;
     FaultyData m_data;
 };
 
 TEST_F(InstallRollbackTest, EveryFailingOperationLeavesTheTemplateDirectoryAsItWas) {
-    EveryOperation(m_root.path() + "/templates", false);
+    EveryOperation(m_target, false);
 }
 
 TEST_F(InstallRollbackTest, CancelBeforeEveryOperationLeavesTheTemplateDirectoryAsItWas) {
-    EveryOperation(m_root.path() + "/templates", true);
+    EveryOperation(m_target, true);
 }
 
 // Mounts a tmpfs of its own for the template directory, in a private mount

@@ -1,11 +1,10 @@
 #pragma once
 
-// Helpers shared by the install engine's tests: scoped directories, a
-// private temporary directory, trees written with chosen times and compared
-// as snapshots, and kits built from a list of files.
+// Helpers shared by the install engine's tests: a fixture with its own
+// template and temporary directories, trees written with chosen times and
+// compared as snapshots, and kits built from a list of files.
 
 #include <dirent.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -15,9 +14,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "engine/FaultInjectingFileSystem.h"
 #include "engine/FileSystem.h"
@@ -25,7 +26,7 @@
 #include "engine/InstallWorker.h"
 #include "kit/InstallData.h"
 #include "kit/KitWriter.h"
-#include "text/Encoding.h"
+#include "tests/support/TestSupport.h"
 #include "text/String.h"
 
 namespace install_test {
@@ -33,63 +34,28 @@ namespace install_test {
 // A fixed point in time for kit records (2023-11-14 22:13:20 UTC).
 constexpr std::int64_t kBaseSeconds = 1700000000;
 
-inline stdx::u16string U16(const std::string& text) {
-    return Utf8ToUtf16(stdx::string(text.c_str(), text.size()));
-}
+// The shared test helpers serve as this namespace's own.
+using namespace test_support;
 
-inline std::string U8(const stdx::u16string& text) {
-    const stdx::string narrow = Utf16ToUtf8(text);
-    return std::string(narrow.c_str(), narrow.size());
-}
-
-// A new directory below the system's temporary directory, removed with
-// everything in it when the object goes.
-class ScopedDir {
-public:
-    ScopedDir() {
-        std::string pattern = std::filesystem::temp_directory_path().string() + "/engine-XXXXXX";
-        if (mkdtemp(pattern.data()) != nullptr) {
-            m_path = pattern;
-        }
+// A template directory, a private TMPDIR and a kit path, all below one
+// scoped directory; the template directory and TMPDIR exist from SetUp on.
+class InstallDirsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(std::filesystem::is_directory(m_root.path()));
+        m_target = m_root / "templates";
+        m_temp = m_root / "tmp";
+        m_kitPath = m_root / "qarn.pkd";
+        std::filesystem::create_directories(m_target);
+        std::filesystem::create_directories(m_temp);
+        m_tmpEnv = std::make_unique<EnvOverride>("TMPDIR", m_temp);
     }
-    ~ScopedDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    ScopedDir(const ScopedDir&) = delete;
-    ScopedDir& operator=(const ScopedDir&) = delete;
 
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
-// Points TMPDIR at a directory of the test's own for the object's lifetime,
-// so that what the installer leaves there can be seen.
-class ScopedTmpDir {
-public:
-    explicit ScopedTmpDir(const std::string& directory) {
-        const char* previous = getenv("TMPDIR");
-        m_hadPrevious = previous != nullptr;
-        if (m_hadPrevious) {
-            m_previous = previous;
-        }
-        setenv("TMPDIR", directory.c_str(), 1);
-    }
-    ~ScopedTmpDir() {
-        if (m_hadPrevious) {
-            setenv("TMPDIR", m_previous.c_str(), 1);
-        } else {
-            unsetenv("TMPDIR");
-        }
-    }
-    ScopedTmpDir(const ScopedTmpDir&) = delete;
-    ScopedTmpDir& operator=(const ScopedTmpDir&) = delete;
-
-private:
-    bool m_hadPrevious = false;
-    std::string m_previous;
+    TempDir m_root;
+    std::string m_target;
+    std::string m_temp;
+    std::string m_kitPath;
+    std::unique_ptr<EnvOverride> m_tmpEnv;
 };
 
 inline void SetMtime(const std::string& path, std::int64_t seconds) {
@@ -111,13 +77,6 @@ inline void WriteFile(const std::string& path, const std::string& bytes, std::in
         out << bytes;
     }
     SetMtime(path, seconds);
-}
-
-inline std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 // One entry of a tree, as compared: a directory, or a file with its bytes

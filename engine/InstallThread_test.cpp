@@ -29,30 +29,30 @@ Status WaitForFinalStatus(const InstallProcessData& data) {
     return status;
 }
 
-class InstallThreadTest : public ::testing::Test {
+// Waits until a run has begun: its first status names a file.
+Status WaitForRunToBegin(const InstallProcessData& data) {
+    Status status = ReadStatus(data);
+    while (status.text == u"preparing") {
+        std::this_thread::yield();
+        status = ReadStatus(data);
+    }
+    return status;
+}
+
+class InstallThreadTest : public InstallDirsTest {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(m_root.path().empty());
-        m_target = m_root.path() + "/templates";
-        m_temp = m_root.path() + "/tmp";
-        std::filesystem::create_directories(m_target);
-        std::filesystem::create_directories(m_temp);
-        m_tmpEnv = std::make_unique<ScopedTmpDir>(m_temp);
+        ASSERT_NO_FATAL_FAILURE(InstallDirsTest::SetUp());
         m_data.Init();
         m_data.SetStatus(0, u"preparing", 0);
     }
 
     void LoadKit(const std::vector<KitFile>& files) {
-        const std::string kitPath = m_root.path() + "/qarn.pkd";
-        ASSERT_EQ(BuildKit(kitPath, files), "");
-        ASSERT_EQ(m_kit.Load(U16(kitPath)), kErrorSuccess);
+        ASSERT_EQ(BuildKit(m_kitPath, files), "");
+        ASSERT_EQ(m_kit.Load(U16(m_kitPath)), kErrorSuccess);
         m_data.SetInstallData(&m_kit, U16(m_target));
     }
 
-    ScopedDir m_root;
-    std::string m_target;
-    std::string m_temp;
-    std::unique_ptr<ScopedTmpDir> m_tmpEnv;
     InstallData<LZCompressor, FileSystem> m_kit;
     InstallProcessData m_data;
     InstallThread m_thread;
@@ -103,12 +103,7 @@ TEST_F(InstallThreadTest, StopDuringARunLetsItComplete) {
     }
     LoadKit(files);
     m_thread.Start(&m_data);
-    // Wait until the run has begun (its first status names a file).
-    Status status = ReadStatus(m_data);
-    while (status.text == u"preparing") {
-        std::this_thread::yield();
-        status = ReadStatus(m_data);
-    }
+    Status status = WaitForRunToBegin(m_data);
     m_thread.Stop();
     m_thread.Wait();
     status = ReadStatus(m_data);
@@ -149,11 +144,7 @@ TEST_F(InstallThreadTest, CancelDuringARunRollsBackBeforeItsStatusShows) {
     const Tree before = Snapshot(m_target);
     LoadKit(files);
     m_thread.Start(&m_data);
-    Status status = ReadStatus(m_data);
-    while (status.text == u"preparing") {
-        std::this_thread::yield();
-        status = ReadStatus(m_data);
-    }
+    Status status = WaitForRunToBegin(m_data);
     m_data.Cancel();
     status = WaitForFinalStatus(m_data);
     // Taken before Wait: once the final status shows, the disk is final.

@@ -17,19 +17,8 @@ using namespace install_test;
 
 namespace {
 
-// A template directory, a private TMPDIR and a kit path, all below one
-// scoped directory.
-class InstallWorkerTest : public ::testing::Test {
+class InstallWorkerTest : public InstallDirsTest {
 protected:
-    void SetUp() override {
-        ASSERT_FALSE(m_root.path().empty());
-        m_target = m_root.path() + "/templates";
-        m_temp = m_root.path() + "/tmp";
-        m_kitPath = m_root.path() + "/qarn.pkd";
-        std::filesystem::create_directories(m_target);
-        std::filesystem::create_directories(m_temp);
-        m_tmpEnv = std::make_unique<ScopedTmpDir>(m_temp);
-    }
     void TearDown() override {
         FaultSchedule::Disarm();
         FaultSchedule::SetHook(nullptr, nullptr);
@@ -60,12 +49,6 @@ protected:
     }
 
     std::string T(const std::string& relative) const { return m_target + "/" + relative; }
-
-    ScopedDir m_root;
-    std::string m_target;
-    std::string m_temp;
-    std::string m_kitPath;
-    std::unique_ptr<ScopedTmpDir> m_tmpEnv;
 };
 
 TEST_F(InstallWorkerTest, FreshInstallWritesBytesAndTimesAndRecordsEveryCreatedLevel) {

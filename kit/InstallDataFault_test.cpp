@@ -6,10 +6,10 @@
 #include "kit/InstallData.h"
 #include "kit/KitTestSupport.h"
 
-using fs_test::ReadBytes;
-using fs_test::ScopedTempDir;
+using fs_test::ReadFile;
+using fs_test::TempDir;
 using fs_test::U16;
-using fs_test::WriteBytes;
+using fs_test::WriteFile;
 using kit_test::MultiStream;
 using kit_test::ScopedTempRoot;
 using kit_test::WriteKit;
@@ -50,7 +50,7 @@ struct FailableWatch {
 // leave nothing behind.
 TEST(InstallDataFaults, EveryFailingCallDuringLoadIsReported) {
     ScopedTempRoot temp;
-    ScopedTempDir dir;
+    TempDir dir;
     Disarm disarm;
     WriteKit(dir / "kit",
              MultiStream({{u"en", u"P", u"V", u"d"}},
@@ -83,7 +83,7 @@ TEST(InstallDataFaults, EveryFailingCallDuringLoadIsReported) {
 
 TEST(InstallDataFaults, EveryFailingCallDuringExtractionIsReported) {
     ScopedTempRoot temp;
-    ScopedTempDir dir;
+    TempDir dir;
     Disarm disarm;
     const std::string bytes = kit_test::Pattern(2621440, 4);
     WriteKit(dir / "kit", MultiStream({}, {{u"big", 1, bytes}}));
@@ -103,7 +103,7 @@ TEST(InstallDataFaults, EveryFailingCallDuringExtractionIsReported) {
     }
     // And the kit is still whole afterwards.
     ASSERT_EQ(kit.ExtractFile(0, U16(dir / "out")), 0u);
-    EXPECT_EQ(ReadBytes(dir / "out"), bytes);
+    EXPECT_EQ(ReadFile(dir / "out"), bytes);
 }
 
 // Reads that deliver nothing, as from a stream file cut short under us.
@@ -124,7 +124,7 @@ struct StarvedFileSystem : FileSystem {
 
 TEST(InstallDataFaults, ExtractionFailsInsteadOfSpinningWhenReadsStarve) {
     ScopedTempRoot temp;
-    ScopedTempDir dir;
+    TempDir dir;
     WriteKit(dir / "kit", MultiStream({}, {{u"f", 1, "contents"}}));
     InstallData<LZCompressor, StarvedFileSystem> kit;
     ASSERT_EQ(kit.Load(U16(dir / "kit")), 0u);
@@ -132,7 +132,7 @@ TEST(InstallDataFaults, ExtractionFailsInsteadOfSpinningWhenReadsStarve) {
     EXPECT_NE(kit.ExtractFile(0, U16(dir / "out")), 0u);
     kit.m_fileSystem.m_starve = false;
     EXPECT_EQ(kit.ExtractFile(0, U16(dir / "out")), 0u);
-    EXPECT_EQ(ReadBytes(dir / "out"), "contents");
+    EXPECT_EQ(ReadFile(dir / "out"), "contents");
 }
 
 // Without a kernel copy the 1 MiB buffer carries the bytes: a 2.5 MiB file
@@ -150,16 +150,16 @@ struct BufferedFileSystem : FileSystem {
 
 TEST(InstallDataFaults, BufferedCopyOfTwoAndAHalfMiB) {
     ScopedTempRoot temp;
-    ScopedTempDir dir;
+    TempDir dir;
     const std::string bytes = kit_test::Pattern(2621440, 9);
     WriteKit(dir / "kit", MultiStream({}, {{u"big", 1, bytes}, {u"after", 1, "AFTER"}}));
     InstallData<LZCompressor, BufferedFileSystem> kit;
     ASSERT_EQ(kit.Load(U16(dir / "kit")), 0u);
-    WriteBytes(dir / "out", std::string(3000000, 'z'));
+    WriteFile(dir / "out", std::string(3000000, 'z'));
     kit.m_fileSystem.m_reads = 0;
     ASSERT_EQ(kit.ExtractFile(0, U16(dir / "out")), 0u);
     EXPECT_EQ(kit.m_fileSystem.m_reads, 3);
-    EXPECT_EQ(ReadBytes(dir / "out"), bytes);
+    EXPECT_EQ(ReadFile(dir / "out"), bytes);
 }
 
 }  // namespace

@@ -6,10 +6,10 @@
 #include "kit/InstallData.h"
 #include "kit/KitTestSupport.h"
 
-using fs_test::ReadBytes;
-using fs_test::ScopedTempDir;
+using fs_test::ReadFile;
+using fs_test::TempDir;
 using fs_test::U16;
-using fs_test::WriteBytes;
+using fs_test::WriteFile;
 using kit_test::Kit;
 using kit_test::MultiStream;
 using kit_test::ScopedTempRoot;
@@ -54,29 +54,29 @@ protected:
     }
 
     ScopedTempRoot m_temp;
-    ScopedTempDir m_dir;
+    TempDir m_dir;
 };
 
 TEST_F(MalformedKit, EmptyKitFileInflatesToNothingAndFails) {
-    WriteBytes(m_dir / "empty", "");
+    WriteFile(m_dir / "empty", "");
     EXPECT_NE(LoadFile(m_dir / "empty"), 0u);
 }
 
 TEST_F(MalformedKit, NotDeflateCorruptBlockAndTruncatedStreamGive13) {
-    WriteBytes(m_dir / "text", "plain text, not compressed data: \xff\xff\xff\xff");
+    WriteFile(m_dir / "text", "plain text, not compressed data: \xff\xff\xff\xff");
     EXPECT_EQ(LoadFile(m_dir / "text"), kErrorInflate);
 
     const std::string good =
         MultiStream({{u"en", u"P", u"V", u"d"}}, {{u"f", 1, kit_test::Pattern(100000, 5)}});
     WriteKit(m_dir / "good", good);
-    std::string packed = ReadBytes(m_dir / "good");
+    std::string packed = ReadFile(m_dir / "good");
     // BFINAL set and the reserved block type 3.
     std::string corrupt = packed;
     corrupt[0] = static_cast<char>(0x07);
-    WriteBytes(m_dir / "corrupt", corrupt);
+    WriteFile(m_dir / "corrupt", corrupt);
     EXPECT_EQ(LoadFile(m_dir / "corrupt"), kErrorInflate);
 
-    WriteBytes(m_dir / "cut", packed.substr(0, packed.size() / 2));
+    WriteFile(m_dir / "cut", packed.substr(0, packed.size() / 2));
     EXPECT_EQ(LoadFile(m_dir / "cut"), kErrorInflate);
 }
 

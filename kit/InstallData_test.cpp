@@ -9,10 +9,10 @@
 
 #include "kit/KitTestSupport.h"
 
-using fs_test::ReadBytes;
-using fs_test::ScopedTempDir;
+using fs_test::ReadFile;
+using fs_test::TempDir;
 using fs_test::U16;
-using fs_test::WriteBytes;
+using fs_test::WriteFile;
 using kit_test::Kit;
 using kit_test::MultiStream;
 using kit_test::Pattern;
@@ -27,7 +27,7 @@ const FileTime kTime2020 = FileSystem::FromUnixSeconds(1600000000);
 // Writer -> Load -> ExtractFile gives every file its bytes and its time.
 TEST(InstallDataRoundTrip, WriterKitExtractsBytesAndTimes) {
     ScopedTempRoot temp;
-    ScopedTempDir dir;
+    TempDir dir;
     kit::KitWriter writer;
     writer.AddProduct({u"en", u"Templates", u"Vendor", u"doc\\readme.html"});
     writer.AddProduct({u"DE", u"Vorlagen", u"Anbieter", u""});
@@ -56,14 +56,14 @@ TEST(InstallDataRoundTrip, WriterKitExtractsBytesAndTimes) {
         const std::string target = dir / ("out" + std::to_string(i));
         ASSERT_EQ(kit.ExtractFile(i, U16(target)), 0u) << i;
         EXPECT_EQ(kit.m_files[i].m_name, files[i].name);
-        EXPECT_EQ(ReadBytes(target), files[i].bytes) << i;
+        EXPECT_EQ(ReadFile(target), files[i].bytes) << i;
         EXPECT_EQ(fs_test::ModifiedSeconds(target), FileSystem::ToUnixSeconds(files[i].time));
     }
 }
 
 TEST(InstallDataRoundTrip, SingleProductLayoutIsEnglish) {
     ScopedTempRoot temp;
-    ScopedTempDir dir;
+    TempDir dir;
     kit::KitWriter writer;
     writer.SetSingleProduct(true);
     writer.AddProduct({u"fr", u"Product", u"Provider", u"desc.txt"});
@@ -82,7 +82,7 @@ TEST(InstallDataRoundTrip, SingleProductLayoutIsEnglish) {
 
 TEST(InstallDataLayout, EmptySingleProductAndEmptyTables) {
     ScopedTempRoot temp;
-    ScopedTempDir dir;
+    TempDir dir;
     std::string stream;
     kit::AppendU32(&stream, 0);
     for (int i = 0; i < 4; ++i) {
@@ -105,7 +105,7 @@ TEST(InstallDataLayout, EmptySingleProductAndEmptyTables) {
 
 TEST(InstallDataLayout, AnyNonZeroVersionSelectsTheMultiLanguageLayout) {
     ScopedTempRoot temp;
-    ScopedTempDir dir;
+    TempDir dir;
     for (std::uint32_t version : {1u, 2u, 0xFFFFFFFFu}) {
         WriteKit(dir / "kit",
                  MultiStream({{u"en", u"P", u"V", u"d"}}, {{u"f", 1, "data"}}, version));
@@ -119,7 +119,7 @@ TEST(InstallDataLayout, AnyNonZeroVersionSelectsTheMultiLanguageLayout) {
 
 TEST(InstallDataLayout, ExtraRecordBytesAreSkippedAndOffsetsMadeAbsolute) {
     ScopedTempRoot temp;
-    ScopedTempDir dir;
+    TempDir dir;
     const std::vector<TestFile> files = {{u"one", kTime2020, "first"}, {u"two", kTime2020, "2nd"}};
     const std::string stream =
         MultiStream({{u"en", u"P", u"V", u"d"}, {u"de", u"Q", u"W", u""}}, files, 1, 13);
@@ -132,12 +132,12 @@ TEST(InstallDataLayout, ExtraRecordBytesAreSkippedAndOffsetsMadeAbsolute) {
     EXPECT_EQ(kit.m_files[0].m_offset, dataStart);
     EXPECT_EQ(kit.m_files[1].m_offset, dataStart + 5);
     ASSERT_EQ(kit.ExtractFile(1, U16(dir / "two")), 0u);
-    EXPECT_EQ(ReadBytes(dir / "two"), "2nd");
+    EXPECT_EQ(ReadFile(dir / "two"), "2nd");
 }
 
 TEST(InstallDataLayout, RecordsMayShareBytesInAnyOrder) {
     ScopedTempRoot temp;
-    ScopedTempDir dir;
+    TempDir dir;
     std::string stream;
     kit::AppendU32(&stream, 1);
     kit::AppendU32(&stream, 0);
@@ -152,48 +152,48 @@ TEST(InstallDataLayout, RecordsMayShareBytesInAnyOrder) {
     ASSERT_EQ(kit.ExtractFile(0, U16(dir / "late")), 0u);
     ASSERT_EQ(kit.ExtractFile(1, U16(dir / "s1")), 0u);
     ASSERT_EQ(kit.ExtractFile(2, U16(dir / "s2")), 0u);
-    EXPECT_EQ(ReadBytes(dir / "late"), "TAIL");
-    EXPECT_EQ(ReadBytes(dir / "s1"), "shared");
-    EXPECT_EQ(ReadBytes(dir / "s2"), "shared");
+    EXPECT_EQ(ReadFile(dir / "late"), "TAIL");
+    EXPECT_EQ(ReadFile(dir / "s1"), "shared");
+    EXPECT_EQ(ReadFile(dir / "s2"), "shared");
 }
 
 TEST(InstallDataInflate, TrailingBytesAndManyWindowsDoNotChangeTheResult) {
     ScopedTempRoot temp;
-    ScopedTempDir dir;
+    TempDir dir;
     // Stored blocks (level 0) of incompressible data run across many 32 KiB
     // windows, with block boundaries inside them.
     const std::vector<TestFile> files = {{u"big", kTime2020, Pattern(300000, 7)}};
     const std::string stream = MultiStream({}, files);
     WriteKit(dir / "stored", stream, 0);
     WriteKit(dir / "packed", stream, 9);
-    WriteBytes(dir / "trailing", ReadBytes(dir / "packed") + Pattern(70000, 3));
+    WriteFile(dir / "trailing", ReadFile(dir / "packed") + Pattern(70000, 3));
     for (const char* name : {"stored", "packed", "trailing"}) {
         Kit kit;
         ASSERT_EQ(kit.Load(U16(dir / name)), 0u) << name;
         ASSERT_EQ(kit.ExtractFile(0, U16(dir / "out")), 0u);
-        EXPECT_EQ(ReadBytes(dir / "out"), files[0].bytes) << name;
+        EXPECT_EQ(ReadFile(dir / "out"), files[0].bytes) << name;
     }
 }
 
 TEST(InstallDataExtract, OverwritesALongerFileAndGivesEmptyFilesTheirTime) {
     ScopedTempRoot temp;
-    ScopedTempDir dir;
+    TempDir dir;
     const FileTime early = FileSystem::FromUnixSeconds(86400);
     WriteKit(dir / "kit", MultiStream({}, {{u"short", kTime2020, "abc"}, {u"empty", early, ""}}));
     Kit kit;
     ASSERT_EQ(kit.Load(U16(dir / "kit")), 0u);
-    WriteBytes(dir / "target", std::string(5000, 'x'));
+    WriteFile(dir / "target", std::string(5000, 'x'));
     ASSERT_EQ(kit.ExtractFile(0, U16(dir / "target")), 0u);
-    EXPECT_EQ(ReadBytes(dir / "target"), "abc");
-    WriteBytes(dir / "was-full", "full");
+    EXPECT_EQ(ReadFile(dir / "target"), "abc");
+    WriteFile(dir / "was-full", "full");
     ASSERT_EQ(kit.ExtractFile(1, U16(dir / "was-full")), 0u);
-    EXPECT_EQ(ReadBytes(dir / "was-full"), "");
+    EXPECT_EQ(ReadFile(dir / "was-full"), "");
     EXPECT_EQ(fs_test::ModifiedSeconds(dir / "was-full"), 86400);
 }
 
 TEST(InstallDataExtract, BadIndexMissingDirectoryAndUnloadedKit) {
     ScopedTempRoot temp;
-    ScopedTempDir dir;
+    TempDir dir;
     Kit unloaded;
     EXPECT_EQ(unloaded.ExtractFile(0, U16(dir / "x")), kErrorInvalidParameter);
     WriteKit(dir / "kit", MultiStream({}, {{u"f", 1, "f"}}));
@@ -206,9 +206,9 @@ TEST(InstallDataExtract, BadIndexMissingDirectoryAndUnloadedKit) {
 
 TEST(InstallDataStreamFile, NothingIsLeftInTheTemporaryDirectory) {
     ScopedTempRoot temp;
-    ScopedTempDir dir;
+    TempDir dir;
     WriteKit(dir / "good", MultiStream({}, {{u"f", 1, "f"}}));
-    WriteBytes(dir / "bad", "this is not a deflate stream at all");
+    WriteFile(dir / "bad", "this is not a deflate stream at all");
     {
         Kit kit;
         ASSERT_EQ(kit.Load(U16(dir / "good")), 0u);
@@ -226,7 +226,7 @@ TEST(InstallDataStreamFile, NothingIsLeftInTheTemporaryDirectory) {
 }
 
 TEST(InstallDataStreamFile, UnusableTemporaryDirectoryGives1013) {
-    ScopedTempDir dir;
+    TempDir dir;
     WriteKit(dir / "kit", MultiStream({}, {}));
     // A TMPDIR that is not a directory falls back to /var/tmp, so make the
     // fallback unusable instead: a prefix with a slash names a missing one.

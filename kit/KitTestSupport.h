@@ -35,8 +35,8 @@ public:
     }
 
 private:
-    fs_test::ScopedTempDir m_dir;
-    fs_test::ScopedEnv m_env;
+    fs_test::TempDir m_dir;
+    fs_test::EnvOverride m_env;
 };
 
 struct TestFile {

@@ -11,10 +11,10 @@
 
 #include "kit/KitTestSupport.h"
 
-using fs_test::ReadBytes;
-using fs_test::ScopedTempDir;
+using fs_test::ReadFile;
+using fs_test::TempDir;
 using fs_test::U16;
-using fs_test::WriteBytes;
+using fs_test::WriteFile;
 using kit_test::Kit;
 using kit_test::ScopedTempRoot;
 
@@ -40,13 +40,13 @@ std::string InflateRaw(const std::string& packed) {
 }
 
 TEST(KitWriter, DirectoryIsSortedWithBackslashNamesAndLinksSkipped) {
-    ScopedTempDir dir;
+    TempDir dir;
     ::mkdir((dir / "tree").c_str(), 0700);
     ::mkdir((dir / "tree/z").c_str(), 0700);
     ::mkdir((dir / "tree/a").c_str(), 0700);
-    WriteBytes(dir / "tree/z/1", "z1");
-    WriteBytes(dir / "tree/a/2", "a2");
-    WriteBytes(dir / "tree/m", "m");
+    WriteFile(dir / "tree/z/1", "z1");
+    WriteFile(dir / "tree/a/2", "a2");
+    WriteFile(dir / "tree/m", "m");
     ASSERT_EQ(::symlink("m", (dir / "tree/link").c_str()), 0);
     kit::KitWriter writer;
     std::vector<std::string> skipped;
@@ -67,7 +67,7 @@ TEST(KitWriter, DirectoryIsSortedWithBackslashNamesAndLinksSkipped) {
 }
 
 TEST(KitWriter, StatsDescribeTheStreamAndTheFile) {
-    ScopedTempDir dir;
+    TempDir dir;
     kit::KitWriter writer;
     ASSERT_FALSE(writer.SetLevel(10));
     ASSERT_TRUE(writer.SetLevel(9));
@@ -76,7 +76,7 @@ TEST(KitWriter, StatsDescribeTheStreamAndTheFile) {
     kit::KitStats stats;
     std::string error;
     ASSERT_TRUE(writer.Write(dir / "kit", &stats, &error)) << error;
-    const std::string packed = ReadBytes(dir / "kit");
+    const std::string packed = ReadFile(dir / "kit");
     EXPECT_EQ(stats.kitBytes, packed.size());
     const std::string stream = InflateRaw(packed);
     EXPECT_EQ(stats.streamBytes, stream.size());
@@ -89,9 +89,9 @@ TEST(KitWriter, StatsDescribeTheStreamAndTheFile) {
 }
 
 TEST(KitWriter, FailuresLeaveAnExistingKitAndNoTemporaryFile) {
-    ScopedTempDir dir;
-    WriteBytes(dir / "kit", "old kit");
-    WriteBytes(dir / "source", "bytes");
+    TempDir dir;
+    WriteFile(dir / "kit", "old kit");
+    WriteFile(dir / "source", "bytes");
 
     kit::KitWriter single;
     single.SetSingleProduct(true);
@@ -108,20 +108,20 @@ TEST(KitWriter, FailuresLeaveAnExistingKitAndNoTemporaryFile) {
     EXPECT_FALSE(vanished.Write(dir / "kit", nullptr, &error));
     EXPECT_NE(error.find(dir / "source"), std::string::npos) << error;
 
-    EXPECT_EQ(ReadBytes(dir / "kit"), "old kit");
+    EXPECT_EQ(ReadFile(dir / "kit"), "old kit");
     EXPECT_EQ(fs_test::CountEntries(dir.path()), 1u);
 }
 
 TEST(KitWriter, NamesTheReaderWouldRefuseAreNotWritten) {
-    ScopedTempDir dir;
+    TempDir dir;
     ::mkdir((dir / "tree").c_str(), 0700);
-    WriteBytes(dir / "tree/C:x", "drive-like");
+    WriteFile(dir / "tree/C:x", "drive-like");
     kit::KitWriter writer;
     std::string error;
     EXPECT_FALSE(writer.AddDirectory(dir / "tree", nullptr, &error));
     EXPECT_NE(error.find("C:x"), std::string::npos) << error;
     ::unlink((dir / "tree/C:x").c_str());
-    WriteBytes(dir / "tree/\xff\xfe", "not UTF-8");
+    WriteFile(dir / "tree/\xff\xfe", "not UTF-8");
     error.clear();
     EXPECT_FALSE(writer.AddDirectory(dir / "tree", nullptr, &error));
     EXPECT_NE(error.find("UTF-8"), std::string::npos) << error;

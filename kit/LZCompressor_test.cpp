@@ -6,37 +6,37 @@
 
 #include "kit/KitTestSupport.h"
 
-using fs_test::ReadBytes;
-using fs_test::ScopedTempDir;
+using fs_test::ReadFile;
+using fs_test::TempDir;
 using fs_test::U16;
-using fs_test::WriteBytes;
+using fs_test::WriteFile;
 
 namespace {
 
 TEST(LZCompressor, EmptyKitGivesAnEmptyStream) {
-    ScopedTempDir dir;
-    WriteBytes(dir / "kit", "");
-    WriteBytes(dir / "stream", "");
+    TempDir dir;
+    WriteFile(dir / "kit", "");
+    WriteFile(dir / "stream", "");
     FileSystem fs;
     LZCompressor compressor;
     EXPECT_EQ(compressor.Decompress(fs, U16(dir / "kit"), U16(dir / "stream")), 0u);
-    EXPECT_EQ(ReadBytes(dir / "stream"), "");
+    EXPECT_EQ(ReadFile(dir / "stream"), "");
 }
 
 TEST(LZCompressor, InflatesAcrossWindowsAndIgnoresTrailingBytes) {
-    ScopedTempDir dir;
+    TempDir dir;
     const std::string stream = kit_test::Pattern(200000, 11) + std::string(300000, 'a');
     kit_test::WriteKit(dir / "kit", stream, 1);
-    WriteBytes(dir / "kit", ReadBytes(dir / "kit") + "trailing garbage \x01\x02");
-    WriteBytes(dir / "stream", "");
+    WriteFile(dir / "kit", ReadFile(dir / "kit") + "trailing garbage \x01\x02");
+    WriteFile(dir / "stream", "");
     FileSystem fs;
     LZCompressor compressor;
     ASSERT_EQ(compressor.Decompress(fs, U16(dir / "kit"), U16(dir / "stream")), 0u);
-    EXPECT_TRUE(ReadBytes(dir / "stream") == stream);
+    EXPECT_TRUE(ReadFile(dir / "stream") == stream);
 }
 
 TEST(LZCompressor, OpenFailuresPassTheirCodeThrough) {
-    ScopedTempDir dir;
+    TempDir dir;
     kit_test::WriteKit(dir / "kit", "x");
     FileSystem fs;
     LZCompressor compressor;
@@ -55,9 +55,9 @@ struct UnmappableFileSystem : FileSystem {
 };
 
 TEST(LZCompressor, UnmappableWindowFails) {
-    ScopedTempDir dir;
+    TempDir dir;
     kit_test::WriteKit(dir / "kit", kit_test::Pattern(100000, 2), 0);
-    WriteBytes(dir / "stream", "");
+    WriteFile(dir / "stream", "");
     UnmappableFileSystem fs;
     LZCompressor compressor;
     EXPECT_NE(compressor.Decompress(fs, U16(dir / "kit"), U16(dir / "stream")), 0u);

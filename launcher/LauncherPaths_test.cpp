@@ -9,11 +9,11 @@
 
 namespace {
 
-using launcher_test::HomeOverride;
+using launcher_test::EnvOverride;
 using launcher_test::U8;
 
 TEST(LauncherPathsTest, EveryPathHangsOffTheHomeDirectory) {
-    HomeOverride home("/Users/me");
+    EnvOverride home("HOME", "/Users/me");
     EXPECT_EQ(U8(HomeDirectory()), "/Users/me");
     EXPECT_EQ(U8(ProductHomeDirectory()), "/Users/me/.qarn/");
     EXPECT_EQ(U8(LauncherDirectory()), "/Users/me/.Qa/qalaunch");
@@ -26,15 +26,15 @@ TEST(LauncherPathsTest, EveryPathHangsOffTheHomeDirectory) {
 }
 
 TEST(LauncherPathsTest, PathsFollowAChangedHomeAtOnce) {
-    HomeOverride first("/home/a");
+    EnvOverride first("HOME", "/home/a");
     EXPECT_EQ(U8(UserConfigPath()), "/home/a/.Qa/qalaunch/qalaunch.cfg");
-    HomeOverride second("/home/бета");
+    EnvOverride second("HOME", "/home/бета");
     EXPECT_EQ(U8(UserConfigPath()), "/home/бета/.Qa/qalaunch/qalaunch.cfg");
 }
 
 TEST(LauncherPathsTest, HomeIsTakenLiterallyWithoutExpansion) {
     // Nothing in the value is interpreted, let alone run.
-    HomeOverride home("/tmp/$(touch x)`id` *");
+    EnvOverride home("HOME", "/tmp/$(touch x)`id` *");
     EXPECT_EQ(U8(HomeDirectory()), "/tmp/$(touch x)`id` *");
 }
 
@@ -45,11 +45,11 @@ TEST(LauncherPathsTest, UnsetOrEmptyHomeFallsBackToThePasswordDatabase) {
     }
     const std::string expected = entry->pw_dir;
     {
-        HomeOverride unset(nullptr);
+        EnvOverride unset("HOME", nullptr);
         EXPECT_EQ(U8(HomeDirectory()), expected);
     }
     {
-        HomeOverride empty("");
+        EnvOverride empty("HOME", "");
         EXPECT_EQ(U8(HomeDirectory()), expected);
         EXPECT_EQ(U8(UserConfigPath()), expected + "/.Qa/qalaunch/qalaunch.cfg");
     }

@@ -12,8 +12,8 @@
 namespace {
 
 using launcher_test::EntryCount;
+using launcher_test::EnvOverride;
 using launcher_test::Exists;
-using launcher_test::HomeOverride;
 using launcher_test::ReadFile;
 using launcher_test::TempDir;
 using launcher_test::U16;
@@ -55,7 +55,7 @@ protected:
     }
 
     TempDir m_home;
-    HomeOverride m_override{m_home.path()};
+    EnvOverride m_override{"HOME", m_home.path()};
 };
 
 TEST_F(TemplateLocationsTest, NoFilesGiveNoLocations) {

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/TestSupport.h"
 #include "text/Encoding.h"
 #include "text/Languages.h"
 
@@ -24,16 +25,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using test_support::ReadFile;
+
 struct Result {
     int status = -1;
     std::string out;
     std::string err;
 };
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void WriteFile(const std::string& path, const std::string& bytes, std::int64_t unixTime = 0) {
     fs::create_directories(fs::path(path).parent_path());
@@ -81,9 +79,6 @@ std::string Localized(const char* language, const char* key) {
 class SetupProgramTest : public ::testing::Test {
 protected:
     SetupProgramTest() {
-        std::string pattern = "/tmp/setup-e2e-XXXXXX";
-        EXPECT_NE(::mkdtemp(pattern.data()), nullptr);
-        root = pattern;
         home = root + "/home";
         tmp = root + "/tmp";
         kitDir = root + "/kit";
@@ -92,11 +87,6 @@ protected:
         fs::create_directories(tmp);
         fs::create_directories(kitDir);
     }
-    ~SetupProgramTest() override {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
-
     // Runs a program in `cwd` with only these environment variables (no
     // DISPLAY), capturing both output streams.
     Result Run(const std::string& program, const std::vector<std::string>& arguments,
@@ -178,7 +168,8 @@ protected:
         EXPECT_TRUE(fs::is_empty(tmp)) << "TMPDIR was left with files";
     }
 
-    std::string root;
+    test_support::TempDir rootDir;
+    std::string root = rootDir.path();
     std::string home;
     std::string tmp;
     std::string kitDir;

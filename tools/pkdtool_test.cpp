@@ -15,10 +15,10 @@
 
 extern char** environ;
 
-using fs_test::ReadBytes;
-using fs_test::ScopedTempDir;
+using fs_test::ReadFile;
+using fs_test::TempDir;
 using fs_test::U16;
-using fs_test::WriteBytes;
+using fs_test::WriteFile;
 using kit_test::Kit;
 using kit_test::ScopedTempRoot;
 
@@ -108,14 +108,14 @@ protected:
         };
         time_t when = 1500000000;
         for (const auto& [name, bytes] : m_files) {
-            WriteBytes(m_dir / ("tree/" + name), bytes);
+            WriteFile(m_dir / ("tree/" + name), bytes);
             SetTime(m_dir / ("tree/" + name), when);
             when += 3600;
         }
     }
 
     ScopedTempRoot m_temp;
-    ScopedTempDir m_dir;
+    TempDir m_dir;
     std::vector<std::pair<std::string, std::string>> m_files;
 };
 
@@ -146,7 +146,7 @@ TEST_F(PkdtoolTree, CreateThenLoadAndExtractGiveTheSameBytesAndTimes) {
         }
         const std::string target = m_dir / ("out" + std::to_string(i));
         ASSERT_EQ(kit.ExtractFile(i, U16(target)), 0u);
-        EXPECT_TRUE(ReadBytes(target) == ReadBytes(m_dir / ("tree/" + slashed))) << relative;
+        EXPECT_TRUE(ReadFile(target) == ReadFile(m_dir / ("tree/" + slashed))) << relative;
         EXPECT_EQ(fs_test::ModifiedSeconds(target),
                   fs_test::ModifiedSeconds(m_dir / ("tree/" + slashed)));
     }
@@ -173,7 +173,7 @@ TEST_F(PkdtoolTree, ListShowsProductsThenSizeTimeAndName) {
 }
 
 TEST_F(PkdtoolTree, ManifestGivesTheProducts) {
-    WriteBytes(m_dir / "manifest", "[product]\nlanguage = en\nname = From: manifest\n");
+    WriteFile(m_dir / "manifest", "[product]\nlanguage = en\nname = From: manifest\n");
     ASSERT_EQ(
         RunTool({"create", "-o", m_dir / "k.pkd", "--manifest", m_dir / "manifest", m_dir / "tree"})
             .status,
@@ -185,7 +185,7 @@ TEST_F(PkdtoolTree, ManifestGivesTheProducts) {
 }
 
 TEST_F(PkdtoolTree, FailuresAreOneLineOnStandardErrorWithAStatus) {
-    WriteBytes(m_dir / "notakit", "hello");
+    WriteFile(m_dir / "notakit", "hello");
     const ToolRun unreadable = RunTool({"list", m_dir / "notakit"});
     EXPECT_EQ(unreadable.status, 1);
     EXPECT_NE(unreadable.err.find(m_dir / "notakit"), std::string::npos);
@@ -201,7 +201,7 @@ TEST_F(PkdtoolTree, FailuresAreOneLineOnStandardErrorWithAStatus) {
     EXPECT_EQ(std::count(usage.err.begin(), usage.err.end(), '\n'), 1);
 
     // A backslash inside a name cannot be told from a separator.
-    WriteBytes(m_dir / "tree/back\\slash", "x");
+    WriteFile(m_dir / "tree/back\\slash", "x");
     const ToolRun refused = RunTool({"create", "-o", m_dir / "bad.pkd", m_dir / "tree"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("backslash"), std::string::npos) << refused.err;
