@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/FileSystem.h"
+#include "kit/BackgroundWriter.h"
 #include "text/String.h"
 
 // zlib's raw inflate (no zlib or gzip wrapper, windows up to 32 KiB), fed
@@ -36,9 +37,11 @@ private:
 // Stateless policy that inflates a kit file into a stream file.
 class LZCompressor {
 public:
-    // Bytes of the kit file mapped at a time, and of the output buffer.
-    static constexpr std::uint32_t kWindowBytes = 32768;
-    static constexpr std::uint32_t kOutputBytes = 32768;
+    // Bytes of the kit file mapped at a time, and of each of the two output
+    // buffers. Large enough that zlib's fast path and the writes dominate,
+    // small enough that memory stays constant and small.
+    static constexpr std::uint32_t kWindowBytes = 1024 * 1024;
+    static constexpr std::uint32_t kOutputBytes = 256 * 1024;
 
     // Inflates the raw DEFLATE stream in `srcPath` into `dstPath`, which must
     // exist (it is opened without truncation). Bytes after the end of the
@@ -103,7 +106,12 @@ ErrorCode LZCompressor::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
         return kErrorSuccess;
     }
     RawInflater inflater;
-    std::vector<unsigned char> output(kOutputBytes);
+    // Two output buffers: one is inflated into while the other is written.
+    std::vector<unsigned char> output[2] = {std::vector<unsigned char>(kOutputBytes),
+                                            std::vector<unsigned char>(kOutputBytes)};
+    int current = 0;
+    // Declared after the buffers, so it has finished with them before they go.
+    BackgroundWriter<FileSystemPolicy> writer(fileSystem, target);
     const std::uint64_t total = static_cast<std::uint64_t>(length);
     for (std::uint64_t offset = 0; offset < total; offset += kWindowBytes) {
         const std::uint32_t window = static_cast<std::uint32_t>(
@@ -116,14 +124,14 @@ ErrorCode LZCompressor::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
         RawInflater::Status status;
         do {
             std::uint32_t produced = 0;
-            status = inflater.Inflate(output.data(), kOutputBytes, &produced);
+            status = inflater.Inflate(output[current].data(), kOutputBytes, &produced);
             if (produced != 0) {
-                std::uint32_t written = 0;
-                const ErrorCode code = fileSystem.Write(target, output.data(), produced, &written);
+                const ErrorCode code = writer.Submit(output[current].data(), produced);
                 if (code != kErrorSuccess) {
                     fileSystem.Unmap(view, window);
                     return code;
                 }
+                current ^= 1;
             }
         } while (status == RawInflater::Status::kOutputFull);
         fileSystem.Unmap(view, window);
@@ -131,7 +139,7 @@ ErrorCode LZCompressor::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
             return kErrorInflate;
         }
         if (status == RawInflater::Status::kEnd) {
-            return kErrorSuccess;
+            return writer.Finish();
         }
     }
     // The input ran out before the final block: a truncated kit.

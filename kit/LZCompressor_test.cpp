@@ -25,8 +25,12 @@ TEST(LZCompressor, EmptyKitGivesAnEmptyStream) {
 
 TEST(LZCompressor, InflatesAcrossWindowsAndIgnoresTrailingBytes) {
     TempDir dir;
-    const std::string stream = kit_test::Pattern(200000, 11) + std::string(300000, 'a');
+    const std::string stream =
+        kit_test::Pattern(2 * LZCompressor::kWindowBytes + 200000, 11) + std::string(300000, 'a');
     kit_test::WriteKit(dir / "kit", stream, 1);
+    // Random bytes do not compress: the kit spans three windows, and blocks
+    // cross their boundaries.
+    ASSERT_GT(ReadFile(dir / "kit").size(), 2u * LZCompressor::kWindowBytes);
     WriteFile(dir / "kit", ReadFile(dir / "kit") + "trailing garbage \x01\x02");
     WriteFile(dir / "stream", "");
     FileSystem fs;
@@ -56,7 +60,7 @@ struct UnmappableFileSystem : FileSystem {
 
 TEST(LZCompressor, UnmappableWindowFails) {
     TempDir dir;
-    kit_test::WriteKit(dir / "kit", kit_test::Pattern(100000, 2), 0);
+    kit_test::WriteKit(dir / "kit", kit_test::Pattern(LZCompressor::kWindowBytes + 100000, 2), 0);
     WriteFile(dir / "stream", "");
     UnmappableFileSystem fs;
     LZCompressor compressor;
