@@ -35,14 +35,7 @@ cancel_chooser() {
 }
 
 finish_installation() {
-    local tries=0
-    until [ -f "$(user_launcher_file)" ]; do
-        tries=$((tries + 1))
-        [ "$tries" -lt 300 ] || gui_fail "the installation did not finish"
-        expect_running "during the installation"
-        sleep 0.1
-    done
-    sleep 0.5
+    wait_for_success_page
     click $NEXT_BUTTON
     wait_exit
 }

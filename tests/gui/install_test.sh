@@ -37,15 +37,7 @@ sleep 1
 shot "pages-$lang-4-progress"
 [ ! -f "$(user_launcher_file)" ] || gui_fail "the launcher file was written before the end"
 
-# The launcher file is written right after the success page is shown.
-tries=0
-until [ -f "$(user_launcher_file)" ]; do
-    tries=$((tries + 1))
-    [ "$tries" -lt 300 ] || gui_fail "the installation did not finish"
-    expect_running "during the installation"
-    sleep 0.1
-done
-sleep 0.5
+wait_for_success_page
 shot "pages-$lang-5-success"
 
 if [ "$lang" != en ]; then

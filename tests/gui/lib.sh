@@ -287,3 +287,16 @@ default_target() { echo "$HOME/.qarn/Qa/qarn/tmplts"; }
 text_of() {
     sed -n "s/^{\"$2\", \"\\(.*\\)\"},\$/\\1/p" "$TABLES_DIR/$1.inc"
 }
+
+# Waits for the end of a successful run: the launcher file is written right
+# after the success page is shown.
+wait_for_success_page() {
+    local tries=0
+    until [ -f "$(user_launcher_file)" ]; do
+        tries=$((tries + 1))
+        [ "$tries" -lt 300 ] || gui_fail "the installation did not finish"
+        expect_running "during the installation"
+        sleep 0.1
+    done
+    sleep 0.5
+}
