@@ -233,7 +233,8 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::CopyOut(
         const std::uint32_t chunk = remaining < m_bufferSize ? remaining : m_bufferSize;
         std::uint32_t moved = 0;
         ErrorCode code = kErrorSuccess;
-        if (inKernel && m_fileSystem.CopyRange(m_stream, target, chunk, &moved, &code)) {
+        // The kernel copies without the buffer, so it is given the rest at once.
+        if (inKernel && m_fileSystem.CopyRange(m_stream, target, remaining, &moved, &code)) {
             if (code != kErrorSuccess) {
                 return code;
             }
