@@ -11,12 +11,6 @@ extern char** environ;
 
 namespace {
 
-#ifdef __APPLE__
-const char kOpener[] = "open";
-#else
-const char kOpener[] = "xdg-open";
-#endif
-
 std::string AbsolutePath(const stdx::string& path) {
     std::string result(path.c_str(), path.size());
     if (!result.empty() && result[0] == '/') {
@@ -47,8 +41,9 @@ void OpenDocumentWithDesktop(const stdx::string& path) {
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
 
-    char* argv[] = {const_cast<char*>(kOpener), const_cast<char*>(document.c_str()), nullptr};
+    char* argv[] = {const_cast<char*>(kDesktopOpener), const_cast<char*>(document.c_str()),
+                    nullptr};
     pid_t pid = 0;
-    posix_spawnp(&pid, kOpener, &actions, nullptr, argv, environ);
+    posix_spawnp(&pid, kDesktopOpener, &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
 }

@@ -2,6 +2,13 @@
 
 #include "text/String.h"
 
+// The program that opens documents on this platform, looked up through PATH.
+#ifdef __APPLE__
+constexpr const char kDesktopOpener[] = "open";
+#else
+constexpr const char kDesktopOpener[] = "xdg-open";
+#endif
+
 // Hands a document to the desktop's default application: `open` on macOS,
 // `xdg-open` elsewhere, found through PATH and started with posix_spawn and an
 // argument vector, so no shell ever sees the path. A relative path is made

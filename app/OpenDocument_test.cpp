@@ -10,12 +10,6 @@
 namespace app_test {
 namespace {
 
-#ifdef __APPLE__
-const char kOpener[] = "open";
-#else
-const char kOpener[] = "xdg-open";
-#endif
-
 // A stand-in for the desktop's opener, first on PATH: it writes each
 // argument it receives on its own line.
 class OpenerTest : public ::testing::Test {
@@ -23,11 +17,11 @@ protected:
     OpenerTest() : m_path("PATH", (dir / "bin") + ":/usr/bin:/bin") {}
 
     void SetUp() override {
-        WriteFile(dir / (std::string("bin/") + kOpener),
+        WriteFile(dir / (std::string("bin/") + kDesktopOpener),
                   "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"" +
                       (dir / "out") + ".tmp\"\nmv \"" + (dir / "out") + ".tmp\" \"" +
                       (dir / "out") + "\"\n");
-        ASSERT_EQ(::chmod((dir / (std::string("bin/") + kOpener)).c_str(), 0755), 0);
+        ASSERT_EQ(::chmod((dir / (std::string("bin/") + kDesktopOpener)).c_str(), 0755), 0);
     }
 
     // The opener's arguments, once it has run.
