@@ -1,7 +1,7 @@
 #include "engine/InstallProcessData.h"
 
 InstallProcessDataBase::InstallProcessDataBase()
-    : m_cancel(false), m_errorCode(kErrorSuccess), m_percent(0) {
+    : m_cancel(false), m_errorCode(kErrorSuccess), m_percent(0), m_eventSink(nullptr) {
     // Not shared between processes; count 1, so it works as a mutex.
     sem_init(&m_lock, 0, 1);
 }
@@ -74,4 +74,25 @@ void InstallProcessDataBase::BeginRunLocked(const stdx::u16string& targetDir) {
     m_errorCode = kErrorSuccess;
     m_percent = 0;
     m_targetDir = targetDir;
+    m_keptBackup.clear();
+}
+
+void InstallProcessDataBase::SetEventSink(InstallEventSink* sink) {
+    Lock lock(*this);
+    m_eventSink = sink;
+}
+
+InstallEventSink* InstallProcessDataBase::EventSink() const {
+    Lock lock(*this);
+    return m_eventSink;
+}
+
+void InstallProcessDataBase::SetKeptBackup(const stdx::u16string& backupDir) {
+    Lock lock(*this);
+    m_keptBackup = backupDir;
+}
+
+stdx::u16string InstallProcessDataBase::KeptBackup() const {
+    Lock lock(*this);
+    return m_keptBackup;
 }

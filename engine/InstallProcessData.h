@@ -6,6 +6,7 @@
 
 #include "engine/ErrorCodes.h"
 #include "engine/FileSystem.h"
+#include "engine/InstallEvents.h"
 #include "kit/InstallData.h"
 #include "text/String.h"
 
@@ -46,6 +47,17 @@ public:
     // be null.
     void GetStatus(ErrorCode* code, stdx::u16string* text, std::int32_t* percent) const;
 
+    // The sink that hears what runs do (null: none). Set before a run
+    // starts; the sink must outlive every run.
+    void SetEventSink(InstallEventSink* sink);
+    InstallEventSink* EventSink() const;
+
+    // Set by a run whose rollback could not restore every earlier file: the
+    // backup directory that still holds them. Empty otherwise; cleared when
+    // a new run is handed its data.
+    void SetKeptBackup(const stdx::u16string& backupDir);
+    stdx::u16string KeptBackup() const;
+
 protected:
     // Holds the semaphore for one scope; it is posted again however the
     // scope is left.
@@ -73,6 +85,8 @@ protected:
     ErrorCode m_errorCode;
     stdx::u16string m_statusText;
     std::int32_t m_percent;
+    InstallEventSink* m_eventSink;
+    stdx::u16string m_keptBackup;
 };
 
 // The shared status for a kit type. The production installer uses

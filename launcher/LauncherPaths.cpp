@@ -65,3 +65,22 @@ stdx::u16string CommonConfigPath() {
 stdx::u16string DefaultTemplateDirectory() {
     return ProductHomeDirectory() + u"Qa" + kPathSeparator + u"qarn" + kPathSeparator;
 }
+
+bool ExpandTargetPath(const stdx::u16string& typed, stdx::u16string* absolute) {
+    if (typed.empty()) {
+        return false;
+    }
+    if (typed[0] == u'/') {
+        *absolute = typed;
+        return true;
+    }
+    if (typed[0] != u'~' || (typed.size() > 1 && typed[1] != u'/')) {
+        return false;
+    }
+    const stdx::u16string home = HomeDirectory();
+    if (home.empty() || home[0] != u'/') {
+        return false;
+    }
+    *absolute = home + typed.substr(1);
+    return true;
+}

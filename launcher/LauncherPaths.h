@@ -28,3 +28,11 @@ stdx::u16string CommonConfigPath();
 // ProductHomeDirectory() + "Qa/qarn/"; the proposed template directory is
 // its "tmplts/" folder.
 stdx::u16string DefaultTemplateDirectory();
+
+// A template directory as a user or an administrator typed it: "~" and
+// "~/..." start at HomeDirectory(), as in the shell; an absolute path is
+// kept as it is. False, with *absolute untouched, for an empty path, for any
+// other relative path (a location relative to whatever the working
+// directory is cannot be recorded for the launcher) and when "~" is used
+// but no home directory is known.
+bool ExpandTargetPath(const stdx::u16string& typed, stdx::u16string* absolute);

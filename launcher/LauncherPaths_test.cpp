@@ -55,4 +55,38 @@ TEST(LauncherPathsTest, UnsetOrEmptyHomeFallsBackToThePasswordDatabase) {
     }
 }
 
+TEST(LauncherPathsTest, ExpandTargetPathTakesTildeAndAbsolutePathsOnly) {
+    EnvOverride home("HOME", "/home/me");
+    struct Case {
+        const char16_t* typed;
+        const char* expanded;  // null: refused
+    };
+    const Case cases[] = {
+        {u"~", "/home/me"},
+        {u"~/", "/home/me/"},
+        {u"~/Templates", "/home/me/Templates"},
+        {u"/opt/t", "/opt/t"},
+        {u"/", "/"},
+        {u"", nullptr},
+        {u"Documents/Templates", nullptr},
+        {u"./t", nullptr},
+        {u"../t", nullptr},
+        {u"~other/t", nullptr},
+        {u" /opt/t", nullptr},
+    };
+    for (const Case& c : cases) {
+        stdx::u16string out(u"untouched");
+        const bool ok = ExpandTargetPath(c.typed, &out);
+        EXPECT_EQ(ok, c.expanded != nullptr) << U8(c.typed);
+        EXPECT_EQ(U8(out), c.expanded != nullptr ? c.expanded : "untouched") << U8(c.typed);
+    }
+}
+
+TEST(LauncherPathsTest, ExpandTargetPathRefusesTildeWithoutAnAbsoluteHome) {
+    EnvOverride home("HOME", "relative/home");
+    stdx::u16string out;
+    EXPECT_FALSE(ExpandTargetPath(u"~/t", &out));
+    EXPECT_TRUE(out.empty());
+}
+
 }  // namespace

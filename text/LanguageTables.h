@@ -17,7 +17,7 @@ struct TextPair {
 
 // Every text table holds exactly this many pairs, with the same keys in the
 // same order as the English table.
-inline constexpr std::size_t kTextCount = 31;
+inline constexpr std::size_t kTextCount = 34;
 
 // A text table by name: a two-letter language code, or "default" for the
 // table of languages that have none of their own (it equals "en").

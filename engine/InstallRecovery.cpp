@@ -1,0 +1,10 @@
+#include "engine/InstallRecovery.h"
+
+RecoveryResult RecoverInterruptedRuns(InstallEventSink* sink) {
+    (void)sink;
+    return RecoveryResult();
+}
+
+bool HasInterruptedRuns() {
+    return false;
+}
