@@ -414,6 +414,11 @@ ErrorCode FileSystem::GetTempFreeSpace(std::uint32_t* freeBytes) {
     return kErrorSuccess;
 }
 
+FileTime FileSystem::StoredTime(const stdx::u16string& directory, FileTime time) {
+    (void)directory;
+    return time - time % kTicksPerSecond;
+}
+
 FileTime FileSystem::FromUnixSeconds(std::int64_t seconds) {
     if (seconds <= -kEpochDifferenceSeconds) {
         return 0;

@@ -111,6 +111,13 @@ public:
     ErrorCode GetTempFreeSpace(std::uint32_t* freeBytes);
     ErrorCode GetTempFreeSpace(std::uint64_t* freeBytes);
 
+    // The modification time that the file system holding `directory` keeps
+    // when a file's time is set to `time`: whole seconds, and clamped where
+    // the file system cannot store the value. Comparing an installed file
+    // with this, not with `time`, keeps a clamped copy from being taken as
+    // older on every run.
+    FileTime StoredTime(const stdx::u16string& directory, FileTime time);
+
     static FileTime FromUnixSeconds(std::int64_t seconds);
     static std::int64_t ToUnixSeconds(FileTime time);
 };
