@@ -9,9 +9,7 @@
 #include "text/InterfaceCharacters.h"
 #include "text/LanguageTables.h"
 #include "ui/FontLookup.h"
-#endif
 
-#if defined(GNUSTEP)
 namespace {
 
 // The language fontconfig should favour: the row's code, except for rows
