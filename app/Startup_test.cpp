@@ -101,7 +101,7 @@ TEST_F(StartupTest, LanguageSwitchEndsTheScan) {
     EXPECT_EQ(m_args.languageId, 8);
     EXPECT_EQ(Code(choice), "de");
     EXPECT_FALSE(choice.silent);
-    EXPECT_EQ(Title(), "Konfiguration wird installiert");
+    EXPECT_EQ(Title(), "Installation der Konfiguration");
 
     choice = Run({"/S", "-Lde"}, "fr_FR");
     EXPECT_EQ(m_args.languageId, 8);

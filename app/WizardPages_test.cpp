@@ -37,6 +37,53 @@ TEST_F(WizardTest, WelcomePageWithoutAProductOfTheLanguage) {
               "Welcome to the product installation program <Product> (<Vendor>).");
 }
 
+// In these languages the appended name must read as the label of a text
+// ending in "of the following product:", never as the tail of a finite verb.
+TEST_F(WizardTest, WelcomeSentenceReadsWithTheAppendedName) {
+    struct Sentence {
+        const char* code;
+        const char16_t* kitCode;
+        const char* placeholders;
+        const char* named;
+    };
+    const Sentence sentences[] = {
+        {"az", u"az",
+         "Aşağıdakı məhsulun quraşdırma proqramına xoş gəlmisiniz: <Məhsul> (<Təchizatçı>).",
+         "Aşağıdakı məhsulun quraşdırma proqramına xoş gəlmisiniz: Report Templates (Example "
+         "Ltd)."},
+        {"hu", u"hu", "Üdvözli Önt a következő termék telepítőprogramja: <Termék> (<Szállító>).",
+         "Üdvözli Önt a következő termék telepítőprogramja: Report Templates (Example Ltd)."},
+        {"ka", u"ka",
+         "კეთილი იყოს თქვენი მობრძანება შემდეგი პროდუქტის საინსტალაციო პროგრამაში: <პროდუქტი> "
+         "(<მომწოდებელი>).",
+         "კეთილი იყოს თქვენი მობრძანება შემდეგი პროდუქტის საინსტალაციო პროგრამაში: Report "
+         "Templates (Example Ltd)."},
+        {"kk", u"kk", "Келесі өнімді орнату бағдарламасына қош келдіңіз: <Өнім> (<Жеткізуші>).",
+         "Келесі өнімді орнату бағдарламасына қош келдіңіз: Report Templates (Example Ltd)."},
+        {"tk", u"tk", "Aşakdaky önümiň gurnama programmasyna hoş geldiňiz: <Önüm> (<Üpjün ediji>).",
+         "Aşakdaky önümiň gurnama programmasyna hoş geldiňiz: Report Templates (Example Ltd)."},
+        {"tr", u"tr", "Aşağıdaki ürünün kurulum programına hoş geldiniz: <Ürün> (<Sağlayıcı>).",
+         "Aşağıdaki ürünün kurulum programına hoş geldiniz: Report Templates (Example Ltd)."},
+        {"zh", u"zh", "欢迎使用以下产品的安装程序： <产品> (<供应商>).",
+         "欢迎使用以下产品的安装程序： Report Templates (Example Ltd)."},
+    };
+    for (const Sentence& s : sentences) {
+        SCOPED_TRACE(s.code);
+        SetLanguage(LanguageIdFromCode(s.code));
+        const std::string code = s.code;
+
+        // The kit names the product only in another language: placeholders.
+        WriteKit(kitPath, StandardProducts(), StandardFiles());
+        auto withoutName = StartWizard(false, s.kitCode);
+        EXPECT_EQ(layer.CurrentText(), s.placeholders);
+
+        WriteKit(kitPath, {Product(code, "Report Templates", "Example Ltd", "docs\\e.txt")},
+                 StandardFiles());
+        auto withName = StartWizard(false, s.kitCode);
+        EXPECT_EQ(layer.CurrentText(), s.named);
+    }
+}
+
 TEST_F(WizardTest, SilentWelcomeShowsOnlyCancel) {
     WriteStandardKit();
     auto dlg = MakeDlg(true);

@@ -129,7 +129,9 @@ TEST(LanguageTableData, ButtonCaptionsPerTable) {
     const Captions expected[] = {
         {"en", "< Back", "Next >", "Finish", "Cancel"},
         {"ru", "< Назад", "Далее >", "Готово", "Отмена"},
-        {"az", "< Geri", "Növbəti >", "Hazır", "Ləğv etmə"},
+        // az and tk as their speakers write them: the imperative "Ləğv et"
+        // ("Ləğv etmə" reads as "do not cancel"), and the Turkmen letters.
+        {"az", "< Geri", "Növbəti >", "Hazır", "Ləğv et"},
         {"bg", "< Назад", "Напред >", "Готово", "Отказ"},
         {"de", "< Zurück", "Weiter >", "Fertig", "Abbrechen"},
         {"es", "< Atrás", "Seguir >", "Listo", "Cancelar"},
@@ -143,7 +145,7 @@ TEST(LanguageTableData, ButtonCaptionsPerTable) {
         {"lv", "< Atpakaļ", "Tālāk >", "Gatavs", "Atcelt"},
         {"pl", "< Wstecz", "Dalej >", "Gotowe", "Anuluj"},
         {"ro", "< Înapoi", "Înainte >", "Finalizare", "Revocare"},
-        {"tk", "< Yza", "One >", "Tayyar", "Yatyrmak"},
+        {"tk", "< Yza", "Öňe >", "Taýýar", "Ýatyr"},
         {"tr", "< Geri", "İleri >", "Tamam", "İptal"},
         {"uk", "< Попередня", "Наступна >", "ОК", "Відмінити"},
         {"vi", "< Quay lại", "Tiếp theo >", "Đồng ý", "Hủy bỏ"},
@@ -172,6 +174,29 @@ TEST(LanguageTableData, TranslationsLeaveNoEnglishTextInPlace) {
             EXPECT_STRNE(table.texts[i].text, english[i].text) << english[i].key;
         }
     }
+}
+
+// French sets a space before ":", "?", "!" and ";"; a plain one lets a line
+// break leave the mark alone at the start of the next line.
+TEST(LanguageTableData, FrenchMarksKeepTheirNoBreakSpace) {
+    const lang::TextPair* french = Table("fr");
+    ASSERT_NE(french, nullptr);
+    int spacedMarks = 0;
+    for (std::size_t i = 0; i < lang::kTextCount; ++i) {
+        const std::string text = french[i].text;
+        for (const char* mark : {" :", " ?", " !", " ;"}) {
+            EXPECT_EQ(text.find(mark), std::string::npos) << french[i].key << ": '" << mark << "'";
+        }
+        for (const char* spaced : {"\u00A0:", "\u202F?", "\u00A0?"}) {
+            for (std::size_t at = text.find(spaced); at != std::string::npos;
+                 at = text.find(spaced, at + 1)) {
+                ++spacedMarks;
+            }
+        }
+    }
+    // The two questions, the three labels and the text before the path of
+    // the kept files.
+    EXPECT_EQ(spacedMarks, 6);
 }
 
 TEST(LanguageTableData, KitMessagesNameTheKitFile) {

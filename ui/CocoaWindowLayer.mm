@@ -18,6 +18,7 @@
 #include "ui/ExtNSButton.h"
 #include "ui/ExtNSWindow.h"
 #include "ui/FlippedNSView.h"
+#include "ui/InterfaceFont.h"
 #include "ui/MessagePage.h"
 #include "ui/ProgressPage.h"
 #include "ui/ShowMessageBox.h"
@@ -72,13 +73,14 @@ public:
     void OpenDocument(const stdx::string& path) override;
 
 private:
+    void StartApplication();
     void CreateFrameWindow(const stdx::string& title, int width, int height);
     ExtNSButton* NewButton(NSRect frame, const char* captionKey, SEL action);
     ExtNSButton* Button(WizardButton button) const;
     PageId AddPage(WizardDialogPage* page);
     WizardDialogPage* Page(PageId page) const;
 
-    ExtNSApplicationDelegate* m_delegate;
+    ExtNSApplicationDelegate* m_delegate = nil;
     CInstallerDlg* m_mainDlg = nullptr;
     ExtNSWindow* m_window = nil;
     FlippedNSView* m_contentView = nil;
@@ -100,6 +102,16 @@ CocoaWindowLayer::CocoaWindowLayer() {
     // The outermost pool lives as long as the process; the event loops
     // drain their own pools.
     (void)[[NSAutoreleasePool alloc] init];
+}
+
+void CocoaWindowLayer::StartApplication() {
+    if (m_delegate != nil) {
+        return;
+    }
+    // Started on first use rather than with the layer: the toolkit takes its
+    // fonts when the application starts, and the face depends on the
+    // language, which start-up chooses from this layer's locale.
+    UseInterfaceFontFor(CurrentLanguage());
     [ExtNSApplication sharedApplication];
     m_delegate = [[ExtNSApplicationDelegate alloc] init];
     [NSApp setDelegate:m_delegate];
@@ -149,6 +161,7 @@ stdx::string CocoaWindowLayer::LocaleIdentifier() {
 }
 
 std::uint32_t CocoaWindowLayer::ShowMessageBox(const stdx::u16string& text, std::uint32_t flags) {
+    StartApplication();
     return ::ShowMessageBox(m_mainDlg, text, flags);
 }
 
@@ -186,6 +199,7 @@ void CocoaWindowLayer::CreateWizardWindow(const stdx::string& title, int width, 
     if (m_window != nil) {
         return;
     }
+    StartApplication();
     NSAutoreleasePool* pool = [[NSAutoreleasePool alloc] init];
     CreateFrameWindow(title, width, height);
 
@@ -344,6 +358,7 @@ bool CocoaWindowLayer::IsOpenDescriptionChecked() {
 }
 
 bool CocoaWindowLayer::ProcessOneEvent(int timeoutMs) {
+    StartApplication();
     NSAutoreleasePool* pool = [[NSAutoreleasePool alloc] init];
     NSDate* until = timeoutMs > 0 ? [NSDate dateWithTimeIntervalSinceNow:timeoutMs / 1000.0]
                                   : [NSDate distantPast];
