@@ -1,6 +1,7 @@
 #include "engine/FileSystem.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -264,6 +265,47 @@ TEST(FileSystemRemove, RemoveTreeRefusesDotAndDotDot) {
     EXPECT_EQ(fs.RemoveTree(U16(dir.path() + "/./")), 0u);
     EXPECT_EQ(ReadFile(dir / "keep"), "keep");
     EXPECT_EQ(ReadFile(dir / "sub/keep"), "keep");
+}
+
+// Builds `depth` nested directories "d" below `top`, each holding a file,
+// with a link to `outside` at the bottom. Through descriptors: the whole
+// path is far longer than a path may be.
+void MakeDeepTree(const std::string& top, int depth, const std::string& outside) {
+    ASSERT_EQ(::mkdir(top.c_str(), 0700), 0);
+    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    for (int level = 0; level < depth; ++level) {
+        const int file = ::openat(fd, "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(file, 0);
+        ::close(file);
+        ASSERT_EQ(::mkdirat(fd, "d", 0700), 0) << level;
+        const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        ASSERT_GE(next, 0) << level;
+        fd = next;
+    }
+    EXPECT_EQ(::symlinkat(outside.c_str(), fd, "link"), 0);
+    ::close(fd);
+}
+
+TEST(FileSystemRemove, RemoveTreeDeeperThanTheOpenFileLimitWasLeftHalfRemoved) {
+    TempDir dir;
+    FileSystem fs;
+    ::mkdir((dir / "outside").c_str(), 0700);
+    WriteFile(dir / "outside/keep", "keep");
+    MakeDeepTree(dir / "tree", 3000, dir / "outside");
+
+    struct rlimit saved;
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    struct rlimit low = saved;
+    low.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    const ErrorCode code = fs.RemoveTree(U16(dir / "tree"));
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_EQ(code, 0u);
+    EXPECT_FALSE(Exists(dir / "tree"));
+    EXPECT_EQ(ReadFile(dir / "outside/keep"), "keep");
 }
 
 TEST(FileSystemRemove, RemoveFileUnlinksOnlyThatName) {
