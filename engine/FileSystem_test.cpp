@@ -1,6 +1,8 @@
 #include "engine/FileSystem.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -14,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/FileSystemTestSupport.h"
+#include "engine/FileTree.h"
 
 using fs_test::EnvOverride;
 using fs_test::Exists;
@@ -356,7 +359,8 @@ void MakeDeepTree(const std::string& top, int depth, const std::string& outside)
 }
 
 TEST(FileSystemRemove, RemoveTreeDeeperThanTheOpenFileLimitWasLeftHalfRemoved) {
-    TempDir dir;
+    // In memory: thousands of directories on a busy disk take long to make.
+    TempDir dir("/dev/shm");
     FileSystem fs;
     ::mkdir((dir / "outside").c_str(), 0700);
     WriteFile(dir / "outside/keep", "keep");
@@ -373,6 +377,70 @@ TEST(FileSystemRemove, RemoveTreeDeeperThanTheOpenFileLimitWasLeftHalfRemoved) {
     EXPECT_EQ(code, 0u);
     EXPECT_FALSE(Exists(dir / "tree"));
     EXPECT_EQ(ReadFile(dir / "outside/keep"), "keep");
+}
+
+// Opens level `level` of a tree made by MakeDeepTree.
+int OpenLevel(const std::string& top, int level) {
+    int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; i < level && fd >= 0; ++i) {
+        const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+// Sets or clears the immutable flag of a file. False where the file system
+// or the privileges do not allow it.
+bool SetImmutable(int directory, const char* name, bool immutable) {
+    const int fd = ::openat(directory, name, O_RDONLY | O_CLOEXEC);
+    int flags = 0;
+    const bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                      (flags = immutable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL,
+                       ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return done;
+}
+
+TEST(FileSystemRemove, DeepRemovalAroundAnEntryThatCannotGoNeverEnded) {
+    TempDir dir("/dev/shm");
+    const std::string top = dir / "tree";
+    MakeDeepTree(top, 3000, dir.path());
+    const int stuckLevel = OpenLevel(top, 1500);
+    ASSERT_GE(stuckLevel, 0);
+    const int stuck = ::openat(stuckLevel, "stuck", O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ::close(stuck);
+    if (!SetImmutable(stuckLevel, "stuck", true)) {
+        ::close(stuckLevel);
+        GTEST_SKIP() << "no immutable files here; a deep tree stays behind in " << dir.path();
+    }
+
+    struct rlimit saved;
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    struct rlimit low = saved;
+    low.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    const bool removed = file_tree::RemoveTree(top);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    EXPECT_FALSE(removed);
+    // Only the way to the stuck file is left, without the files beside it.
+    int depth = 0;
+    for (int fd = OpenLevel(top, 0); fd >= 0; ++depth) {
+        struct stat status;
+        EXPECT_NE(::fstatat(fd, "f", &status, AT_SYMLINK_NOFOLLOW), 0) << depth;
+        const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    EXPECT_EQ(depth, 1501);
+
+    ASSERT_TRUE(SetImmutable(stuckLevel, "stuck", false));
+    ::close(stuckLevel);
+    EXPECT_TRUE(file_tree::RemoveTree(top));
+    EXPECT_FALSE(Exists(top));
 }
 
 TEST(FileSystemRemove, RemoveFileUnlinksOnlyThatName) {
