@@ -97,9 +97,11 @@ public:
     // directory whose source cannot be removed completely after the copy is
     // in place: the copy stays, the rest of the source too, and 87 returns.
     ErrorCode Move(const stdx::u16string& from, const stdx::u16string& to);
-    // Recursive, never follows symbolic links (a link, even with a trailing
-    // "/", is removed itself). "", "/" and paths ending in "." or ".." are
-    // left alone. Always 0.
+    // Recursive to any depth with a bounded number of open descriptors,
+    // never follows symbolic links (a link, even with a trailing "/", is
+    // removed itself). "", "/" and paths ending in "." or ".." are left
+    // alone. What cannot be removed stays with the directories above it.
+    // Always 0.
     ErrorCode RemoveTree(const stdx::u16string& path);
     // Always 0.
     ErrorCode RemoveFile(const stdx::u16string& path);
