@@ -28,38 +28,6 @@ bool HoldsZero(const stdx::u16string& text) {
     return false;
 }
 
-}  // namespace
-
-bool IsWritableLine(const stdx::u16string& key, const stdx::u16string& value) {
-    return !Holds(key, u"=\n") && !Holds(value, u"\n") && !HoldsZero(key) && !HoldsZero(value);
-}
-
-std::string FormatConfigLine(const stdx::u16string& key, const stdx::u16string& value) {
-    const stdx::string key8 = Utf16ToUtf8(key);
-    const stdx::string value8 = Utf16ToUtf8(value);
-    std::string line;
-    line.reserve(key8.size() + value8.size() + 2);
-    line.append(key8.data(), key8.size());
-    line.push_back('=');
-    line.append(value8.data(), value8.size());
-    line.push_back('\n');
-    return line;
-}
-
-std::string FormatConfigText(const ConfigList& list) {
-    std::string text;
-    for (const ConfigEntry& entry : list) {
-        for (const stdx::u16string& value : entry.m_values) {
-            if (IsWritableLine(entry.m_key, value)) {
-                text += FormatConfigLine(entry.m_key, value);
-            }
-        }
-    }
-    return text;
-}
-
-namespace {
-
 // Between the target's name and the process id: no file but ours has it.
 constexpr char kTemporaryTag[] = ".qa-tmp-";
 constexpr char kTemporaryEnd[] = ".new";
@@ -93,6 +61,34 @@ bool LineHasKey(const std::string& line, bool first, const stdx::u16string& key)
 }
 
 }  // namespace
+
+bool IsWritableLine(const stdx::u16string& key, const stdx::u16string& value) {
+    return !Holds(key, u"=\n") && !Holds(value, u"\n") && !HoldsZero(key) && !HoldsZero(value);
+}
+
+std::string FormatConfigLine(const stdx::u16string& key, const stdx::u16string& value) {
+    const stdx::string key8 = Utf16ToUtf8(key);
+    const stdx::string value8 = Utf16ToUtf8(value);
+    std::string line;
+    line.reserve(key8.size() + value8.size() + 2);
+    line.append(key8.data(), key8.size());
+    line.push_back('=');
+    line.append(value8.data(), value8.size());
+    line.push_back('\n');
+    return line;
+}
+
+std::string FormatConfigText(const ConfigList& list) {
+    std::string text;
+    for (const ConfigEntry& entry : list) {
+        for (const stdx::u16string& value : entry.m_values) {
+            if (IsWritableLine(entry.m_key, value)) {
+                text += FormatConfigLine(entry.m_key, value);
+            }
+        }
+    }
+    return text;
+}
 
 std::string ReplaceKeyLines(const std::string& text, const stdx::u16string& key,
                             const std::vector<stdx::u16string>& values) {
