@@ -358,23 +358,26 @@ void MakeDeepTree(const std::string& top, int depth, const std::string& outside)
     ::close(fd);
 }
 
+// file_tree::RemoveTree under an open-file limit of 64.
+bool RemoveWithFewDescriptors(const std::string& path) {
+    struct rlimit saved;
+    EXPECT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    struct rlimit low = saved;
+    low.rlim_cur = 64;
+    EXPECT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    const bool removed = file_tree::RemoveTree(path);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    return removed;
+}
+
 TEST(FileSystemRemove, RemoveTreeDeeperThanTheOpenFileLimitWasLeftHalfRemoved) {
     // In memory: thousands of directories on a busy disk take long to make.
     TempDir dir("/dev/shm");
-    FileSystem fs;
     ::mkdir((dir / "outside").c_str(), 0700);
     WriteFile(dir / "outside/keep", "keep");
     MakeDeepTree(dir / "tree", 3000, dir / "outside");
 
-    struct rlimit saved;
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    struct rlimit low = saved;
-    low.rlim_cur = 64;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
-    const ErrorCode code = fs.RemoveTree(U16(dir / "tree"));
-    ::setrlimit(RLIMIT_NOFILE, &saved);
-
-    EXPECT_EQ(code, 0u);
+    EXPECT_TRUE(RemoveWithFewDescriptors(dir / "tree"));
     EXPECT_FALSE(Exists(dir / "tree"));
     EXPECT_EQ(ReadFile(dir / "outside/keep"), "keep");
 }
@@ -417,15 +420,7 @@ TEST(FileSystemRemove, DeepRemovalAroundAnEntryThatCannotGoNeverEnded) {
         GTEST_SKIP() << "no immutable files here; a deep tree stays behind in " << dir.path();
     }
 
-    struct rlimit saved;
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    struct rlimit low = saved;
-    low.rlim_cur = 64;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
-    const bool removed = file_tree::RemoveTree(top);
-    ::setrlimit(RLIMIT_NOFILE, &saved);
-
-    EXPECT_FALSE(removed);
+    EXPECT_FALSE(RemoveWithFewDescriptors(top));
     // Only the way to the stuck file is left, without the files beside it.
     int depth = 0;
     for (int fd = OpenLevel(top, 0); fd >= 0; ++depth) {
