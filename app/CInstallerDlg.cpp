@@ -229,9 +229,13 @@ void CInstallerDlg::OnNext() {
             ShowDirSelectPage();
             break;
         case STATE_SELECT_DIR: {
-            stdx::u16string target = ReadTargetFromPage();
-            ReplaceAll(target, u"\\", u"/");
-            if (target.empty()) {
+            stdx::u16string typed = ReadTargetFromPage();
+            ReplaceAll(typed, u"\\", u"/");
+            // "~" as the shell has it; any other relative path would install
+            // below whatever the working directory is, which the launcher
+            // cannot find again.
+            stdx::u16string target;
+            if (!ExpandTargetPath(typed, &target)) {
                 m_layer->ShowMessageBox(LocalizedString("IDS_SETUP_EMPTYTARGET"), MSG_OK);
                 break;
             }

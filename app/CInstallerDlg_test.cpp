@@ -180,6 +180,17 @@ TEST_F(TargetTest, FirstWritableLocationWins) {
     EXPECT_EQ(U8(dlg->GetTargetDir()), root / "second");
 }
 
+TEST_F(TargetTest, SilentRunSkipsARelativeLocation) {
+    WriteStandardKit();
+    CurrentDirOverride cwd(root.path());
+    std::filesystem::create_directories(root / "relative");
+    std::filesystem::create_directories(root / "absolute");
+    WriteFile(UserConfig(), LocationLine("relative") + LocationLine(root / "absolute"));
+    auto dlg = MakeDlg(true);
+    ASSERT_TRUE(dlg->Initialize());
+    EXPECT_EQ(U8(dlg->GetTargetDir()), root / "absolute");
+}
+
 TEST_F(TargetTest, NoWritableLocationGivesTheDefaultDirectory) {
     WriteStandardKit();
     WriteFile(UserConfig(), LocationLine(root / "missing"));

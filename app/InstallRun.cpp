@@ -78,7 +78,11 @@ void CInstallerDlg::RecordTarget() {
     if (!location.empty() && (location.back() == u'/' || location.back() == u'\\')) {
         location.erase(location.size() - 1);
     }
-    m_templateLocations.insert(m_templateLocations.begin(), location);
+    // A relative target names no fixed directory; the launcher could not
+    // use it, so it is not recorded (the saved list leaves such out too).
+    if (!location.empty() && location[0] == u'/') {
+        m_templateLocations.insert(m_templateLocations.begin(), location);
+    }
     // The installation has succeeded; a launcher file that cannot be written
     // does not undo that, so a failure here is dropped.
     try {

@@ -148,15 +148,39 @@ TEST_F(WizardTest, EmptyPathKeepsTheDirectoryPage) {
     EXPECT_FALSE(Exists(DefaultTarget()));
 }
 
-TEST_F(WizardTest, BackslashPathIsUsedWithSlashes) {
+TEST_F(WizardTest, RelativePathInstalledBelowTheWorkingDirectory) {
     WriteStandardKit();
     CurrentDirOverride cwd(root.path());
     auto dlg = StartWizard();
     dlg->OnNext();
-    layer.pathField = u"C:\\t\\x";
+    const char16_t* const typed[] = {
+        u"Documents/Templates", u"C:\\t\\x", u"./t", u"../t", u"~other/t", u"~~"};
+    for (const char16_t* path : typed) {
+        layer.messageBoxes.clear();
+        layer.pathField = path;
+        dlg->OnNext();
+        ASSERT_EQ(layer.messageBoxes.size(), 1u) << U8(path);
+        EXPECT_EQ(layer.messageBoxes[0].text, "Specify correct path to template directory.");
+        EXPECT_EQ(layer.messageBoxes[0].flags, MSG_OK);
+        EXPECT_EQ(dlg->GetState(), STATE_SELECT_DIR) << U8(path);
+        EXPECT_EQ(layer.CurrentKind(), PageKind::DirSelect);
+    }
+    EXPECT_EQ(layer.progressWidth, 0);
+    EXPECT_EQ(ListDir(root.path()).size(), 3u) << "home, tmp and kit only";
+    EXPECT_FALSE(Exists(UserConfig()));
+}
+
+TEST_F(WizardTest, TildePathEndedInAnInstallationError) {
+    WriteStandardKit();
+    auto dlg = StartWizard();
     dlg->OnNext();
-    EXPECT_EQ(U8(dlg->GetTargetDir()), "C:/t/x");
-    EXPECT_NE(dlg->GetState(), STATE_SELECT_DIR);
+    layer.pathField = u"~/Templates";
+    dlg->OnNext();
+    EXPECT_TRUE(layer.messageBoxes.empty());
+    EXPECT_EQ(dlg->GetState(), STATE_SUCCESS);
+    EXPECT_EQ(U8(dlg->GetTargetDir()), home + "/Templates");
+    EXPECT_EQ(ReadFile(home + "/Templates/sub/deep/b.txt"), "beta");
+    EXPECT_EQ(ReadFile(UserConfig()), LocationLine(home + "/Templates"));
 }
 
 TEST_F(WizardTest, BackslashesOfAnAbsolutePathBecomeSlashes) {

@@ -9,8 +9,11 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "engine/FileTree.h"
@@ -49,6 +52,87 @@ bool ToDescriptor(FileHandle handle, int* fd) {
         return false;
     }
     *fd = static_cast<int>(handle);
+    return true;
+}
+
+// What one file system keeps of a modification time set in whole seconds:
+// the range it can hold (later and earlier times are clamped) and what it
+// adds to an odd second (0, or -1 or +1 where it keeps even seconds only).
+struct KeptTimes {
+    std::int64_t earliest;
+    std::int64_t latest;
+    std::int64_t oddShift;
+};
+
+// An odd second well inside every file system's range.
+constexpr std::int64_t kOddProbeSeconds = 1000000001;
+
+bool SetAndReadBack(int fd, std::int64_t seconds, std::int64_t* kept) {
+    struct timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(seconds);
+    times[0].tv_nsec = 0;
+    times[1] = times[0];
+    struct stat status;
+    if (::futimens(fd, times) != 0 || ::fstat(fd, &status) != 0) {
+        return false;
+    }
+    *kept = status.st_mtim.tv_sec;
+    return true;
+}
+
+// Sets the extreme times and an odd second on a new file in `directory` and
+// reads back what stays. The file has no name where the kernel allows that
+// (O_TMPFILE); otherwise a hidden exclusive one, removed at once.
+bool ProbeKeptTimes(const std::string& directory, KeptTimes* kept) {
+    std::string named;
+    int fd = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        named = directory + "/.qa-time-XXXXXX";
+        fd = ::mkostemp(&named[0], O_CLOEXEC);
+        if (fd < 0) {
+            return false;
+        }
+    }
+    std::int64_t odd = 0;
+    const bool probed =
+        SetAndReadBack(fd, FileSystem::ToUnixSeconds(0), &kept->earliest) &&
+        SetAndReadBack(fd, FileSystem::ToUnixSeconds(std::numeric_limits<FileTime>::max()),
+                       &kept->latest) &&
+        SetAndReadBack(fd, kOddProbeSeconds, &odd);
+    ::close(fd);
+    if (!named.empty()) {
+        ::unlink(named.c_str());
+    }
+    kept->oddShift = odd - kOddProbeSeconds;
+    return probed && kept->earliest <= kept->latest && kept->oddShift >= -1 && kept->oddShift <= 1;
+}
+
+// The kept times of the file system holding `directory` (or its nearest
+// existing ancestor), probed once per device and process: the install
+// worker asks for every file.
+bool KeptTimesFor(std::string directory, KeptTimes* kept) {
+    static std::mutex mutex;
+    static std::map<dev_t, KeptTimes> known;
+    struct stat status;
+    while (::stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        const std::size_t slash = directory.find_last_of('/', directory.size() - 1);
+        if (directory.size() <= 1 || slash == std::string::npos) {
+            return false;
+        }
+        directory.resize(slash == 0 ? 1 : slash);
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto found = known.find(status.st_dev);
+    if (found != known.end()) {
+        *kept = found->second;
+        return true;
+    }
+    // A failed probe (a directory we may not write) is not cached: another
+    // directory on the same device may allow it.
+    if (!ProbeKeptTimes(directory, kept)) {
+        return false;
+    }
+    known.emplace(status.st_dev, *kept);
     return true;
 }
 
@@ -415,15 +499,27 @@ ErrorCode FileSystem::GetTempFreeSpace(std::uint32_t* freeBytes) {
 }
 
 FileTime FileSystem::StoredTime(const stdx::u16string& directory, FileTime time) {
-    (void)directory;
-    return time - time % kTicksPerSecond;
+    const FileTime whole = time - time % kTicksPerSecond;
+    KeptTimes kept;
+    if (!KeptTimesFor(Narrow(directory), &kept)) {
+        return whole;
+    }
+    std::int64_t seconds = ToUnixSeconds(whole);
+    if (seconds % 2 != 0) {
+        seconds += kept.oddShift;
+    }
+    seconds = std::max(kept.earliest, std::min(kept.latest, seconds));
+    return FromUnixSeconds(seconds);
 }
 
 FileTime FileSystem::FromUnixSeconds(std::int64_t seconds) {
     if (seconds <= -kEpochDifferenceSeconds) {
         return 0;
     }
-    const std::uint64_t sinceEpoch = static_cast<std::uint64_t>(seconds + kEpochDifferenceSeconds);
+    // Unsigned: the sum of a large time and the epoch difference does not
+    // fit a signed 64-bit value, and it is never negative here.
+    const std::uint64_t sinceEpoch =
+        static_cast<std::uint64_t>(seconds) + static_cast<std::uint64_t>(kEpochDifferenceSeconds);
     if (sinceEpoch > std::numeric_limits<FileTime>::max() / kTicksPerSecond) {
         return std::numeric_limits<FileTime>::max();
     }
@@ -431,6 +527,7 @@ FileTime FileSystem::FromUnixSeconds(std::int64_t seconds) {
 }
 
 std::int64_t FileSystem::ToUnixSeconds(FileTime time) {
+    // At most 2^64 / 10^7 seconds, far inside the signed range.
     return static_cast<std::int64_t>(time / kTicksPerSecond) - kEpochDifferenceSeconds;
 }
 

@@ -97,9 +97,11 @@ public:
     // directory whose source cannot be removed completely after the copy is
     // in place: the copy stays, the rest of the source too, and 87 returns.
     ErrorCode Move(const stdx::u16string& from, const stdx::u16string& to);
-    // Recursive, never follows symbolic links (a link, even with a trailing
-    // "/", is removed itself). "", "/" and paths ending in "." or ".." are
-    // left alone. Always 0.
+    // Recursive to any depth with a bounded number of open descriptors,
+    // never follows symbolic links (a link, even with a trailing "/", is
+    // removed itself). "", "/" and paths ending in "." or ".." are left
+    // alone. What cannot be removed stays with the directories above it.
+    // Always 0.
     ErrorCode RemoveTree(const stdx::u16string& path);
     // Always 0.
     ErrorCode RemoveFile(const stdx::u16string& path);
@@ -112,12 +114,20 @@ public:
     ErrorCode GetTempFreeSpace(std::uint64_t* freeBytes);
 
     // The modification time that the file system holding `directory` keeps
-    // when a file's time is set to `time`: whole seconds, and clamped where
-    // the file system cannot store the value. Comparing an installed file
-    // with this, not with `time`, keeps a clamped copy from being taken as
-    // older on every run.
+    // when a file's time is set to `time`: whole seconds, clamped to the
+    // range that file system can store (ext4 keeps nothing after 2446 or
+    // before 1901), even seconds where it keeps only those. Comparing an
+    // installed file with this, not with `time`, keeps a clamped copy from
+    // being taken as older on every run. The file system is probed once per
+    // device and process with a nameless (or hidden, at once removed) file
+    // in `directory`, or its nearest existing ancestor; when that cannot be
+    // done, the whole seconds of `time` are returned. Thread-safe.
     FileTime StoredTime(const stdx::u16string& directory, FileTime time);
 
+    // Seconds since 1970 to FileTime: 0 before 1601, the largest FileTime
+    // after it can hold, never an overflow.
     static FileTime FromUnixSeconds(std::int64_t seconds);
+    // FileTime to whole seconds since 1970 (rounded towards 1601); every
+    // FileTime fits.
     static std::int64_t ToUnixSeconds(FileTime time);
 };

@@ -20,8 +20,12 @@ bool MoveAcrossFileSystems(const std::string& source, const struct stat& status,
                            const std::string& destination);
 
 // Removes `path` and, when it is a directory (not a link to one), everything
-// below it. A missing path counts as removed. "", "/" and paths ending in
-// "." or ".." are refused. True when nothing is left.
+// below it, however deep: at most 16 directories are held open at once, and
+// a directory that had to be closed is found again through ".." of its
+// child only while it is still the same directory. A missing path counts as
+// removed. "", "/" and paths ending in "." or ".." are refused. True when
+// nothing is left; otherwise the entries that could not go stay, with the
+// directories above them.
 bool RemoveTree(const std::string& path);
 
 }  // namespace file_tree

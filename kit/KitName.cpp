@@ -15,7 +15,11 @@ bool IsSafeKitName(const stdx::u16string& name) {
     if (length == 0 || IsSeparator(name[0])) {
         return false;
     }
-    if (length >= 2 && name[1] == u':') {
+    // Only a drive prefix leaves the directory: "C:" alone or before a
+    // separator. "a:b.cfg" and "1:notes.txt" are ordinary names here.
+    const bool driveLetter =
+        (name[0] >= u'A' && name[0] <= u'Z') || (name[0] >= u'a' && name[0] <= u'z');
+    if (driveLetter && length >= 2 && name[1] == u':' && (length == 2 || IsSeparator(name[2]))) {
         return false;
     }
     std::size_t componentStart = 0;

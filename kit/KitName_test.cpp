@@ -19,7 +19,8 @@ TEST(KitName, NamesThatLeaveTheTemplateDirectoryAreRefused) {
     EXPECT_FALSE(IsSafeKitName(u"\\etc\\passwd"));
     EXPECT_FALSE(IsSafeKitName(u"/etc/passwd"));
     EXPECT_FALSE(IsSafeKitName(u"C:\\x.cfg"));
-    EXPECT_FALSE(IsSafeKitName(u"c:x.cfg"));
+    EXPECT_FALSE(IsSafeKitName(u"c:/x.cfg"));
+    EXPECT_FALSE(IsSafeKitName(u"Z:"));
     EXPECT_FALSE(IsSafeKitName(u".."));
     EXPECT_FALSE(IsSafeKitName(u"..\\x"));
     EXPECT_FALSE(IsSafeKitName(u"a\\..\\..\\x"));
@@ -36,6 +37,20 @@ TEST(KitName, ZeroUnitsAndEmptyOrDotComponentsAreRefused) {
     EXPECT_FALSE(IsSafeKitName(u"a\\\\b"));
     EXPECT_FALSE(IsSafeKitName(u"."));
     EXPECT_FALSE(IsSafeKitName(u"a\\.\\b"));
+}
+
+TEST(KitName, ColonOutsideADrivePrefixWasRefused) {
+    struct Case {
+        const char16_t* name;
+        bool safe;
+    } const cases[] = {
+        {u"a:b.cfg", true}, {u"1:notes.txt", true}, {u"dir\\c:\\x", true},
+        {u"ab:\\x", true},  {u"::x", true},         {u"\u00e9:\\x", true},
+        {u"c:", false},     {u"C:\\", false},       {u"z:/a", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsSafeKitName(c.name), c.safe) << static_cast<int>(c.name[0]);
+    }
 }
 
 }  // namespace

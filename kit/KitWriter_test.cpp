@@ -115,12 +115,14 @@ TEST(KitWriter, FailuresLeaveAnExistingKitAndNoTemporaryFile) {
 TEST(KitWriter, NamesTheReaderWouldRefuseAreNotWritten) {
     TempDir dir;
     ::mkdir((dir / "tree").c_str(), 0700);
-    WriteFile(dir / "tree/C:x", "drive-like");
+    // "C:x" is an ordinary name; a folder "C:" makes the drive prefix "C:\x".
+    WriteFile(dir / "tree/C:/x", "drive-like");
     kit::KitWriter writer;
     std::string error;
     EXPECT_FALSE(writer.AddDirectory(dir / "tree", nullptr, &error));
-    EXPECT_NE(error.find("C:x"), std::string::npos) << error;
-    ::unlink((dir / "tree/C:x").c_str());
+    EXPECT_NE(error.find("C:"), std::string::npos) << error;
+    ::unlink((dir / "tree/C:/x").c_str());
+    ::rmdir((dir / "tree/C:").c_str());
     WriteFile(dir / "tree/\xff\xfe", "not UTF-8");
     error.clear();
     EXPECT_FALSE(writer.AddDirectory(dir / "tree", nullptr, &error));

@@ -96,3 +96,56 @@ std::string ConfigFileIo::Resolve(const std::string& path) {
     std::free(resolved);
     return target;
 }
+
+bool ConfigFileIo::IsOther(const std::string& path) {
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
+}
+
+bool ConfigFileIo::CopyOwner(int descriptor, const std::string& from) {
+    if (::geteuid() != 0) {
+        return true;
+    }
+    struct stat status;
+    return ::stat(from.c_str(), &status) == 0 &&
+           ::fchown(descriptor, status.st_uid, status.st_gid) == 0;
+}
+
+int ConfigFileIo::OpenInPlace(const std::string& path) {
+    int descriptor;
+    do {
+        descriptor = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    } while (descriptor == -1 && errno == EINTR);
+    struct stat status;
+    if (descriptor != -1 && (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))) {
+        ::close(descriptor);
+        return -1;
+    }
+    return descriptor;
+}
+
+bool ConfigFileIo::ReadAll(int descriptor, std::string* bytes) {
+    char block[4096];
+    for (;;) {
+        const ssize_t count = ::read(descriptor, block, sizeof(block));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return count == 0;
+        }
+        bytes->append(block, static_cast<std::size_t>(count));
+    }
+}
+
+bool ConfigFileIo::Rewind(int descriptor) {
+    return ::lseek(descriptor, 0, SEEK_SET) == 0;
+}
+
+bool ConfigFileIo::Truncate(int descriptor, std::size_t size) {
+    int result;
+    do {
+        result = ::ftruncate(descriptor, static_cast<off_t>(size));
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}

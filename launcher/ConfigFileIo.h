@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-// The system calls through which WriteConfigFile replaces a file. Tests
+// The system calls through which WriteConfigText replaces a file. Tests
 // derive from it and hide single operations to fail them; WriteConfigFile
 // is a template over it, so nothing here is virtual. Paths are UTF-8.
 class ConfigFileIo {
@@ -35,6 +35,23 @@ public:
     bool MayWrite(const std::string& path);
     // The permission bits of an existing file. False when it does not exist.
     bool Mode(const std::string& path, mode_t* mode);
+    // Whether something other than a regular file (a pipe, a device, a
+    // directory) is at the path, a link followed. Such a thing is never
+    // replaced by a launcher file.
+    bool IsOther(const std::string& path);
+    // When running as root, gives the file the owner and group of the file
+    // at `from`, which a new file would otherwise not keep; elsewhere only
+    // root may give a file away, so nothing is done. False on failure.
+    bool CopyOwner(int descriptor, const std::string& from);
+    // Opens an existing regular file for reading and writing, never
+    // blocking on a pipe in its place. Returns its descriptor, or -1.
+    int OpenInPlace(const std::string& path);
+    // Reads from the current position to the end. False on an error.
+    bool ReadAll(int descriptor, std::string* bytes);
+    // Moves to the start of the file. False on failure.
+    bool Rewind(int descriptor);
+    // Cuts or extends the file to `size` bytes. False on failure.
+    bool Truncate(int descriptor, std::size_t size);
     // The file a path finally names: the target of a symbolic link, so that
     // a linked configuration file stays linked. The path itself otherwise.
     std::string Resolve(const std::string& path);

@@ -1,5 +1,11 @@
 #include "launcher/ConfigReader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "text/Encoding.h"
 
 namespace {
@@ -74,22 +80,38 @@ std::FILE* OpenFile(const char16_t* path, const char16_t* mode) {
     return std::fopen(path8.c_str(), mode8.c_str());
 }
 
-void ReadConfigFile(const stdx::u16string& path, ConfigList& list) {
-    // Binary mode: the reader does its own decoding, whatever the locale.
-    std::FILE* file = OpenFile(path.c_str(), u"rb");
-    if (file == nullptr) {
-        return;
+bool ReadConfigFile(const stdx::u16string& path, ConfigList& list, std::string* bytes) {
+    const stdx::string path8 = Utf16ToUtf8(path);
+    // Non-blocking: opening a pipe for reading would otherwise wait for a
+    // writer for ever. Only a regular file is read after that.
+    const int fd = ::open(path8.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT || errno == ENOTDIR;
+    }
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return false;
     }
     ConfigReader reader(list);
     char block[ConfigReader::kBlockSize];
+    bool whole = true;
     for (;;) {
-        std::size_t count = std::fread(block, 1, sizeof(block), file);
-        reader.Feed(block, count);
-        if (count < sizeof(block)) {
+        const ssize_t count = ::read(fd, block, sizeof(block));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
             // End of file, or a read error: what was read so far counts.
+            whole = count == 0;
             break;
+        }
+        reader.Feed(block, static_cast<std::size_t>(count));
+        if (bytes != nullptr) {
+            bytes->append(block, static_cast<std::size_t>(count));
         }
     }
     reader.Finish();
-    std::fclose(file);
+    ::close(fd);
+    return whole;
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 #include "launcher/ConfigList.h"
 #include "launcher/Utf8StreamDecoder.h"
@@ -53,6 +54,11 @@ private:
 // Returns null when the file cannot be opened.
 std::FILE* OpenFile(const char16_t* path, const char16_t* mode);
 
-// Adds the lines of the file at `path` to `list`. A missing or unreadable
-// file leaves `list` as it was; nothing is reported and nothing is thrown.
-void ReadConfigFile(const stdx::u16string& path, ConfigList& list);
+// Adds the lines of the file at `path` to `list`, and appends the file's
+// bytes as they are to `*bytes` when `bytes` is not null. A missing or
+// unreadable file leaves `list` as it was; so does anything that is not a
+// regular file (a pipe, a device, a directory), which is never opened in a
+// way that could block. True when the whole file was read or there is no
+// file; false when something is there that could not be read to its end, so
+// that `*bytes` cannot stand for it.
+bool ReadConfigFile(const stdx::u16string& path, ConfigList& list, std::string* bytes = nullptr);

@@ -2,6 +2,8 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -68,7 +70,9 @@ public:
     }
     int CreateNew(const std::string& path) {
         if (m_step == kCreate) {
-            errno = EACCES;
+            // Not a permission error: that one makes the writer fall back to
+            // rewriting the file in place.
+            errno = EIO;
             return -1;
         }
         return ConfigFileIo::CreateNew(path);
@@ -272,6 +276,148 @@ TEST_F(ConfigWriterFailureTest, RealWriteStoppedByTheFileSizeLimitLeavesTheOldFi
     ::sigaction(SIGXFSZ, &oldAction, nullptr);
     EXPECT_EQ(code, kConfigWriteError);
     ExpectOldFileUntouched();
+}
+
+TEST(ConfigWriterReplaceKeyLines, OtherLinesComeBackByteForByte) {
+    const std::vector<stdx::u16string> two{u"/n1", u"/n2"};
+    const char kZeros[] = "a=1\n\n\0\0\na=1\nbare\n";
+    const std::string zeros(kZeros, sizeof(kZeros) - 1);
+    const std::string ours = "K=/n1\nK=/n2\n";
+    struct Case {
+        const char* what;
+        std::string before;
+        std::vector<stdx::u16string> values;
+        std::string after;
+    } const cases[] = {
+        {"replaced where the first stood, later ones dropped",
+         "a=1\nK=/o1\nb\n k=/o2\nk=/o3\r\nc=3", two, "a=1\n" + ours + "b\n k=/o2\nc=3"},
+        {"appended after a last line without a line feed", "a=\xE9", two, "a=\xE9\n" + ours},
+        {"appended to an empty file", "", two, ours},
+        {"no values remove the key", "K=/o\na=1\n", {}, "a=1\n"},
+        {"a mark before the key stays", "\xEF\xBB\xBFK=/o\na=1\n", two,
+         "\xEF\xBB\xBF" + ours + "a=1\n"},
+        {"a key spelled with bytes that are not UTF-8 is another key", "K\xFF=/o\n", two,
+         "K\xFF=/o\n" + ours},
+        {"zeros, blank lines and duplicates of other keys stay", zeros, two, zeros + ours},
+        {"an unwritable value is left out", "K=/o\n", {u"/a\nb=c", u"/ok"}, "K=/ok\n"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ReplaceKeyLines(c.before, u"K", c.values), c.after) << c.what;
+    }
+}
+
+ino_t InodeOf(const std::string& path) {
+    struct stat status;
+    EXPECT_EQ(::stat(path.c_str(), &status), 0);
+    return status.st_ino;
+}
+
+// A directory in which no new file may be made: CreateNew fails as it does
+// there, and the first `failingWrites` writes stop after half their bytes.
+class ClosedDirectoryIo : public ConfigFileIo {
+public:
+    explicit ClosedDirectoryIo(int failingWrites) : m_failingWrites(failingWrites) {}
+    int CreateNew(const std::string&) {
+        errno = EACCES;
+        return -1;
+    }
+    bool Write(int descriptor, const char* data, std::size_t size) {
+        if (m_failingWrites-- > 0) {
+            ConfigFileIo::Write(descriptor, data, size / 2);
+            return false;
+        }
+        return ConfigFileIo::Write(descriptor, data, size);
+    }
+
+private:
+    int m_failingWrites;
+};
+
+TEST_F(ConfigWriterFailureTest, UnwritableDirectoryLeftTheLocationUnrecorded) {
+    const ino_t inode = InodeOf(m_path);
+    ClosedDirectoryIo io(0);
+    WriteConfigText(U16(m_path), "a=2\n", io);
+    EXPECT_EQ(ReadFile(m_path), "a=2\n");
+    EXPECT_EQ(InodeOf(m_path), inode) << "rewritten in place";
+    EXPECT_EQ(ModeOf(m_path), 0600u);
+    EXPECT_EQ(EntryCount(m_dir.path()), 1u);
+
+    // Longer and shorter texts both end where they should.
+    const std::string longer(10000, 'x');
+    WriteConfigText(U16(m_path), longer, io);
+    EXPECT_EQ(ReadFile(m_path), longer);
+}
+
+TEST_F(ConfigWriterFailureTest, FailedWriteInPlaceLeftTheFileHalfWritten) {
+    ClosedDirectoryIo io(1);
+    const std::string longer(10000, 'x');
+    EXPECT_EQ(ThrownCode([&] { WriteConfigText(U16(m_path), longer, io); }), kConfigWriteError);
+    ExpectOldFileUntouched();
+}
+
+// Runs `action` in a child process as the unprivileged user 65534 when this
+// process is root, so that permission bits bind; returns its exit code.
+int RunUnprivileged(const std::function<int()>& action) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+            ::_exit(100);
+        }
+        ::_exit(action());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 101;
+}
+
+TEST(ConfigWriterReadOnlyDirectory, WritableFileInAReadOnlyDirectoryWasNotRewritten) {
+    TempDir dir;
+    const std::string path = dir / "qalaunch.cfg";
+    WriteFile(path, "a=\xE9\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    } else {
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+    }
+    const ino_t inode = InodeOf(path);
+    const int code = RunUnprivileged([&] {
+        if (::access(dir.path().c_str(), W_OK) == 0) {
+            return 102;  // the directory is writable after all: nothing to show
+        }
+        ConfigFileIo io;
+        return ThrownCode([&] { WriteConfigText(U16(path), "a=2\n", io); });
+    });
+    ::chmod(dir.path().c_str(), 0755);
+    if (code == 100 || code == 102) {
+        GTEST_SKIP() << "cannot make a directory read-only for the writer here";
+    }
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(ReadFile(path), "a=2\n");
+    EXPECT_EQ(InodeOf(path), inode);
+    EXPECT_EQ(EntryCount(dir.path()), 1u);
+}
+
+TEST(ConfigWriterOwner, RewriteAsRootGaveTheFileToRoot) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can give a file to another owner";
+    }
+    TempDir dir;
+    const std::string path = dir / "qalaunch.cfg";
+    WriteFile(path, "a=1\n");
+    ASSERT_EQ(::chown(path.c_str(), 1234, 5678), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 02640), 0);
+    const ino_t inode = InodeOf(path);
+    ConfigFileIo io;
+    WriteConfigText(U16(path), "a=2\n", io);
+    struct stat status;
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_NE(status.st_ino, inode) << "replaced by a new file";
+    EXPECT_EQ(status.st_uid, 1234u);
+    EXPECT_EQ(status.st_gid, 5678u);
+    EXPECT_EQ(status.st_mode & 07777, 02640u);
+    EXPECT_EQ(ReadFile(path), "a=2\n");
 }
 
 TEST(ConfigWriterPathTest, DirectoryOfAPath) {

@@ -5,12 +5,13 @@
 
 namespace {
 
-void ReadQuietly(const stdx::u16string& path, ConfigList& list) {
+bool ReadQuietly(const stdx::u16string& path, ConfigList& list, std::string* bytes) {
     try {
-        ReadConfigFile(path, list);
+        return ReadConfigFile(path, list, bytes);
     } catch (...) {
         // Out of memory on a huge file, say: the launcher's settings are
         // optional to the installer, so what was read so far must do.
+        return false;
     }
 }
 
@@ -25,6 +26,6 @@ stdx::u16string LauncherConfig::CommonPath() const {
 }
 
 void LauncherConfig::Load() {
-    ReadQuietly(CommonPath(), m_common);
-    ReadQuietly(UserPath(), m_user);
+    ReadQuietly(CommonPath(), m_common, nullptr);
+    m_userReadWhole = ReadQuietly(UserPath(), m_user, &m_userBytes);
 }

@@ -34,19 +34,32 @@ bool IsSameDirectory(const stdx::u16string& a, const stdx::u16string& b);
 
 // Records `locations` (duplicates removed) as the values of
 // "ConfigurationTemplatesLocation" in the user file selected by `alternate`,
-// keeping every other line of it; an empty list removes the key. The
-// common file is never written. The file and its directories are created
-// when missing. One failed write is retried after making sure the file's
-// directory exists. Throws the int codes of WriteConfigFile when the retry
-// fails too.
+// leaving out relative ones (they name no fixed directory for the launcher);
+// an empty list removes the key. Every other line of the file is kept byte
+// for byte (ReplaceKeyLines). The common file is never written. The file
+// and its directories are created when missing. One failed write is retried
+// after making sure the file's directory exists. Throws the int codes of
+// WriteConfigText when the retry fails too, and kConfigCannotCreate, with
+// nothing written, when the user file is there but could not be read whole
+// (a pipe, a device, a read error): rewriting it from a part would lose the
+// rest.
 template <class Fs, class Io>
 void SaveTemplateLocations(const std::vector<stdx::u16string>& locations, bool alternate, Fs& fs,
                            Io& io) {
     LauncherConfig config(alternate);
     config.Load();
-    std::vector<stdx::u16string> kept(locations);
+    if (!config.m_userReadWhole) {
+        throw kConfigCannotCreate;
+    }
+    std::vector<stdx::u16string> kept;
+    for (const stdx::u16string& location : locations) {
+        // A relative location names no fixed directory for the launcher.
+        if (!location.empty() && location[0] == u'/') {
+            kept.push_back(location);
+        }
+    }
     RemoveDuplicateLocations(kept);
-    SetValues(config.m_user, kTemplatesLocationKey, kept);
+    const std::string text = ReplaceKeyLines(config.m_userBytes, kTemplatesLocationKey, kept);
 
     const stdx::u16string path = config.UserPath();
     const stdx::u16string directory = ParentOfPath(path);
@@ -55,14 +68,14 @@ void SaveTemplateLocations(const std::vector<stdx::u16string>& locations, bool a
         fs.MakeDirectory(directory);
     }
     try {
-        WriteConfigFile(path, config.m_user, io);
+        WriteConfigText(path, text, io);
     } catch (int) {
         // The directory may have gone, or its creation above failed for a
         // passing reason; anything else fails again and is reported.
         if (!directory.empty()) {
             fs.MakeDirectory(directory);
         }
-        WriteConfigFile(path, config.m_user, io);
+        WriteConfigText(path, text, io);
     }
 }
 

@@ -1,7 +1,9 @@
 #include "launcher/TemplateLocations.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -210,8 +212,10 @@ TEST_F(TemplateLocationsTest, SaveKeepsOtherKeysInOrderAndReplacesTheLocations) 
                           "InstalledLocation=/Applications\n");
     WriteFile(Common(), Key("/common"));
     SaveTemplateLocations(Wide({"/new", "/NEW/", "/old"}), false);
+    // The launcher's own lines stay as they were, the bare one and the
+    // repeated one too.
     EXPECT_EQ(ReadFile(User()), "DefaultVersion=8.3\n" + Key("/new") + Key("/old") +
-                                    "bare=\nInstalledLocation=/Applications\n");
+                                    "bare\nDEFAULTVERSION=8.3\nInstalledLocation=/Applications\n");
     EXPECT_EQ(ReadFile(Common()), Key("/common"));
 }
 
@@ -232,6 +236,44 @@ TEST_F(TemplateLocationsTest, SavedUnicodeLocationsReadBackUnchanged) {
     SaveTemplateLocations(Wide(saved), false);
     EXPECT_EQ(ReadFile(User()), Key(saved[0]) + Key(saved[1]));
     EXPECT_EQ(Load(false), saved);
+}
+
+TEST_F(TemplateLocationsTest, RewriteTurnedBytesThatAreNotUtf8IntoReplacementCharacters) {
+    // Latin-1 "café", CP1251 and KOI8-R "Привет", around the key we write.
+    const std::string latin1 = "InstalledLocation=/opt/caf\xE9\n";
+    const std::string cp1251 = "CommonInfoBases=/home/\xCF\xF0\xE8\xE2\xE5\xF2.v8i\r\n";
+    const std::string koi8r = "DistributiveLocation=/srv/\xF0\xD2\xC9\xD7\xC5\xD4";
+    WriteFile(User(), latin1 + Key("/old") + cp1251 + Key("/older") + koi8r);
+    SaveTemplateLocations(Wide({"/new", "/old"}), false);
+    EXPECT_EQ(ReadFile(User()), latin1 + Key("/new") + Key("/old") + cp1251 + koi8r);
+}
+
+TEST_F(TemplateLocationsTest, RelativeLocationWasRecorded) {
+    WriteFile(User(), Key("Documents/Old") + Key("/kept"));
+    SaveTemplateLocations(Wide({"Documents/Templates", "~/Templates", "", "/abs"}), false);
+    EXPECT_EQ(ReadFile(User()), Key("/abs"));
+}
+
+TEST_F(TemplateLocationsTest, PipeAtTheLauncherFileHungTheReader) {
+    WriteFile(Common(), Key("/common"));
+    std::filesystem::create_directories(U8(LauncherDirectory()));
+    ASSERT_EQ(::mkfifo(User().c_str(), 0600), 0);
+    // Opened the usual way, the reader would wait here for ever for a
+    // writer; the alarm ends the test program instead.
+    ::alarm(30);
+    EXPECT_EQ(Load(false), (std::vector<std::string>{"/common"}));
+    int code = 0;
+    try {
+        SaveTemplateLocations(Wide({"/t"}), false);
+    } catch (int thrown) {
+        code = thrown;
+    }
+    ::alarm(0);
+    EXPECT_EQ(code, kConfigCannotCreate);
+    struct stat status;
+    ASSERT_EQ(::lstat(User().c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode)) << "not replaced";
+    EXPECT_EQ(EntryCount(U8(LauncherDirectory())), 1u);
 }
 
 // Fails the first MakeDirectory, as a passing error would.
