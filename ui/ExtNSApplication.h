@@ -14,3 +14,7 @@
 // takes effect when the loop wakes, so a dummy event is posted to wake it.
 // Safe to call when no loop runs and more than once.
 void StopApplicationEventLoop();
+
+// Posts a dummy event, so that a loop that waits for events looks at its
+// state again (a modal loop that was asked to stop).
+void WakeEventLoop();

@@ -32,6 +32,10 @@
 
 void StopApplicationEventLoop() {
     [NSApp stop:nil];
+    WakeEventLoop();
+}
+
+void WakeEventLoop() {
     NSEvent* wake = [NSEvent otherEventWithType:NSApplicationDefined
                                        location:NSZeroPoint
                                   modifierFlags:0
