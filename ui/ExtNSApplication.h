@@ -6,7 +6,9 @@
 // presses, keys typed while the pointer is outside every window) reaches
 // GNUstep with no window attached, and NSApplication drops such key events.
 // They are given to the modal, key or main window instead, so that Esc,
-// Return and typing work wherever the keyboard focus is.
+// Return and typing work wherever the keyboard focus is. The window
+// manager's request to close a modal panel performs the panel's close
+// action (PanelCloseBox.h).
 @interface ExtNSApplication : NSApplication
 @end
 

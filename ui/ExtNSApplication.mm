@@ -1,8 +1,13 @@
 #include "ui/ExtNSApplication.h"
 
+#include "ui/PanelCloseBox.h"
+
 @implementation ExtNSApplication
 
 - (void)sendEvent:(NSEvent*)event {
+    if (PerformModalCloseAction(event)) {
+        return;
+    }
     NSEventType type = [event type];
     if ((type == NSKeyDown || type == NSKeyUp) && [event window] == nil) {
         NSWindow* target = [self modalWindow];
