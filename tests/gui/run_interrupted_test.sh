@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# A run of the wizard interrupted from outside: SIGTERM, and xkill of the
-# client's X connection, each in the middle of a run that replaces older
-# templates. The program rolls the run back before it ends, by itself and
-# without a question: the template directory is as it was (same names,
-# bytes and times) and nothing is left in TMPDIR.
+# A run of the wizard interrupted from outside: SIGTERM, SIGINT while the
+# cancel question is open, and xkill of the client's X connection, each in
+# the middle of a run that replaces older templates. The program rolls the
+# run back before it ends, by itself and without a question: the template
+# directory is as it was (same names, bytes and times) and nothing is left
+# in TMPDIR. Before a run, SIGHUP ends the program at once.
 source "$(dirname "$0")/lib.sh"
 gui_start "$@"
 
@@ -39,6 +40,19 @@ start_run
 kill -TERM "$SETUP_PID"
 wait_end 15
 expect_as_before "SIGTERM"
+
+start_run
+press Escape
+wait_dialog
+kill -INT "$SETUP_PID"
+wait_end 15
+expect_as_before "SIGINT with the question open"
+
+start_setup -Len
+wait_wizard
+kill -HUP "$SETUP_PID"
+wait_end 5
+expect_as_before "SIGHUP on the welcome page"
 
 start_run
 xkill -id "$WIZARD" >/dev/null
