@@ -134,8 +134,8 @@ public:
     }
     // A real signal to the process while the window is open (the signal
     // unit must be installed).
-    void Raise(int signal) {
-        Queue([this] { return windowOpen; }, [signal] { raise(signal); });
+    void Raise(int number) {
+        Queue([this] { return windowOpen; }, [number] { raise(number); });
     }
     void TypePath(const stdx::u16string& path) {
         Queue([this] { return windowOpen && CurrentKind() == PageKind::DirSelect; },
