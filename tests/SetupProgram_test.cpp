@@ -372,6 +372,8 @@ TEST_P(SetupSignalTest, SignalDuringASilentRunRollsBackAndFails) {
     ASSERT_EQ(::kill(pid, GetParam()), 0);
 
     Result result = Finish(pid, 10);
+    EXPECT_NE(result.err.find(Localized("en", "IDS_CANCEL_FINISH")), std::string::npos)
+        << result.err;
     EXPECT_GT(result.status, 0) << result.err;
     EXPECT_LT(result.status, 128) << "ended by the signal itself, without a rollback";
     EXPECT_EQ(Files(DefaultTarget()), before);
