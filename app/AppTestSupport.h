@@ -123,6 +123,7 @@ inline config::ProductInfo Product(const std::string& language, const std::strin
 class TestDlg : public CInstallerDlg {
 public:
     using CInstallerDlg::CInstallerDlg;
+    using CInstallerDlg::ProcessData;
 
     std::optional<std::string> executable;
     std::optional<std::uint64_t> freeSpace;

@@ -70,6 +70,7 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const stdx::str
       m_progressPage(kNoPage),
       m_successPage(kNoPage),
       m_errorPage(kNoPage),
+      m_keptBackupPage(kNoPage),
       m_useCurrentDir(useCurrentDir),
       m_confirmCancel(true),
       m_argc(argc),
@@ -80,7 +81,9 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const stdx::str
       m_layer(layer),
       m_windowOpen(false),
       m_cancelRequested(false),
-      m_closeRequested(false) {
+      m_closeRequested(false),
+      m_signalDuringRun(false),
+      m_endedBySignal(false) {
     m_processData.Init();
     m_thread.Init();
     // What an error report shows if the worker never posts another text.
@@ -290,6 +293,53 @@ bool CInstallerDlg::OnCloseRequest() {
     }
     m_closeRequested = true;
     RequestCancel();
+    return false;
+}
+
+void CInstallerDlg::OnTerminationSignal() {
+    if (m_state == STATE_INSTALLING) {
+        // Whether the signal stopped the run is known only from the run's
+        // last status: it may have finished in the meantime.
+        m_signalDuringRun = true;
+        m_closeRequested = true;
+        if (!m_cancelRequested) {
+            RequestCancel();
+        }
+        return;
+    }
+    if (m_windowOpen && m_state != STATE_SUCCESS && m_state != STATE_ERROR) {
+        m_endedBySignal = true;
+    }
+    CloseWizardWindow();
+}
+
+void CInstallerDlg::OnDisplayLost() {
+    if (m_state == STATE_INSTALLING) {
+        m_processData.Cancel();
+        m_thread.Stop();
+    }
+    m_thread.Wait();
+}
+
+bool CInstallerDlg::RunInProgress() const {
+    if (m_state != STATE_INSTALLING) {
+        return false;
+    }
+    ErrorCode error = kErrorSuccess;
+    std::int32_t percent = 0;
+    m_processData.GetStatus(&error, nullptr, &percent);
+    return error == kErrorSuccess && percent < 100;
+}
+
+bool CInstallerDlg::OnQuitRequest() {
+    if (!RunInProgress()) {
+        m_thread.Wait();
+        return true;
+    }
+    m_closeRequested = true;
+    if (!m_cancelRequested) {
+        RequestCancel();
+    }
     return false;
 }
 

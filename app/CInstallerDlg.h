@@ -73,6 +73,33 @@ public:
     // run is cancelled instead and false is returned; the window closes by
     // itself once the rollback is done.
     bool OnCloseRequest();
+    // A termination signal has arrived (SignalWatcher). Before a run the
+    // window closes at once, without a question. During a run the run is
+    // cancelled without a question and the window closes once the rollback
+    // is over, instead of waiting on the error page; with a display its
+    // result goes to standard error rather than into a message box that
+    // would hold the program. After a run the window closes. The progress
+    // loop and RunInstall look for a signal by themselves; the window
+    // layer's event loop calls this, when no modal panel is open, as long as
+    // the signal is pending. Calling it again changes nothing.
+    void OnTerminationSignal();
+    // True when a termination signal closed the wizard before a run or
+    // stopped a run (which was rolled back); false when none came, or when
+    // it came after the run had ended and the run's own result stands.
+    bool EndedBySignal() const { return m_endedBySignal; }
+    // The connection to the window server is gone: a run at work is
+    // cancelled, and this returns once its rollback is over. Nothing is
+    // shown and the window layer is not called, since every call to it
+    // would fail. The caller ends the process.
+    void OnDisplayLost();
+    // The platform asks the application to quit (logout, shutdown, Quit).
+    // True: no run is at work and it may quit now. False: the run at work
+    // is cancelled without a question and the window closes after its
+    // rollback; ask again once RunInProgress is false.
+    bool OnQuitRequest();
+    // A run has been started and its worker has not yet posted its last
+    // status.
+    bool RunInProgress() const;
 
     // The text of the directory page's path field.
     stdx::u16string ReadTargetFromPage();
@@ -96,6 +123,9 @@ public:
     // installation succeeded.
     bool RunSilent();
     void ShowSuccessPage();
+    // The error page; after a run whose rollback kept a backup it says so
+    // and names the backup directory instead of claiming that the template
+    // directory has not been changed.
     void ShowErrorPage();
     // The Finish button of the final pages: after a success, opens the
     // description document when it exists and the checkbox is checked; then
@@ -112,6 +142,9 @@ protected:
     virtual stdx::string ExecutablePath();
     // Free bytes in the temporary directory; 0 when unknown.
     virtual std::uint64_t TempFreeSpace();
+    // The status shared with the install thread, for a subclass that
+    // stands in for what a run leaves behind.
+    InstallProcessData& ProcessData() { return m_processData; }
 
 private:
     using KitData = InstallData<LZCompressor, FileSystem>;
@@ -120,6 +153,7 @@ private:
     void RequestCancel();
     void RecordTarget();
     void CloseWizardWindow();
+    void ReportRunFailure(const stdx::u16string& statusText);
 
     bool m_fromAlternateConfig;
     bool m_alternateConfigExists;
@@ -138,6 +172,8 @@ private:
     PageId m_progressPage;
     PageId m_successPage;
     PageId m_errorPage;
+    // The error page of a run whose rollback kept a backup.
+    PageId m_keptBackupPage;
     bool m_useCurrentDir;
     bool m_confirmCancel;
     int m_argc;
@@ -151,5 +187,10 @@ private:
     bool m_cancelRequested;
     // The close box was used during the current run.
     bool m_closeRequested;
+    // A termination signal came during the current run.
+    bool m_signalDuringRun;
+    bool m_endedBySignal;
+    // The backup directory that a failed rollback of the last run kept.
+    stdx::u16string m_keptBackup;
     InstallThread m_thread;
 };

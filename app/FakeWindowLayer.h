@@ -1,5 +1,6 @@
 #pragma once
 
+#include <signal.h>
 #include <time.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "app/CInstallerDlg.h"
+#include "app/SignalWatcher.h"
 #include "app/WindowLayer.h"
 #include "text/Encoding.h"
 
@@ -125,6 +127,16 @@ public:
                   }
               });
     }
+    // Any step of the test's own while the run is at work (a real signal,
+    // a lost display).
+    void DuringRun(std::function<void()> step, int minPercent = 1) {
+        Queue([this, minPercent] { return RunReached(minPercent); }, std::move(step));
+    }
+    // A real signal to the process while the window is open (the signal
+    // unit must be installed).
+    void Raise(int number) {
+        Queue([this] { return windowOpen; }, [number] { raise(number); });
+    }
     void TypePath(const stdx::u16string& path) {
         Queue([this] { return windowOpen && CurrentKind() == PageKind::DirSelect; },
               [this, path] { pathField = path; });
@@ -229,8 +241,16 @@ public:
         nanosleep(&pause, nullptr);
         return false;
     }
+    // Like the Cocoa layer's loop, it hands a pending termination signal to
+    // the controller before anything else.
     void RunEventLoop() override {
-        while (windowOpen && !m_script.empty()) {
+        while (windowOpen && (!m_script.empty() || SignalWatcher::Pending() != 0)) {
+            if (SignalWatcher::Pending() != 0) {
+                dlg->OnTerminationSignal();
+                // Outside a run the controller must close the window.
+                eventLoopStalled = windowOpen;
+                return;
+            }
             if (!RunNextIfReady()) {
                 eventLoopStalled = true;
                 return;

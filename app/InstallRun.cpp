@@ -1,5 +1,8 @@
+#include <cstdio>
+
 #include "app/CInstallerDlg.h"
 #include "app/ProductLookup.h"
+#include "app/SignalWatcher.h"
 #include "engine/FileFinder.h"
 #include "launcher/TemplateLocations.h"
 #include "text/Encoding.h"
@@ -13,6 +16,12 @@ namespace {
 // smoothly.
 constexpr int kEventWaitMs = 50;
 
+// The report of a run whose rollback could not put every earlier file back:
+// where those files are now.
+stdx::u16string KeptBackupText(const stdx::u16string& backupDir) {
+    return LocalizedString("IDS_RESTORE_INCOMPLETE") + u"\n" + backupDir;
+}
+
 int ClampPercent(std::int32_t percent) {
     if (percent < 0) {
         return 0;
@@ -23,6 +32,12 @@ int ClampPercent(std::int32_t percent) {
 }  // namespace
 
 void CInstallerDlg::RunInstall() {
+    // A signal that came before the run ends the program before anything
+    // is changed.
+    if (SignalWatcher::Pending() != 0) {
+        OnTerminationSignal();
+        return;
+    }
     if (m_progressPage == kNoPage) {
         m_progressPage = m_layer->CreateProgressPage(m_width - 20);
     }
@@ -30,6 +45,7 @@ void CInstallerDlg::RunInstall() {
     m_layer->SetButtonEnabled(WizardButton::Next, false);
     m_cancelRequested = false;
     m_closeRequested = false;
+    m_signalDuringRun = false;
     m_processData.SetInstallData(&m_installData, m_targetDir);
     SwitchPage(m_progressPage);
     m_state = STATE_INSTALLING;
@@ -41,6 +57,9 @@ void CInstallerDlg::RunInstall() {
     stdx::u16string statusText;
     std::int32_t percent = 0;
     for (;;) {
+        if (SignalWatcher::Pending() != 0) {
+            OnTerminationSignal();
+        }
         m_processData.GetStatus(&error, &statusText, &percent);
         m_layer->SetProgress(percent == 100, ClampPercent(percent));
         if (error != kErrorSuccess || percent >= 100) {
@@ -49,8 +68,10 @@ void CInstallerDlg::RunInstall() {
         m_layer->ProcessOneEvent(kEventWaitMs);
     }
 
+    m_keptBackup = m_processData.KeptBackup();
     if (error != kErrorSuccess) {
-        m_layer->ShowMessageBox(statusText, MSG_OK | MSG_STYLE_CRITICAL);
+        m_endedBySignal = m_signalDuringRun && error == kErrorCancelled;
+        ReportRunFailure(statusText);
         ShowErrorPage();
     } else {
         ShowSuccessPage();
@@ -59,6 +80,24 @@ void CInstallerDlg::RunInstall() {
     if (m_closeRequested) {
         CloseWizardWindow();
     }
+}
+
+void CInstallerDlg::ReportRunFailure(const stdx::u16string& statusText) {
+    stdx::u16string text = statusText;
+    if (!m_keptBackup.empty()) {
+        // The user's earlier files are not where they were: the one thing
+        // to tell is where they are.
+        text = KeptBackupText(m_keptBackup);
+    }
+    if (m_signalDuringRun && m_layer->HasDisplay()) {
+        // The program was asked to end: a message box would hold it until
+        // somebody answers.
+        stdx::string line = Utf16ToUtf8(text) + "\n";
+        std::fwrite(line.c_str(), 1, line.size(), stderr);
+        std::fflush(stderr);
+        return;
+    }
+    m_layer->ShowMessageBox(text, MSG_OK | MSG_STYLE_CRITICAL);
 }
 
 bool CInstallerDlg::RunSilent() {
@@ -106,12 +145,21 @@ void CInstallerDlg::ShowSuccessPage() {
 }
 
 void CInstallerDlg::ShowErrorPage() {
-    if (m_errorPage == kNoPage) {
-        m_errorPage = m_layer->CreateMessagePage(LocalizedString("IDS_ERROR_FINISH"));
+    PageId page = kNoPage;
+    if (!m_keptBackup.empty()) {
+        if (m_keptBackupPage == kNoPage) {
+            m_keptBackupPage = m_layer->CreateMessagePage(KeptBackupText(m_keptBackup));
+        }
+        page = m_keptBackupPage;
+    } else {
+        if (m_errorPage == kNoPage) {
+            m_errorPage = m_layer->CreateMessagePage(LocalizedString("IDS_ERROR_FINISH"));
+        }
+        page = m_errorPage;
     }
     m_state = STATE_ERROR;
     SetFinishButtons();
-    SwitchPage(m_errorPage);
+    SwitchPage(page);
 }
 
 void CInstallerDlg::Finish() {

@@ -1,7 +1,11 @@
+#include <signal.h>
+#include <time.h>
+
 #include <algorithm>
 #include <cstdio>
 
 #include "app/ControllerFixture.h"
+#include "app/SignalWatcher.h"
 
 namespace app_test {
 namespace {
@@ -252,6 +256,170 @@ TEST_F(RunTest, CloseBoxDuringTheRunClosesAfterTheRollback) {
     EXPECT_FALSE(layer.windowOpen);
     EXPECT_EQ(layer.closeCount, 1);
     EXPECT_EQ(Snapshot(target), before);
+}
+
+// A rollback that could not put everything back: the message and the
+// error page name the backup that still holds the user's files instead of
+// claiming that nothing changed.
+TEST_F(RunTest, KeptBackupIsNamedInTheMessageAndOnTheErrorPage) {
+    std::string target = root / "target";
+    PrepareLongRun(target);
+    layer.DuringRun([this] {
+        static_cast<TestDlg*>(layer.dlg)->ProcessData().SetKeptBackup(u"/var/tmp/qrstp7");
+        layer.dlg->OnCancel();
+    });
+
+    auto dlg = RunInto(target);
+
+    const std::string expected =
+        U8(LocalizedString("IDS_RESTORE_INCOMPLETE")) + "\n/var/tmp/qrstp7";
+    ASSERT_EQ(layer.messageBoxes.size(), 1u);
+    EXPECT_EQ(layer.messageBoxes[0].text, expected);
+    EXPECT_EQ(layer.messageBoxes[0].flags, kCritical);
+    EXPECT_EQ(dlg->GetState(), STATE_ERROR);
+    EXPECT_EQ(layer.CurrentText(), expected);
+    ExpectFinishButtons();
+}
+
+// The program's own signal unit, so that a raised signal reaches the
+// controller instead of ending the test.
+class SignalRunTest : public RunTest {
+protected:
+    SignalRunTest() { EXPECT_TRUE(SignalWatcher::Install()); }
+    ~SignalRunTest() override { SignalWatcher::Uninstall(); }
+};
+
+// Without a display the result goes to standard error through the message
+// box; with one there is no box to wait on.
+class SignalDuringRunTest : public SignalRunTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SignalDuringRunTest, CancelsWithoutAQuestionAndClosesAfterTheRollback) {
+    layer.hasDisplay = GetParam();
+    std::string target = root / "target";
+    PrepareLongRun(target);
+    auto before = Snapshot(target);
+    WatchTargetAtMessageBox(target);
+    layer.DuringRun([] { raise(SIGTERM); });
+
+    auto dlg = RunInto(target);
+
+    EXPECT_EQ(layer.PendingActions(), 0u);
+    if (layer.hasDisplay) {
+        EXPECT_TRUE(layer.messageBoxes.empty());
+    } else {
+        ASSERT_EQ(layer.messageBoxes.size(), 1u);
+        EXPECT_EQ(layer.messageBoxes[0].text, kCancelText);
+        EXPECT_EQ(m_targetAtMessage, before);
+    }
+    EXPECT_LT(layer.percents.back(), 100);
+    EXPECT_EQ(dlg->GetState(), STATE_ERROR);
+    EXPECT_TRUE(dlg->EndedBySignal());
+    EXPECT_FALSE(layer.windowOpen);
+    EXPECT_EQ(layer.closeCount, 1);
+    EXPECT_EQ(Snapshot(target), before);
+    EXPECT_TRUE(NoBackupLeft(tmp));
+    EXPECT_FALSE(Exists(UserConfig()));
+}
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutDisplay, SignalDuringRunTest, ::testing::Bool());
+
+TEST_F(SignalRunTest, BeforeTheRunTheWizardClosesAtOnce) {
+    WriteStandardKit();
+    auto dlg = StartWizard();
+    layer.Raise(SIGINT);
+    layer.RunEventLoop();
+
+    EXPECT_FALSE(layer.eventLoopStalled);
+    EXPECT_FALSE(layer.windowOpen);
+    EXPECT_TRUE(layer.messageBoxes.empty());
+    EXPECT_TRUE(dlg->EndedBySignal());
+    EXPECT_FALSE(Exists(DefaultTarget()));
+}
+
+TEST_F(SignalRunTest, BeforeASilentRunNothingIsStarted) {
+    WriteStandardKit();
+    auto dlg = StartWizard(true);
+    raise(SIGQUIT);
+
+    EXPECT_FALSE(dlg->RunSilent());
+    EXPECT_TRUE(dlg->EndedBySignal());
+    EXPECT_FALSE(layer.windowOpen);
+    EXPECT_TRUE(layer.messageBoxes.empty());
+    EXPECT_FALSE(Exists(DefaultTarget()));
+    EXPECT_TRUE(NoBackupLeft(tmp));
+}
+
+// After a run the signal only closes the window; the run's result stands.
+TEST_F(SignalRunTest, AfterASuccessfulRunTheWindowClosesAndTheResultStands) {
+    WriteStandardKit();
+    auto dlg = StartWizard();
+    dlg->OnNext();
+    dlg->OnNext();
+    ASSERT_EQ(dlg->GetState(), STATE_SUCCESS);
+    layer.Raise(SIGHUP);
+    layer.RunEventLoop();
+
+    EXPECT_FALSE(layer.windowOpen);
+    EXPECT_FALSE(dlg->EndedBySignal());
+    EXPECT_EQ(ReadFile(DefaultTarget() + "a.txt"), "alpha");
+    EXPECT_TRUE(layer.openedDocuments.empty());
+}
+
+// The window server went away: the call returns only once the rollback is
+// over, without touching the window layer.
+TEST_F(RunTest, DisplayLostReturnsAfterTheRollback) {
+    std::string target = root / "target";
+    PrepareLongRun(target);
+    auto before = Snapshot(target);
+    std::map<std::string, std::string> atReturn;
+    bool backupGone = false;
+    size_t switchesBefore = 0;
+    layer.DuringRun([&] {
+        switchesBefore = layer.switches.size();
+        bool cancelEnabled = layer.button(WizardButton::Cancel).enabled;
+        layer.dlg->OnDisplayLost();
+        atReturn = Snapshot(target);
+        backupGone = NoBackupLeft(tmp);
+        EXPECT_EQ(layer.button(WizardButton::Cancel).enabled, cancelEnabled);
+        EXPECT_EQ(layer.switches.size(), switchesBefore);
+    });
+
+    auto dlg = RunInto(target);
+
+    EXPECT_EQ(atReturn, before);
+    EXPECT_TRUE(backupGone);
+    EXPECT_EQ(dlg->GetState(), STATE_ERROR);
+}
+
+// The platform's request to quit: granted outside a run; during a run it
+// cancels, and the run counts as in progress until its rollback is over.
+TEST_F(RunTest, QuitRequestDuringTheRunWaitsForTheRollback) {
+    std::string target = root / "target";
+    PrepareLongRun(target);
+    auto before = Snapshot(target);
+    std::vector<bool> answers;
+    std::map<std::string, std::string> whenGranted;
+    layer.DuringRun([&] {
+        answers.push_back(layer.dlg->OnQuitRequest());
+        // What the platform does with a "later": ask again until the run is
+        // no longer in progress (bounded: the rollback takes milliseconds).
+        for (int i = 0; i < 1000 && layer.dlg->RunInProgress(); ++i) {
+            struct timespec pause = {0, 10 * 1000000L};
+            nanosleep(&pause, nullptr);
+        }
+        answers.push_back(layer.dlg->OnQuitRequest());
+        whenGranted = Snapshot(target);
+    });
+
+    auto dlg = RunInto(target);
+
+    EXPECT_EQ(answers, (std::vector<bool>{false, true}));
+    EXPECT_EQ(whenGranted, before);
+    ASSERT_EQ(layer.messageBoxes.size(), 1u);
+    EXPECT_EQ(layer.messageBoxes[0].text, kCancelText);
+    EXPECT_FALSE(layer.windowOpen);
+    EXPECT_FALSE(dlg->RunInProgress());
+    EXPECT_TRUE(dlg->OnQuitRequest());
 }
 
 TEST_F(RunTest, RecordedLocationLosesOneTrailingSlash) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/CInstallerDlg.h"
+#include "app/SignalWatcher.h"
 #include "text/Encoding.h"
 
 int RunInstaller(StartupArgs& args, WindowLayer& layer) {
@@ -16,6 +17,8 @@ int RunInstaller(StartupArgs& args, WindowLayer& layer) {
         return kExitFailure;
     }
 
+    // From here on a termination signal cancels instead of cutting short.
+    ScopedSignalWatcher signals;
     CInstallerDlg dlg(args.argc, args.argv, choice.silent, Utf16ToUtf8(args.title),
                       choice.languageCode, choice.useCurrentDir, &layer);
     if (!dlg.Initialize()) {

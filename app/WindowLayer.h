@@ -32,7 +32,11 @@ constexpr PageId kNoPage = 0;
 // Every call is made on the main thread. The layer reports user actions by
 // calling the attached controller: OnBack, OnNext and OnCancel for the three
 // buttons, ConfirmCancel for the Esc key, and OnCloseRequest when the user
-// closes the window from its title bar.
+// closes the window from its title bar. While its event loop (or a modal
+// alert) runs, it also looks for a pending termination signal
+// (SignalWatcher) at least ten times a second: a modal alert or chooser
+// then ends with no answer, and outside one the controller's
+// OnTerminationSignal is called.
 class WindowLayer {
 public:
     virtual ~WindowLayer() = default;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -91,6 +92,12 @@ protected:
     // DISPLAY), capturing both output streams.
     Result Run(const std::string& program, const std::vector<std::string>& arguments,
                const std::string& cwd, const std::vector<std::string>& extraEnvironment = {}) {
+        return Finish(Start(program, arguments, cwd, extraEnvironment));
+    }
+    // Starts a program as Run does and returns its process id (0 when it
+    // could not be started).
+    pid_t Start(const std::string& program, const std::vector<std::string>& arguments,
+                const std::string& cwd, const std::vector<std::string>& extraEnvironment = {}) {
         std::vector<std::string> args = {program};
         args.insert(args.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
@@ -123,15 +130,34 @@ protected:
             posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
         fs::current_path(oldCwd);
         posix_spawn_file_actions_destroy(&actions);
-
-        Result result;
         EXPECT_EQ(spawned, 0) << program;
-        if (spawned != 0) {
+        return spawned == 0 ? pid : 0;
+    }
+    // Waits for a program that Start started, at most timeoutSeconds (then
+    // it is killed and the status is -1), and collects its output. A status
+    // above 128 is 128 plus the signal that ended it.
+    Result Finish(pid_t pid, int timeoutSeconds = 120) {
+        Result result;
+        if (pid == 0) {
             return result;
         }
         int status = 0;
-        ::waitpid(pid, &status, 0);
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        bool ended = false;
+        for (int i = 0; i < timeoutSeconds * 100 && !ended; ++i) {
+            ended = ::waitpid(pid, &status, WNOHANG) == pid;
+            if (!ended) {
+                ::usleep(10000);
+            }
+        }
+        if (!ended) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+        }
+        result.status = !ended              ? -1
+                        : WIFEXITED(status) ? WEXITSTATUS(status)
+                                            : 128 + WTERMSIG(status);
+        const std::string outPath = root + "/stdout";
+        const std::string errPath = root + "/stderr";
         result.out = ReadFile(outPath);
         result.err = ReadFile(errPath);
         fs::remove(outPath);
@@ -298,5 +324,65 @@ TEST_F(SetupProgramTest, SilentSwitchAfterTheLanguageSwitchIsNotSeen) {
     EXPECT_EQ(result.status, 1);
     ExpectNothingChanged(result);
 }
+
+#ifdef SLOW_TIMES_LIB
+// A termination signal in the middle of a silent installation that
+// replaces older files: the program rolls back and ends by itself with a
+// failure status, the template directory as it was and nothing left in the
+// temporary directory, with no second start.
+class SetupSignalTest : public SetupProgramTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(SetupSignalTest, SignalDuringASilentRunRollsBackAndFails) {
+    constexpr std::int64_t kKitTime = 1600000000;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "/dir" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".txt";
+        WriteFile(source + name, "new " + std::to_string(i), kKitTime);
+        if (i < 10) {
+            WriteFile(DefaultTarget() + name, "old " + std::to_string(i), 1500000000);
+        }
+    }
+    Result made = Run(PKDTOOL_PATH, {"create", "-o", kitDir + "/qarn.pkd", source}, root);
+    ASSERT_EQ(made.status, 0) << made.err;
+    const auto before = Files(DefaultTarget());
+
+    // Each installed file takes 50 ms longer, so the run lasts about two
+    // seconds.
+    pid_t pid = Start(SETUP_PATH, {"usecwd", "/S"}, kitDir,
+                      {"LD_PRELOAD=" SLOW_TIMES_LIB, "QA_SLOW_FILE_TIMES_US=50000"});
+    ASSERT_NE(pid, 0);
+    // A file carries the kit's time only once it is complete.
+    auto installed = [this, kKitTime] {
+        int count = 0;
+        std::error_code error;
+        for (auto it = fs::recursive_directory_iterator(DefaultTarget(), error);
+             it != fs::recursive_directory_iterator(); it.increment(error)) {
+            struct stat status;
+            if (::lstat(it->path().c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+                status.st_mtime == kKitTime) {
+                ++count;
+            }
+        }
+        return count;
+    };
+    for (int i = 0; i < 2000 && installed() < 5; ++i) {
+        ::usleep(5000);
+    }
+    ASSERT_GE(installed(), 5);
+    ASSERT_LT(installed(), 40) << "the run ended before the signal";
+    ASSERT_EQ(::kill(pid, GetParam()), 0);
+
+    Result result = Finish(pid, 10);
+    EXPECT_NE(result.err.find(Localized("en", "IDS_CANCEL_FINISH")), std::string::npos)
+        << result.err;
+    EXPECT_GT(result.status, 0) << result.err;
+    EXPECT_LT(result.status, 128) << "ended by the signal itself, without a rollback";
+    EXPECT_EQ(Files(DefaultTarget()), before);
+    EXPECT_TRUE(fs::is_empty(tmp));
+    EXPECT_FALSE(fs::exists(UserConfig()));
+}
+
+INSTANTIATE_TEST_SUITE_P(TerminationSignals, SetupSignalTest,
+                         ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+#endif
 
 }  // namespace

@@ -126,10 +126,15 @@ void CocoaWindowLayer::StartApplication() {
     [NSApp finishLaunching];
 #endif
     [NSApp activateIgnoringOtherApps:YES];
+    [m_delegate startWatching];
+    // After the toolkit's own set-up, which may install a handler of its
+    // own.
+    WatchForLostDisplay();
 }
 
 CocoaWindowLayer::~CocoaWindowLayer() {
     Attach(nullptr);
+    [m_delegate stopWatching];
     CloseWindow();
     m_currentPage = nullptr;
     m_pages.clear();
@@ -144,6 +149,8 @@ CocoaWindowLayer::~CocoaWindowLayer() {
 
 void CocoaWindowLayer::Attach(CInstallerDlg* dlg) {
     m_mainDlg = dlg;
+    [m_delegate setMainDlg:dlg];
+    SetLostDisplayController(dlg);
     [m_window setMainDlg:dlg];
     [m_backButton setMainDlg:dlg];
     [m_nextButton setMainDlg:dlg];

@@ -6,7 +6,9 @@
 // presses, keys typed while the pointer is outside every window) reaches
 // GNUstep with no window attached, and NSApplication drops such key events.
 // They are given to the modal, key or main window instead, so that Esc,
-// Return and typing work wherever the keyboard focus is.
+// Return and typing work wherever the keyboard focus is. The window
+// manager's request to close a modal panel performs the panel's close
+// action (PanelCloseBox.h).
 @interface ExtNSApplication : NSApplication
 @end
 
@@ -14,3 +16,7 @@
 // takes effect when the loop wakes, so a dummy event is posted to wake it.
 // Safe to call when no loop runs and more than once.
 void StopApplicationEventLoop();
+
+// Posts a dummy event, so that a loop that waits for events looks at its
+// state again (a modal loop that was asked to stop).
+void WakeEventLoop();

@@ -1,8 +1,13 @@
 #include "ui/ExtNSApplication.h"
 
+#include "ui/PanelCloseBox.h"
+
 @implementation ExtNSApplication
 
 - (void)sendEvent:(NSEvent*)event {
+    if (PerformModalCloseAction(event)) {
+        return;
+    }
     NSEventType type = [event type];
     if ((type == NSKeyDown || type == NSKeyUp) && [event window] == nil) {
         NSWindow* target = [self modalWindow];
@@ -32,6 +37,10 @@
 
 void StopApplicationEventLoop() {
     [NSApp stop:nil];
+    WakeEventLoop();
+}
+
+void WakeEventLoop() {
     NSEvent* wake = [NSEvent otherEventWithType:NSApplicationDefined
                                        location:NSZeroPoint
                                   modifierFlags:0

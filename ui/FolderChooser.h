@@ -4,7 +4,8 @@
 
 // Lets the user choose one existing folder (no files, no new folders,
 // aliases resolved). When the user confirms, the folder's full path becomes
-// the text of field; a cancelled choice leaves the field unchanged.
+// the text of field; a cancelled choice (also by the window manager's close,
+// or a termination signal) leaves the field unchanged.
 // On macOS the chooser is a sheet on window and this returns at once; with
 // GNUstep, whose runtime has no blocks, it is a modal panel and this returns
 // after the choice.

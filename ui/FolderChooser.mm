@@ -2,6 +2,7 @@
 
 #include "text/Languages.h"
 #include "ui/CocoaStrings.h"
+#include "ui/PanelCloseBox.h"
 
 static NSOpenPanel* NewFolderPanel() {
 #if defined(GNUSTEP)
@@ -48,7 +49,11 @@ void ChooseFolderInto(NSTextField* field, NSWindow* window) {
 void ChooseFolderInto(NSTextField* field, NSWindow* window) {
     (void)window;
     NSOpenPanel* panel = NewFolderPanel();
+    // The window manager's close is the chooser's Cancel.
+    ModalCloseAction closeAction(panel, @selector(cancel:));
+    AcceptCloseRequestsWhenShown(panel);
     TakeChoice(panel, [panel runModal], field);
+    CancelCloseRequestsSetup(panel);
     [panel release];
 }
 

@@ -17,6 +17,7 @@ class CInstallerDlg;
 // dlg, when not null, gives the alert's title (its GetTitle); null keeps the
 // platform's default title. Works before the wizard window exists.
 // Returns MSG_RESULT_YES or MSG_RESULT_NO for a Yes/No box, MSG_RESULT_OK for
-// an OK box, and MSG_RESULT_NONE when the alert ended otherwise (its window
-// closed from the title bar).
+// an OK box, and MSG_RESULT_NONE when the alert ended otherwise (a
+// termination signal ended it; on macOS, its window closed from the title
+// bar). With GNUstep the window manager's close gives No or OK.
 std::uint32_t ShowMessageBox(CInstallerDlg* dlg, const stdx::u16string& text, std::uint32_t flags);

@@ -7,6 +7,7 @@
 #include "ui/CocoaStrings.h"
 #include "ui/EmbeddedImages.h"
 #include "ui/ExtNSWindowDelegate.h"
+#include "ui/PanelCloseBox.h"
 
 // Gives the alert's window its title and delegate. AppKit makes that window
 // with the alert; GNUstep makes a new one each time runModal starts, so there
@@ -44,9 +45,12 @@
 - (void)apply {
     NSWindow* window = [m_alert window];
 #if defined(__APPLE__)
-    // GNUstep cannot change a window's style after creation; its alert
-    // panels have a title bar and no close box.
     [window setStyleMask:NSTitledWindowMask | NSClosableWindowMask];
+#else
+    // GNUstep cannot change a window's style after creation; its alert
+    // panels have a title bar and no close box, so the window manager's
+    // close is taken here (PanelCloseBox.h).
+    AcceptCloseRequests(window);
 #endif
     [window setDelegate:m_delegate];
     if (m_title != nil) {
@@ -123,6 +127,9 @@ std::uint32_t ShowMessageBox(CInstallerDlg* dlg, const stdx::u16string& text, st
     }
     SetText(alert, ToNSString(text));
 
+    // Closing the box gives the answer that leaves things as they are: No
+    // to a question, OK to a report.
+    ModalCloseAction closeAction(yesNo ? NSAlertSecondButtonReturn : NSAlertFirstButtonReturn);
     const NSInteger response = [alert runModal];
     std::uint32_t result = MSG_RESULT_NONE;
     if (response == NSAlertFirstButtonReturn) {

@@ -1,5 +1,8 @@
 #include "ui/WindowServer.h"
 
+#include "app/CInstallerDlg.h"
+#include "app/RunInstaller.h"
+
 #if defined(__APPLE__)
 #include <CoreGraphics/CoreGraphics.h>
 
@@ -14,10 +17,32 @@ bool CanReachWindowServer() {
     return true;
 }
 
+void WatchForLostDisplay() {}
+
+void SetLostDisplayController(CInstallerDlg*) {}
+
 #else
 #include <X11/Xlib.h>
+#include <unistd.h>
 
 #include <cstdlib>
+
+namespace {
+
+// Read by the handler, on the main thread, which is the only one that
+// talks to the X server.
+CInstallerDlg* g_lostDisplayController = nullptr;
+
+int OnDisplayLost(Display*) {
+    if (g_lostDisplayController != nullptr) {
+        g_lostDisplayController->OnDisplayLost();
+    }
+    // exit() would run the toolkit's clean-up, which talks to the lost
+    // display again.
+    _exit(kExitFailure);
+}
+
+}  // namespace
 
 bool CanReachWindowServer() {
     const char* name = std::getenv("DISPLAY");
@@ -30,5 +55,13 @@ bool CanReachWindowServer() {
     }
     XCloseDisplay(display);
     return true;
+}
+
+void WatchForLostDisplay() {
+    XSetIOErrorHandler(OnDisplayLost);
+}
+
+void SetLostDisplayController(CInstallerDlg* dlg) {
+    g_lostDisplayController = dlg;
 }
 #endif

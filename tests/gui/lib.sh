@@ -262,17 +262,54 @@ shot() {
     import -window root -crop "$box" +repage "$SHOT_DIR/$1.png"
 }
 
-# wait_exit [SECONDS]: waits for Setup to end; fails unless its status is 0.
-wait_exit() {
-    local limit=$((${1:-20} * 10)) tries=0 status=0
+# wait_end [SECONDS]: waits for Setup to end; EXIT_STATUS is its status.
+wait_end() {
+    local limit=$((${1:-20} * 10)) tries=0
     while kill -0 "$SETUP_PID" 2>/dev/null; do
         tries=$((tries + 1))
         [ "$tries" -lt "$limit" ] || gui_fail "Setup did not end"
         sleep 0.1
     done
-    wait "$SETUP_PID" || status=$?
+    EXIT_STATUS=0
+    wait "$SETUP_PID" || EXIT_STATUS=$?
     SETUP_PID=
-    [ "$status" -eq 0 ] || gui_fail "Setup ended with status $status"
+}
+
+# wait_exit [SECONDS]: waits for Setup to end; fails unless its status is 0.
+wait_exit() {
+    wait_end "$@"
+    [ "$EXIT_STATUS" -eq 0 ] || gui_fail "Setup ended with status $EXIT_STATUS"
+}
+
+# tree_state DIR: one line per entry below DIR (path, type, and for a file
+# its modification time and checksum), so that two states can be compared.
+tree_state() {
+    (cd "$1" && find . -mindepth 1 -printf '%P %y %Ts\n' | sort | while read -r path type time; do
+        if [ "$type" = f ]; then
+            echo "$path f $time $(md5sum <"$path" | cut -d' ' -f1)"
+        else
+            echo "$path $type"
+        fi
+    done)
+}
+
+# older_templates SRC TARGET COUNT: older versions of the first COUNT files
+# of SRC in TARGET (other bytes, an earlier time), which a run replaces.
+older_templates() {
+    local src=$1 target=$2 count=$3 file
+    # sed reads to the end: head would end the pipeline early, and with
+    # pipefail the broken pipe would end the test.
+    (cd "$src" && find . -type f -name '*.qat' | sort | sed -n "1,${count}p") | while read -r file; do
+        mkdir -p "$target/$(dirname "$file")"
+        printf 'older %s\n' "$file" >"$target/$file"
+        touch -d @1500000000 "$target/$file"
+    done
+}
+
+# installed_count DIR: the files in DIR that carry a time after the older
+# templates', that is the ones a run has finished.
+installed_count() {
+    find "$1" -type f -newermt @1500000001 2>/dev/null | wc -l
 }
 
 expect_running() {
