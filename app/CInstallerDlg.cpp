@@ -8,6 +8,7 @@
 #include <libproc.h>
 #endif
 
+#include "app/RunLog.h"
 #include "engine/FileFinder.h"
 #include "launcher/LauncherPaths.h"
 #include "launcher/TemplateLocations.h"
@@ -80,9 +81,17 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const stdx::str
       m_layer(layer),
       m_windowOpen(false),
       m_cancelRequested(false),
-      m_closeRequested(false) {
+      m_closeRequested(false),
+      m_log(nullptr),
+      m_hasTargetOverride(false),
+      m_startFailure(StartFailure::None) {
     m_processData.Init();
     m_thread.Init();
+    if (m_silent) {
+        // Nobody watches the success page of a silent run; a deployment
+        // tool waits for the process.
+        m_thread.SetFinishPause(std::chrono::milliseconds(0));
+    }
     // What an error report shows if the worker never posts another text.
     m_processData.SetStatus(kErrorSuccess, LocalizedString("IDS_PREPARECOPY"), 0);
     m_layer->Attach(this);
@@ -91,6 +100,23 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const stdx::str
 CInstallerDlg::~CInstallerDlg() {
     m_thread.Wait();
     m_layer->Attach(nullptr);
+}
+
+void CInstallerDlg::SetRunLog(RunLog* log) {
+    m_log = log;
+    m_processData.SetEventSink(log);
+}
+
+void CInstallerDlg::SetTargetOverride(const stdx::u16string& directory) {
+    m_hasTargetOverride = true;
+    m_targetOverride = directory;
+}
+
+std::uint32_t CInstallerDlg::ShowMessage(const stdx::u16string& text, std::uint32_t flags) {
+    if (m_log != nullptr) {
+        m_log->Write(stdx::string("message: ") + Utf16ToUtf8(text));
+    }
+    return m_layer->ShowMessageBox(text, flags);
 }
 
 stdx::u16string CInstallerDlg::GetTitle() {
@@ -162,7 +188,8 @@ bool CInstallerDlg::Initialize() {
 
     stdx::u16string kitPath = LocateKit();
     if (kitPath.empty() || !Exists(kitPath)) {
-        m_layer->ShowMessageBox(LocalizedString("IDS_ERROR_NOSOURCE"), kCritical);
+        m_startFailure = StartFailure::NoSource;
+        ShowMessage(LocalizedString("IDS_ERROR_NOSOURCE"), kCritical);
         return false;
     }
     m_kitPath = kitPath;
@@ -174,16 +201,26 @@ bool CInstallerDlg::Initialize() {
     // the overflow.
     FileSystem fs;
     std::uint64_t kitSize = 0;
-    if (!fs.GetFileSize(m_kitPath, &kitSize)) {
+    const bool sizeKnown = !fs.GetFileSize(m_kitPath, &kitSize);
+    if (m_log != nullptr) {
+        char size[32];
+        std::snprintf(size, sizeof(size), "%llu", static_cast<unsigned long long>(kitSize));
+        m_log->Write(stdx::string("kit: ") + Utf16ToUtf8(m_kitPath) + ", " +
+                     (sizeKnown ? stdx::string(size) : stdx::string("unknown")) + " bytes");
+        m_log->Write(stdx::string("target: ") + Utf16ToUtf8(m_targetDir));
+    }
+    if (sizeKnown) {
         std::uint64_t freeBytes = TempFreeSpace();
         if (kitSize > freeBytes / kSpaceFactor) {
-            m_layer->ShowMessageBox(LocalizedString("IDS_ERROR_NOSPACE"), kCritical);
+            m_startFailure = StartFailure::NoSpace;
+            ShowMessage(LocalizedString("IDS_ERROR_NOSPACE"), kCritical);
             return false;
         }
     }
 
     if (m_installData.Load(m_kitPath) != kErrorSuccess) {
-        m_layer->ShowMessageBox(LocalizedString("IDS_ERROR_DAMAGEDSOURCE"), kCritical);
+        m_startFailure = StartFailure::DamagedKit;
+        ShowMessage(LocalizedString("IDS_ERROR_DAMAGEDSOURCE"), kCritical);
         return false;
     }
     m_kitStatus = 0;
@@ -200,6 +237,12 @@ void CInstallerDlg::ResolveTargetDir() {
         m_fromAlternateConfig = !m_templateLocations.empty();
     }
 
+    // The command line's choice is taken as it is: probing the configured
+    // locations for it would only write to them.
+    if (m_hasTargetOverride) {
+        m_targetDir = m_targetOverride;
+        return;
+    }
     for (const stdx::u16string& location : m_templateLocations) {
         if (IsDirectoryWritable(location)) {
             m_targetDir = location;
@@ -232,7 +275,7 @@ void CInstallerDlg::OnNext() {
             stdx::u16string target = ReadTargetFromPage();
             ReplaceAll(target, u"\\", u"/");
             if (target.empty()) {
-                m_layer->ShowMessageBox(LocalizedString("IDS_SETUP_EMPTYTARGET"), MSG_OK);
+                ShowMessage(LocalizedString("IDS_SETUP_EMPTYTARGET"), MSG_OK);
                 break;
             }
             m_targetDir = target;
@@ -261,8 +304,8 @@ void CInstallerDlg::ConfirmCancel() {
         return;
     }
     if (m_confirmCancel) {
-        std::uint32_t answer = m_layer->ShowMessageBox(LocalizedString("IDS_ACCEPT_CANCEL"),
-                                                       MSG_YESNO | MSG_STYLE_WARNING);
+        std::uint32_t answer =
+            ShowMessage(LocalizedString("IDS_ACCEPT_CANCEL"), MSG_YESNO | MSG_STYLE_WARNING);
         if (answer != MSG_RESULT_YES) {
             return;
         }

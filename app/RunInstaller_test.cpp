@@ -65,7 +65,7 @@ TEST_F(RunInstallerTest, SilentSwitchSpelledOutCounts) {
 
 TEST_F(RunInstallerTest, UsecwdAfterTheSilentSwitchIsIgnored) {
     WriteStandardKit();
-    EXPECT_EQ(Run({"/S", "usecwd"}), kExitFailure);
+    EXPECT_EQ(Run({"/S", "usecwd"}), kExitNoKit);
     ASSERT_EQ(layer.messageBoxes.size(), 1u);
     EXPECT_EQ(layer.messageBoxes[0].text, kNoSource);
     EXPECT_FALSE(layer.windowCreated);
@@ -128,7 +128,7 @@ TEST_F(RunInstallerTest, InteractiveFailureWithAWindowStillEndsWithZero) {
 
 TEST_F(RunInstallerTest, SilentDamagedKitFails) {
     WriteFile(kitPath, "not a kit");
-    EXPECT_EQ(Run({"usecwd", "/S"}), kExitFailure);
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitDamagedKit);
     ASSERT_EQ(layer.messageBoxes.size(), 1u);
     EXPECT_EQ(layer.messageBoxes[0].text,
               "Distribution kit file qarn.pkd corrupted or not designed for this installation "
@@ -137,7 +137,7 @@ TEST_F(RunInstallerTest, SilentDamagedKitFails) {
 }
 
 TEST_F(RunInstallerTest, SilentMissingKitFails) {
-    EXPECT_EQ(Run({"usecwd", "/s"}), kExitFailure);
+    EXPECT_EQ(Run({"usecwd", "/s"}), kExitNoKit);
     ASSERT_EQ(layer.messageBoxes.size(), 1u);
     EXPECT_EQ(layer.messageBoxes[0].text, kNoSource);
     ExpectNothingInstalled();
@@ -147,7 +147,7 @@ TEST_F(RunInstallerTest, SilentFailedRunFails) {
     WriteKit(kitPath, StandardProducts(), {{"a.txt", "a", 1600000000}, {"c\\d.txt", "d", 1}});
     WriteFile(DefaultTarget() + "c", "in the way");
     auto before = Snapshot(DefaultTarget());
-    EXPECT_EQ(Run({"usecwd", "/S"}), kExitFailure);
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitFailed);
     ASSERT_EQ(layer.messageBoxes.size(), 1u);
     EXPECT_EQ(layer.messageBoxes[0].text, "Installation error");
     EXPECT_EQ(Snapshot(DefaultTarget()), before);
@@ -162,7 +162,7 @@ TEST_F(RunInstallerTest, SilentRunCancelledWithTheCancelButtonFails) {
     }
     WriteKit(kitPath, StandardProducts(), files);
     layer.ClickDuringRun(WizardButton::Cancel);
-    EXPECT_EQ(Run({"usecwd", "/S"}), kExitFailure);
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitCancelled);
     ASSERT_EQ(layer.messageBoxes.size(), 1u);
     EXPECT_EQ(layer.messageBoxes[0].text,
               "Installation canceled. Template directory has not been changed.");
@@ -178,7 +178,7 @@ TEST_F(RunInstallerTest, SilentEmptyTargetFailsAndInstallsNothing) {
     std::filesystem::create_directories(location);
     std::string config = LocationLine(location);
     WriteFile(UserConfig(), config);
-    EXPECT_EQ(Run({"usecwd", "/S"}), kExitFailure);
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitNoTarget);
     ASSERT_EQ(layer.messageBoxes.size(), 1u);
     EXPECT_EQ(layer.messageBoxes[0].text, "Specify correct path to template directory.");
     EXPECT_EQ(ListDir(kitDir), std::vector<std::string>{"qarn.pkd"});
@@ -193,7 +193,7 @@ TEST_F(RunInstallerTest, InteractiveWithoutADisplayChangesNothing) {
     ::testing::internal::CaptureStderr();
     int status = Run({"usecwd"});
     std::string errors = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(status, kExitFailure);
+    EXPECT_EQ(status, kExitNoDisplay);
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1);
     EXPECT_NE(errors.find("/S"), std::string::npos);
     EXPECT_FALSE(layer.windowCreated);
