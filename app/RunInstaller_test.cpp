@@ -10,6 +10,16 @@ namespace {
 
 const char kNoSource[] = "Distribution kit file qarn.pkd not found.";
 
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         start = end + 1, end = text.find('\n', start)) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
 // The whole program on the recording fake, from the command line to the
 // exit status, with the kit in the current directory ("usecwd").
 class RunInstallerTest : public ControllerTest {
@@ -207,6 +217,176 @@ TEST_F(RunInstallerTest, SilentWithoutADisplayInstalls) {
     layer.hasDisplay = false;
     EXPECT_EQ(Run({"usecwd", "/S"}), kExitSuccess);
     ExpectInstalled();
+}
+
+// Quiet mode never uses the layer, even with a display: the message goes to
+// standard error.
+TEST_F(RunInstallerTest, QuietModeShowsNothingAndPrintsItsMessage) {
+    WriteFile(kitPath, "not a kit");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Run({"usecwd", "--quiet"}), kExitDamagedKit);
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(errors, U8(LocalizedString("IDS_ERROR_DAMAGEDSOURCE")) + "\n");
+    EXPECT_FALSE(layer.windowCreated);
+    EXPECT_TRUE(layer.messageBoxes.empty());
+    ExpectNothingInstalled();
+
+    WriteStandardKit();
+    EXPECT_EQ(Run({"usecwd", "--quiet"}), kExitSuccess);
+    EXPECT_FALSE(layer.windowCreated);
+    ExpectInstalled();
+}
+
+TEST_F(RunInstallerTest, DirOptionIsTheSilentTargetAndIsRecorded) {
+    WriteStandardKit();
+    const std::string chosen = root / "chosen";
+    EXPECT_EQ(Run({"usecwd", "--dir=" + chosen, "/S"}), kExitSuccess);
+    EXPECT_EQ(ReadFile(chosen + "/sub/deep/b.txt"), "beta");
+    EXPECT_EQ(ReadFile(UserConfig()), LocationLine(chosen));
+    EXPECT_FALSE(Exists(DefaultTarget()));
+}
+
+TEST_F(RunInstallerTest, DirOptionIsTheWizardsProposal) {
+    WriteStandardKit();
+    layer.Click(WizardButton::Next);
+    layer.PressEsc();
+    layer.answers = {MSG_RESULT_YES};
+    EXPECT_EQ(Run({"usecwd", "--dir=~/proposed"}), kExitSuccess);
+    EXPECT_EQ(U8(layer.pathField), home + "/proposed");
+    EXPECT_FALSE(Exists(home + "/proposed"));
+}
+
+TEST_F(RunInstallerTest, RefusedCommandLinesChangeNothing) {
+    WriteStandardKit();
+    for (std::vector<std::string> arguments :
+         {std::vector<std::string>{"usecwd", "/S", "--dir=relative"},
+          std::vector<std::string>{"usecwd", "--silent"},
+          std::vector<std::string>{"usecwd", "/S", "--log=" + (root / "missing/run.log")}}) {
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(Run(arguments), kExitUsage) << arguments.back();
+        const std::string errors = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(errors.rfind("Setup: ", 0), 0u) << errors;
+    }
+    EXPECT_FALSE(layer.windowCreated);
+    EXPECT_TRUE(layer.messageBoxes.empty());
+    ExpectNothingInstalled();
+}
+
+TEST_F(RunInstallerTest, HelpAndVersionPrintAndTouchNothing) {
+    WriteStandardKit();
+    for (const char* option : {"--help", "-?", "/?", "-h"}) {
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(Run({"usecwd", "/S", option}), kExitSuccess);
+        const std::string usage = ::testing::internal::GetCapturedStdout();
+        for (const char* word : {"usecwd", "-L<code>", "-S", "--quiet", "--dir=PATH", "--log=FILE",
+                                 "--plan", "--help", "--version", "  11  --plan"}) {
+            EXPECT_NE(usage.find(word), std::string::npos) << option << " lacks " << word;
+        }
+    }
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Run({"--version"}), kExitSuccess);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout().rfind("Setup ", 0), 0u);
+    EXPECT_FALSE(layer.windowCreated);
+    ExpectNothingInstalled();
+}
+
+TEST_F(RunInstallerTest, PlanPrintsEachFileAndChangesNothing) {
+    WriteStandardKit();
+    WriteFile(DefaultTarget() + "a.txt", "older");
+    SetModificationTime(DefaultTarget() + "a.txt", 1500000000);
+    WriteFile(DefaultTarget() + "docs/e.txt", "newer");
+    SetModificationTime(DefaultTarget() + "docs/e.txt", 1700000000);
+    std::filesystem::create_directories(DefaultTarget() + "docs/r.txt");
+    const auto before = Snapshot(home);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Run({"usecwd", "--plan"}), kExitPlanConflict);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "replace a.txt\nskip docs/e.txt\nconflict docs/r.txt\ninstall sub/deep/b.txt\n"
+              "1 install, 1 replace, 1 skip, 1 conflict\n");
+    EXPECT_EQ(Snapshot(home), before);
+    EXPECT_TRUE(ListDir(tmp).empty());
+    EXPECT_FALSE(layer.windowCreated);
+    EXPECT_TRUE(layer.messageBoxes.empty());
+
+    std::filesystem::remove(DefaultTarget() + "docs/r.txt");
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(Run({"usecwd", "--plan", "--dir=" + (root / "elsewhere")}), kExitSuccess);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "install a.txt\ninstall docs/e.txt\ninstall docs/r.txt\ninstall sub/deep/b.txt\n"
+              "4 install, 0 replace, 0 skip, 0 conflict\n");
+    EXPECT_FALSE(Exists(root / "elsewhere"));
+}
+
+// The log of a failed silent run: the start, the kit, the target, each file,
+// the rollback, the message and the end.
+TEST_F(RunInstallerTest, LogOfAFailedRun) {
+    WriteKit(kitPath, StandardProducts(),
+             {{"a.txt", "a", 1600000000}, {"b.txt", "b", 1600000000}, {"c\\d.txt", "d", 1}});
+    WriteFile(DefaultTarget() + "b.txt", "older");
+    SetModificationTime(DefaultTarget() + "b.txt", 1500000000);
+    WriteFile(DefaultTarget() + "c", "in the way");
+    const std::string logPath = root / "run.log";
+    EXPECT_EQ(Run({"usecwd", "/S", "--log=" + logPath}), kExitFailed);
+    std::vector<std::string> events;
+    for (const std::string& line : SplitLines(ReadFile(logPath))) {
+        events.push_back(line.substr(21));
+    }
+    ASSERT_EQ(events.size(), 8u) << ReadFile(logPath);
+    EXPECT_EQ(events[0].rfind("start: Setup ", 0), 0u);
+    EXPECT_NE(events[0].find("arguments: usecwd /S --log=" + logPath + ", language: en"),
+              std::string::npos);
+    EXPECT_EQ(events[1], "kit: " + kitPath + ", " +
+                             std::to_string(std::filesystem::file_size(kitPath)) + " bytes");
+    EXPECT_EQ(events[2], "target: " + DefaultTarget());
+    EXPECT_EQ(events[3], "install a.txt");
+    EXPECT_EQ(events[4], "replace b.txt");
+    EXPECT_EQ(events[5], "rollback: 1 restored, 1 removed");
+    EXPECT_EQ(events[6], "message: Installation error");
+    EXPECT_EQ(events[7], "end: status 7");
+}
+
+// What the recovery did reaches the user once: message boxes with a
+// window, standard error without one or in silent mode; and the log.
+TEST_F(RunInstallerTest, RecoveryIsReportedOnceEach) {
+    RecoveryResult result;
+    result.restored = 2;
+    result.completed = 1;
+    result.keptBackups = {U16("/tmp/qrstp3/"), U16("/tmp/qrstp4/")};
+    const std::vector<std::string> texts = {
+        U8(LocalizedString("IDS_RECOVERED")), U8(LocalizedString("IDS_RECOVERED_COMPLETE")),
+        U8(LocalizedString("IDS_RESTORE_INCOMPLETE")) + "\n/tmp/qrstp3/",
+        U8(LocalizedString("IDS_RESTORE_INCOMPLETE")) + "\n/tmp/qrstp4/"};
+
+    RunLog log;
+    ASSERT_TRUE(log.Open(stdx::string((root / "run.log").c_str())));
+    ReportRecovery(result, true, layer, log, stderr);
+    ASSERT_EQ(layer.messageBoxes.size(), texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(layer.messageBoxes[i].text, texts[i]);
+        EXPECT_EQ(layer.messageBoxes[i].flags, MSG_OK | MSG_STYLE_INFORMATION);
+    }
+    const std::vector<std::string> lines = SplitLines(ReadFile(root / "run.log"));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0].substr(21), "recovery: 2 restored, 1 completed, 2 kept");
+    EXPECT_EQ(lines[3].substr(21),
+              "message: " + U8(LocalizedString("IDS_RESTORE_INCOMPLETE")) + "\\x0a/tmp/qrstp3/");
+
+    ::testing::internal::CaptureStderr();
+    ReportRecovery(result, false, layer, log, stderr);
+    std::string expected;
+    for (const std::string& text : texts) {
+        expected += text + "\n";
+    }
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), expected);
+    EXPECT_EQ(layer.messageBoxes.size(), texts.size());
+
+    // Nothing to report: nothing shown, printed or logged.
+    ::testing::internal::CaptureStderr();
+    ReportRecovery(RecoveryResult(), true, layer, log, stderr);
+    ReportRecovery(RecoveryResult(), false, layer, log, stderr);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(layer.messageBoxes.size(), texts.size());
+    EXPECT_EQ(SplitLines(ReadFile(root / "run.log")).size(), 10u);
 }
 
 }  // namespace
