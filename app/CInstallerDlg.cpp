@@ -30,6 +30,17 @@ bool Exists(const stdx::u16string& path) {
     return finder.First(path);
 }
 
+// The dry run's test of a configured location: a directory the process may
+// write to, asked without writing anything.
+bool LooksWritable(const stdx::u16string& directory) {
+    if (directory.empty() || directory[0] != u'/') {
+        return false;
+    }
+    FileFinder finder;
+    return finder.First(directory) && finder.IsDirectory() != 0 &&
+           ::access(Utf16ToUtf8(directory).c_str(), W_OK | X_OK) == 0;
+}
+
 // Removes every occurrence of one character.
 void RemoveAll(stdx::u16string& text, char16_t c) {
     const char16_t pattern[] = {c, 0};
@@ -84,7 +95,8 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const stdx::str
       m_closeRequested(false),
       m_log(nullptr),
       m_hasTargetOverride(false),
-      m_startFailure(StartFailure::None) {
+      m_startFailure(StartFailure::None),
+      m_dryRun(false) {
     m_processData.Init();
     m_thread.Init();
     if (m_silent) {
@@ -244,7 +256,7 @@ void CInstallerDlg::ResolveTargetDir() {
         return;
     }
     for (const stdx::u16string& location : m_templateLocations) {
-        if (IsDirectoryWritable(location)) {
+        if (m_dryRun ? LooksWritable(location) : IsDirectoryWritable(location)) {
             m_targetDir = location;
             break;
         }

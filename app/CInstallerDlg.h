@@ -61,6 +61,10 @@ public:
     // launcher files are still read, so that a success records it in front
     // of their list. Set before Initialize.
     void SetTargetOverride(const stdx::u16string& directory);
+    // The dry run writes nothing, not even the probe file that tells a
+    // writable configured location: access(2) decides instead. Set before
+    // Initialize.
+    void SetDryRun() { m_dryRun = true; }
 
     // The start-up checks: kit present, template directory resolved, room in
     // the temporary directory, kit readable. False after one critical message
@@ -190,5 +194,6 @@ private:
     bool m_hasTargetOverride;
     stdx::u16string m_targetOverride;
     StartFailure m_startFailure;
+    bool m_dryRun;
     InstallThread m_thread;
 };

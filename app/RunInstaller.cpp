@@ -54,6 +54,9 @@ int RunChecked(StartupArgs& args, const StartupChoice& choice, WindowLayer& ui, 
     if (options.hasDir) {
         dlg.SetTargetOverride(options.dir);
     }
+    if (options.plan) {
+        dlg.SetDryRun();
+    }
 
     if (options.plan) {
         // A dry run changes nothing, not even an interrupted run's files.
