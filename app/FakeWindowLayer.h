@@ -125,6 +125,10 @@ public:
                   }
               });
     }
+    // Any action of the test, at the same moment as ClickDuringRun.
+    void DoDuringRun(std::function<void()> action, int minPercent = 1) {
+        Queue([this, minPercent] { return RunReached(minPercent); }, std::move(action));
+    }
     void TypePath(const stdx::u16string& path) {
         Queue([this] { return windowOpen && CurrentKind() == PageKind::DirSelect; },
               [this, path] { pathField = path; });

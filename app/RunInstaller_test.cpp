@@ -219,6 +219,30 @@ TEST_F(RunInstallerTest, SilentWithoutADisplayInstalls) {
     ExpectInstalled();
 }
 
+// Another process takes the folder of a replaced file away during the run;
+// the cancel that follows cannot put the earlier file back, keeps the
+// backup and says so with its own status.
+TEST_F(RunInstallerTest, SilentRunWhoseRestoreFailsEndsWithStatus9) {
+    std::vector<KitFile> files = {{"sub\\a.txt", "new", 1600000000}};
+    for (int i = 0; i < 2000; ++i) {
+        files.push_back({"f" + std::to_string(i), std::string(512, 'x'), 1600000000});
+    }
+    WriteKit(kitPath, StandardProducts(), files);
+    WriteFile(DefaultTarget() + "sub/a.txt", "older");
+    SetModificationTime(DefaultTarget() + "sub/a.txt", 1500000000);
+    layer.DoDuringRun([this] {
+        std::filesystem::rename(DefaultTarget() + "sub", root / "moved-away");
+        WriteFile(DefaultTarget() + "sub", "a file where the folder was");
+        layer.dlg->OnCancel();
+    });
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitNotRestored);
+    // The earlier file is still in the backup, which stays where it is.
+    std::vector<std::string> backups = ListDir(tmp);
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(ReadFile(tmp + "/" + backups[0] + "/sub/a.txt"), "older");
+    EXPECT_FALSE(Exists(UserConfig()));
+}
+
 // Quiet mode never uses the layer, even with a display: the message goes to
 // standard error.
 TEST_F(RunInstallerTest, QuietModeShowsNothingAndPrintsItsMessage) {

@@ -421,6 +421,8 @@ ErrorCode InstallWorker<FS, Finder>::Rollback(ErrorCode code) {
     // file: keep it where the user can find it.
     if (restored) {
         RemoveBackup();
+    } else {
+        m_processData->SetKeptBackup(entry.m_backupDir);
     }
     return code;
 }
