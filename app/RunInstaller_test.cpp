@@ -243,33 +243,6 @@ TEST_F(RunInstallerTest, SilentRunWhoseRestoreFailsEndsWithStatus9) {
     EXPECT_FALSE(Exists(UserConfig()));
 }
 
-// Quiet mode never uses the layer, even with a display: the message goes to
-// standard error.
-TEST_F(RunInstallerTest, QuietModeShowsNothingAndPrintsItsMessage) {
-    WriteFile(kitPath, "not a kit");
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(Run({"usecwd", "--quiet"}), kExitDamagedKit);
-    const std::string errors = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(errors, U8(LocalizedString("IDS_ERROR_DAMAGEDSOURCE")) + "\n");
-    EXPECT_FALSE(layer.windowCreated);
-    EXPECT_TRUE(layer.messageBoxes.empty());
-    ExpectNothingInstalled();
-
-    WriteStandardKit();
-    EXPECT_EQ(Run({"usecwd", "--quiet"}), kExitSuccess);
-    EXPECT_FALSE(layer.windowCreated);
-    ExpectInstalled();
-}
-
-TEST_F(RunInstallerTest, DirOptionIsTheSilentTargetAndIsRecorded) {
-    WriteStandardKit();
-    const std::string chosen = root / "chosen";
-    EXPECT_EQ(Run({"usecwd", "--dir=" + chosen, "/S"}), kExitSuccess);
-    EXPECT_EQ(ReadFile(chosen + "/sub/deep/b.txt"), "beta");
-    EXPECT_EQ(ReadFile(UserConfig()), LocationLine(chosen));
-    EXPECT_FALSE(Exists(DefaultTarget()));
-}
-
 TEST_F(RunInstallerTest, DirOptionIsTheWizardsProposal) {
     WriteStandardKit();
     layer.Click(WizardButton::Next);
@@ -278,95 +251,6 @@ TEST_F(RunInstallerTest, DirOptionIsTheWizardsProposal) {
     EXPECT_EQ(Run({"usecwd", "--dir=~/proposed"}), kExitSuccess);
     EXPECT_EQ(U8(layer.pathField), home + "/proposed");
     EXPECT_FALSE(Exists(home + "/proposed"));
-}
-
-TEST_F(RunInstallerTest, RefusedCommandLinesChangeNothing) {
-    WriteStandardKit();
-    for (std::vector<std::string> arguments :
-         {std::vector<std::string>{"usecwd", "/S", "--dir=relative"},
-          std::vector<std::string>{"usecwd", "--silent"},
-          std::vector<std::string>{"usecwd", "/S", "--log=" + (root / "missing/run.log")}}) {
-        ::testing::internal::CaptureStderr();
-        EXPECT_EQ(Run(arguments), kExitUsage) << arguments.back();
-        const std::string errors = ::testing::internal::GetCapturedStderr();
-        EXPECT_EQ(errors.rfind("Setup: ", 0), 0u) << errors;
-    }
-    EXPECT_FALSE(layer.windowCreated);
-    EXPECT_TRUE(layer.messageBoxes.empty());
-    ExpectNothingInstalled();
-}
-
-TEST_F(RunInstallerTest, HelpAndVersionPrintAndTouchNothing) {
-    WriteStandardKit();
-    for (const char* option : {"--help", "-?", "/?", "-h"}) {
-        ::testing::internal::CaptureStdout();
-        EXPECT_EQ(Run({"usecwd", "/S", option}), kExitSuccess);
-        const std::string usage = ::testing::internal::GetCapturedStdout();
-        for (const char* word : {"usecwd", "-L<code>", "-S", "--quiet", "--dir=PATH", "--log=FILE",
-                                 "--plan", "--help", "--version", "  11  --plan"}) {
-            EXPECT_NE(usage.find(word), std::string::npos) << option << " lacks " << word;
-        }
-    }
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(Run({"--version"}), kExitSuccess);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout().rfind("Setup ", 0), 0u);
-    EXPECT_FALSE(layer.windowCreated);
-    ExpectNothingInstalled();
-}
-
-TEST_F(RunInstallerTest, PlanPrintsEachFileAndChangesNothing) {
-    WriteStandardKit();
-    WriteFile(DefaultTarget() + "a.txt", "older");
-    SetModificationTime(DefaultTarget() + "a.txt", 1500000000);
-    WriteFile(DefaultTarget() + "docs/e.txt", "newer");
-    SetModificationTime(DefaultTarget() + "docs/e.txt", 1700000000);
-    std::filesystem::create_directories(DefaultTarget() + "docs/r.txt");
-    const auto before = Snapshot(home);
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(Run({"usecwd", "--plan"}), kExitPlanConflict);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "replace a.txt\nskip docs/e.txt\nconflict docs/r.txt\ninstall sub/deep/b.txt\n"
-              "1 install, 1 replace, 1 skip, 1 conflict\n");
-    EXPECT_EQ(Snapshot(home), before);
-    EXPECT_TRUE(ListDir(tmp).empty());
-    EXPECT_FALSE(layer.windowCreated);
-    EXPECT_TRUE(layer.messageBoxes.empty());
-
-    std::filesystem::remove(DefaultTarget() + "docs/r.txt");
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(Run({"usecwd", "--plan", "--dir=" + (root / "elsewhere")}), kExitSuccess);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "install a.txt\ninstall docs/e.txt\ninstall docs/r.txt\ninstall sub/deep/b.txt\n"
-              "4 install, 0 replace, 0 skip, 0 conflict\n");
-    EXPECT_FALSE(Exists(root / "elsewhere"));
-}
-
-// The log of a failed silent run: the start, the kit, the target, each file,
-// the rollback, the message and the end.
-TEST_F(RunInstallerTest, LogOfAFailedRun) {
-    WriteKit(kitPath, StandardProducts(),
-             {{"a.txt", "a", 1600000000}, {"b.txt", "b", 1600000000}, {"c\\d.txt", "d", 1}});
-    WriteFile(DefaultTarget() + "b.txt", "older");
-    SetModificationTime(DefaultTarget() + "b.txt", 1500000000);
-    WriteFile(DefaultTarget() + "c", "in the way");
-    const std::string logPath = root / "run.log";
-    EXPECT_EQ(Run({"usecwd", "/S", "--log=" + logPath}), kExitFailed);
-    std::vector<std::string> events;
-    for (const std::string& line : SplitLines(ReadFile(logPath))) {
-        events.push_back(line.substr(21));
-    }
-    ASSERT_EQ(events.size(), 8u) << ReadFile(logPath);
-    EXPECT_EQ(events[0].rfind("start: Setup ", 0), 0u);
-    EXPECT_NE(events[0].find("arguments: usecwd /S --log=" + logPath + ", language: en"),
-              std::string::npos);
-    EXPECT_EQ(events[1], "kit: " + kitPath + ", " +
-                             std::to_string(std::filesystem::file_size(kitPath)) + " bytes");
-    EXPECT_EQ(events[2], "target: " + DefaultTarget());
-    EXPECT_EQ(events[3], "install a.txt");
-    EXPECT_EQ(events[4], "replace b.txt");
-    EXPECT_EQ(events[5], "rollback: 1 restored, 1 removed");
-    EXPECT_EQ(events[6], "message: Installation error");
-    EXPECT_EQ(events[7], "end: status 7");
 }
 
 // What the recovery did reaches the user once: message boxes with a

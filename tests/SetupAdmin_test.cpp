@@ -298,6 +298,15 @@ TEST_F(SetupAdminTest, PlanChangesNothingAnywhere) {
     after.erase(tmp);
     beforeButTmp.erase(tmp);
     EXPECT_EQ(after, beforeButTmp);
+
+    // With --dir the plan looks there instead, and creates nothing.
+    Result elsewhere = Setup({"usecwd", "--plan", "--dir=~/elsewhere"});
+    EXPECT_EQ(elsewhere.status, 0) << elsewhere.err;
+    EXPECT_EQ(elsewhere.out,
+              "install docs/description.txt\ninstall forms/2024/invoice.xml\n"
+              "install forms/2024/Счёт.xml\ninstall readme.txt\n"
+              "4 install, 0 replace, 0 skip, 0 conflict\n");
+    EXPECT_FALSE(fs::exists(home + "/elsewhere"));
 }
 
 }  // namespace
