@@ -55,11 +55,8 @@ int RunChecked(StartupArgs& args, const StartupChoice& choice, WindowLayer& ui, 
         dlg.SetTargetOverride(options.dir);
     }
     if (options.plan) {
-        dlg.SetDryRun();
-    }
-
-    if (options.plan) {
         // A dry run changes nothing, not even an interrupted run's files.
+        dlg.SetDryRun();
         if (HasInterruptedRuns()) {
             Print(stdout, stdx::string("interrupted: an earlier installation will be undone at "
                                        "the next start\n"));
