@@ -81,10 +81,6 @@ void RunLog::Write(const stdx::string& text) {
     }
 }
 
-void RunLog::Write(const stdx::u16string& text) {
-    Write(Utf16ToUtf8(text));
-}
-
 void RunLog::OnFileAction(const stdx::u16string& relativePath, FileAction action) {
     const char* verb = action == FileAction::Install   ? "install "
                        : action == FileAction::Replace ? "replace "

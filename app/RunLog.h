@@ -31,7 +31,6 @@ public:
 
     // One line: the time, a space and text with Escape applied.
     void Write(const stdx::string& text);
-    void Write(const stdx::u16string& text);
 
     // "install NAME", "replace NAME" or "skip NAME".
     void OnFileAction(const stdx::u16string& relativePath, FileAction action) override;
