@@ -124,6 +124,13 @@ void CInstallerDlg::SetTargetOverride(const stdx::u16string& directory) {
     m_targetOverride = directory;
 }
 
+void CInstallerDlg::LogTarget() {
+    if (m_log != nullptr && m_targetDir != m_loggedTarget) {
+        m_loggedTarget = m_targetDir;
+        m_log->Write(stdx::string("target: ") + Utf16ToUtf8(m_targetDir));
+    }
+}
+
 std::uint32_t CInstallerDlg::ShowMessage(const stdx::u16string& text, std::uint32_t flags) {
     if (m_log != nullptr) {
         m_log->Write(stdx::string("message: ") + Utf16ToUtf8(text));
@@ -219,8 +226,8 @@ bool CInstallerDlg::Initialize() {
         std::snprintf(size, sizeof(size), "%llu", static_cast<unsigned long long>(kitSize));
         m_log->Write(stdx::string("kit: ") + Utf16ToUtf8(m_kitPath) + ", " +
                      (sizeKnown ? stdx::string(size) : stdx::string("unknown")) + " bytes");
-        m_log->Write(stdx::string("target: ") + Utf16ToUtf8(m_targetDir));
     }
+    LogTarget();
     if (sizeKnown) {
         std::uint64_t freeBytes = TempFreeSpace();
         if (kitSize > freeBytes / kSpaceFactor) {

@@ -151,6 +151,9 @@ private:
     using KitData = InstallData<LZCompressor, FileSystem>;
 
     void ResolveTargetDir();
+    // Logs "target: DIR" when DIR is not the target logged last: the one
+    // resolved at start-up, and again the one typed on the directory page.
+    void LogTarget();
     // Every message box goes through here, so that the log sees it.
     std::uint32_t ShowMessage(const stdx::u16string& text, std::uint32_t flags);
     // Silent mode and the dry run: the target is not empty and is a
@@ -191,6 +194,7 @@ private:
     // The close box was used during the current run.
     bool m_closeRequested;
     RunLog* m_log;
+    stdx::u16string m_loggedTarget;
     bool m_hasTargetOverride;
     stdx::u16string m_targetOverride;
     StartFailure m_startFailure;

@@ -32,6 +32,7 @@ void CInstallerDlg::RunInstall() {
     m_layer->SetButtonEnabled(WizardButton::Next, false);
     m_cancelRequested = false;
     m_closeRequested = false;
+    LogTarget();
     m_processData.SetInstallData(&m_installData, m_targetDir);
     SwitchPage(m_progressPage);
     m_state = STATE_INSTALLING;

@@ -253,6 +253,27 @@ TEST_F(RunInstallerTest, DirOptionIsTheWizardsProposal) {
     EXPECT_FALSE(Exists(home + "/proposed"));
 }
 
+// The log names the directory proposed at start-up and then the one the
+// user typed, into which the run went.
+TEST_F(RunInstallerTest, WizardLogNamesTheTypedTarget) {
+    WriteStandardKit();
+    const std::string typed = root / "typed";
+    layer.Click(WizardButton::Next);
+    layer.TypePath(U16(typed));
+    layer.Click(WizardButton::Next);
+    layer.Click(WizardButton::Next);
+    const std::string logPath = root / "run.log";
+    EXPECT_EQ(Run({"usecwd", "--log=" + logPath}), kExitSuccess);
+    std::vector<std::string> targets;
+    for (const std::string& line : SplitLines(ReadFile(logPath))) {
+        if (line.compare(21, 8, "target: ") == 0) {
+            targets.push_back(line.substr(29));
+        }
+    }
+    EXPECT_EQ(targets, (std::vector<std::string>{DefaultTarget(), typed}));
+    EXPECT_EQ(ReadFile(typed + "/sub/deep/b.txt"), "beta");
+}
+
 // What the recovery did reaches the user once: message boxes with a
 // window, standard error without one or in silent mode; and the log.
 TEST_F(RunInstallerTest, RecoveryIsReportedOnceEach) {
