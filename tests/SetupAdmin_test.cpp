@@ -140,6 +140,11 @@ TEST_F(SetupAdminTest, FullTemporaryDirectoryEndsWithStatus5) {
     if (::mount("tmpfs", small.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k") != 0) {
         GTEST_SKIP() << "a tmpfs cannot be mounted here (needs root): " << std::strerror(errno);
     }
+    // Unmounted however the test ends, so that the temporary tree can go.
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{small};
     std::string noise;
     std::ifstream random("/dev/urandom", std::ios::binary);
     noise.resize(40000);
@@ -153,7 +158,6 @@ TEST_F(SetupAdminTest, FullTemporaryDirectoryEndsWithStatus5) {
     EXPECT_EQ(result.err, Localized("en", "IDS_ERROR_NOSPACE") + "\n");
     EXPECT_TRUE(fs::is_empty(small));
     EXPECT_FALSE(fs::exists(DefaultTarget()));
-    ::umount2(small.c_str(), MNT_DETACH);
 }
 
 // SIGTERM while files are being copied: a cancel, rolled back.
