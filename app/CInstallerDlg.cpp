@@ -8,6 +8,7 @@
 #include <libproc.h>
 #endif
 
+#include "app/RunLog.h"
 #include "engine/FileFinder.h"
 #include "launcher/LauncherPaths.h"
 #include "launcher/TemplateLocations.h"
@@ -27,6 +28,17 @@ const char kBundleTail[] = ".app/Contents/MacOS";
 bool Exists(const stdx::u16string& path) {
     FileFinder finder;
     return finder.First(path);
+}
+
+// The dry run's test of a configured location: a directory the process may
+// write to, asked without writing anything.
+bool LooksWritable(const stdx::u16string& directory) {
+    if (directory.empty() || directory[0] != u'/') {
+        return false;
+    }
+    FileFinder finder;
+    return finder.First(directory) && finder.IsDirectory() != 0 &&
+           ::access(Utf16ToUtf8(directory).c_str(), W_OK | X_OK) == 0;
 }
 
 // Removes every occurrence of one character.
@@ -83,9 +95,18 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const stdx::str
       m_cancelRequested(false),
       m_closeRequested(false),
       m_signalDuringRun(false),
-      m_endedBySignal(false) {
+      m_endedBySignal(false),
+      m_log(nullptr),
+      m_hasTargetOverride(false),
+      m_startFailure(StartFailure::None),
+      m_dryRun(false) {
     m_processData.Init();
     m_thread.Init();
+    if (m_silent) {
+        // Nobody watches the success page of a silent run; a deployment
+        // tool waits for the process.
+        m_thread.SetFinishPause(std::chrono::milliseconds(0));
+    }
     // What an error report shows if the worker never posts another text.
     m_processData.SetStatus(kErrorSuccess, LocalizedString("IDS_PREPARECOPY"), 0);
     m_layer->Attach(this);
@@ -94,6 +115,30 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const stdx::str
 CInstallerDlg::~CInstallerDlg() {
     m_thread.Wait();
     m_layer->Attach(nullptr);
+}
+
+void CInstallerDlg::SetRunLog(RunLog* log) {
+    m_log = log;
+    m_processData.SetEventSink(log);
+}
+
+void CInstallerDlg::SetTargetOverride(const stdx::u16string& directory) {
+    m_hasTargetOverride = true;
+    m_targetOverride = directory;
+}
+
+void CInstallerDlg::LogTarget() {
+    if (m_log != nullptr && m_targetDir != m_loggedTarget) {
+        m_loggedTarget = m_targetDir;
+        m_log->Write(stdx::string("target: ") + Utf16ToUtf8(m_targetDir));
+    }
+}
+
+std::uint32_t CInstallerDlg::ShowMessage(const stdx::u16string& text, std::uint32_t flags) {
+    if (m_log != nullptr) {
+        m_log->Write(stdx::string("message: ") + Utf16ToUtf8(text));
+    }
+    return m_layer->ShowMessageBox(text, flags);
 }
 
 stdx::u16string CInstallerDlg::GetTitle() {
@@ -165,7 +210,8 @@ bool CInstallerDlg::Initialize() {
 
     stdx::u16string kitPath = LocateKit();
     if (kitPath.empty() || !Exists(kitPath)) {
-        m_layer->ShowMessageBox(LocalizedString("IDS_ERROR_NOSOURCE"), kCritical);
+        m_startFailure = StartFailure::NoSource;
+        ShowMessage(LocalizedString("IDS_ERROR_NOSOURCE"), kCritical);
         return false;
     }
     m_kitPath = kitPath;
@@ -177,16 +223,26 @@ bool CInstallerDlg::Initialize() {
     // the overflow.
     FileSystem fs;
     std::uint64_t kitSize = 0;
-    if (!fs.GetFileSize(m_kitPath, &kitSize)) {
+    const bool sizeKnown = !fs.GetFileSize(m_kitPath, &kitSize);
+    if (m_log != nullptr) {
+        char size[32];
+        std::snprintf(size, sizeof(size), "%llu", static_cast<unsigned long long>(kitSize));
+        m_log->Write(stdx::string("kit: ") + Utf16ToUtf8(m_kitPath) + ", " +
+                     (sizeKnown ? stdx::string(size) : stdx::string("unknown")) + " bytes");
+    }
+    LogTarget();
+    if (sizeKnown) {
         std::uint64_t freeBytes = TempFreeSpace();
         if (kitSize > freeBytes / kSpaceFactor) {
-            m_layer->ShowMessageBox(LocalizedString("IDS_ERROR_NOSPACE"), kCritical);
+            m_startFailure = StartFailure::NoSpace;
+            ShowMessage(LocalizedString("IDS_ERROR_NOSPACE"), kCritical);
             return false;
         }
     }
 
     if (m_installData.Load(m_kitPath) != kErrorSuccess) {
-        m_layer->ShowMessageBox(LocalizedString("IDS_ERROR_DAMAGEDSOURCE"), kCritical);
+        m_startFailure = StartFailure::DamagedKit;
+        ShowMessage(LocalizedString("IDS_ERROR_DAMAGEDSOURCE"), kCritical);
         return false;
     }
     m_kitStatus = 0;
@@ -203,8 +259,14 @@ void CInstallerDlg::ResolveTargetDir() {
         m_fromAlternateConfig = !m_templateLocations.empty();
     }
 
+    // The command line's choice is taken as it is: probing the configured
+    // locations for it would only write to them.
+    if (m_hasTargetOverride) {
+        m_targetDir = m_targetOverride;
+        return;
+    }
     for (const stdx::u16string& location : m_templateLocations) {
-        if (IsDirectoryWritable(location)) {
+        if (m_dryRun ? LooksWritable(location) : IsDirectoryWritable(location)) {
             m_targetDir = location;
             break;
         }
@@ -239,7 +301,7 @@ void CInstallerDlg::OnNext() {
             // cannot find again.
             stdx::u16string target;
             if (!ExpandTargetPath(typed, &target)) {
-                m_layer->ShowMessageBox(LocalizedString("IDS_SETUP_EMPTYTARGET"), MSG_OK);
+                ShowMessage(LocalizedString("IDS_SETUP_EMPTYTARGET"), MSG_OK);
                 break;
             }
             m_targetDir = target;
@@ -268,8 +330,8 @@ void CInstallerDlg::ConfirmCancel() {
         return;
     }
     if (m_confirmCancel) {
-        std::uint32_t answer = m_layer->ShowMessageBox(LocalizedString("IDS_ACCEPT_CANCEL"),
-                                                       MSG_YESNO | MSG_STYLE_WARNING);
+        std::uint32_t answer =
+            ShowMessage(LocalizedString("IDS_ACCEPT_CANCEL"), MSG_YESNO | MSG_STYLE_WARNING);
         if (answer != MSG_RESULT_YES) {
             return;
         }

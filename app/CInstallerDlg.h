@@ -1,15 +1,19 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 #include "app/CWnd.h"
+#include "app/ExitStatus.h"
 #include "app/WindowLayer.h"
 #include "engine/FileSystem.h"
 #include "engine/InstallProcessData.h"
 #include "engine/InstallThread.h"
 #include "kit/InstallData.h"
 #include "text/String.h"
+
+class RunLog;
 
 // The wizard's states; each shows one page.
 enum WizardState {
@@ -48,11 +52,28 @@ public:
     CInstallerDlg(const CInstallerDlg&) = delete;
     CInstallerDlg& operator=(const CInstallerDlg&) = delete;
 
+    // The log of the run (not owned; null: none). It hears the kit found,
+    // the target, every message shown and, through the shared status, what
+    // the run does with each file. Set before Initialize.
+    void SetRunLog(RunLog* log);
+    // The template directory chosen on the command line (absolute): in
+    // silent mode the target, in the wizard the proposed directory. The
+    // launcher files are still read, so that a success records it in front
+    // of their list. Set before Initialize.
+    void SetTargetOverride(const stdx::u16string& directory);
+    // The dry run writes nothing, not even the probe file that tells a
+    // writable configured location: access(2) decides instead. Set before
+    // Initialize.
+    void SetDryRun() { m_dryRun = true; }
+
     // The start-up checks: kit present, template directory resolved, room in
     // the temporary directory, kit readable. False after one critical message
     // box ("IDS_ERROR_NOSOURCE", "IDS_ERROR_NOSPACE" or
-    // "IDS_ERROR_DAMAGEDSOURCE"); true when the wizard may start.
+    // "IDS_ERROR_DAMAGEDSOURCE"; GetStartFailure says which); true when the
+    // wizard may start.
     bool Initialize();
+    // Why Initialize or RunSilent refused to go on; None otherwise.
+    StartFailure GetStartFailure() const { return m_startFailure; }
 
     // The expected full path of "qarn.pkd": in the current directory in
     // current-directory mode, else beside the application bundle (or beside a
@@ -119,9 +140,22 @@ public:
     // error page. Precondition: Initialize succeeded, state 1 or 2.
     void RunInstall();
     // Silent mode, right after the welcome page: "IDS_SETUP_EMPTYTARGET"
-    // when the resolved target is empty, else RunInstall. True only when the
-    // installation succeeded.
+    // when the resolved target is empty or something other than a directory
+    // stands there (GetStartFailure is then NoTarget), else RunInstall. True
+    // only when the installation succeeded.
     bool RunSilent();
+    // The dry run, after Initialize: one line per kit file, in kit order,
+    // "install NAME", "replace NAME", "skip NAME" or "conflict NAME" (NAME
+    // the installed relative path with "/"), then the PlanCounts summary,
+    // all to out. Changes nothing. Returns kExitSuccess, kExitPlanConflict,
+    // or kExitNoTarget (after the message of RunSilent, nothing printed).
+    int PrintPlan(std::FILE* out);
+    // The code of the last run's final status (0 after a success or before
+    // any run; 1223 for a cancel).
+    ErrorCode GetRunError() const;
+    // The backup directory that still holds files the last run's rollback
+    // could not put back; empty when everything was restored.
+    stdx::u16string GetKeptBackup() const;
     void ShowSuccessPage();
     // The error page; after a run whose rollback kept a backup it says so
     // and names the backup directory instead of claiming that the template
@@ -150,6 +184,14 @@ private:
     using KitData = InstallData<LZCompressor, FileSystem>;
 
     void ResolveTargetDir();
+    // Logs "target: DIR" when DIR is not the target logged last: the one
+    // resolved at start-up, and again the one typed on the directory page.
+    void LogTarget();
+    // Every message box goes through here, so that the log sees it.
+    std::uint32_t ShowMessage(const stdx::u16string& text, std::uint32_t flags);
+    // Silent mode and the dry run: the target is not empty and is a
+    // directory or nothing yet. Shows "IDS_SETUP_EMPTYTARGET" otherwise.
+    bool CheckSilentTarget();
     void RequestCancel();
     void RecordTarget();
     void CloseWizardWindow();
@@ -192,5 +234,11 @@ private:
     bool m_endedBySignal;
     // The backup directory that a failed rollback of the last run kept.
     stdx::u16string m_keptBackup;
+    RunLog* m_log;
+    stdx::u16string m_loggedTarget;
+    bool m_hasTargetOverride;
+    stdx::u16string m_targetOverride;
+    StartFailure m_startFailure;
+    bool m_dryRun;
     InstallThread m_thread;
 };

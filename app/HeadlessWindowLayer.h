@@ -8,7 +8,9 @@
 // every message box text goes to the error stream, one line each, and is
 // answered at once (OK, or No to a question, so nothing is cancelled by a
 // question nobody saw). Waiting for an event just waits, so the progress loop
-// sleeps between its looks at the worker. Only silent mode can run on it.
+// sleeps between its looks at the worker. Only silent mode can run on it; it
+// also serves quiet mode and the dry run, which show no window even when a
+// display is there.
 class HeadlessWindowLayer : public WindowLayer {
 public:
     // errors receives the message box texts; it must stay open.

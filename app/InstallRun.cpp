@@ -1,7 +1,9 @@
 #include <cstdio>
 
 #include "app/CInstallerDlg.h"
+#include "app/InstallPlan.h"
 #include "app/ProductLookup.h"
+#include "app/RunLog.h"
 #include "app/SignalWatcher.h"
 #include "engine/FileFinder.h"
 #include "launcher/TemplateLocations.h"
@@ -46,6 +48,7 @@ void CInstallerDlg::RunInstall() {
     m_cancelRequested = false;
     m_closeRequested = false;
     m_signalDuringRun = false;
+    LogTarget();
     m_processData.SetInstallData(&m_installData, m_targetDir);
     SwitchPage(m_progressPage);
     m_state = STATE_INSTALLING;
@@ -89,6 +92,9 @@ void CInstallerDlg::ReportRunFailure(const stdx::u16string& statusText) {
         // to tell is where they are.
         text = KeptBackupText(m_keptBackup);
     }
+    if (m_log != nullptr) {
+        m_log->Write(stdx::string("message: ") + Utf16ToUtf8(text));
+    }
     if (m_signalDuringRun && m_layer->HasDisplay()) {
         // The program was asked to end: a message box would hold it until
         // somebody answers.
@@ -100,16 +106,65 @@ void CInstallerDlg::ReportRunFailure(const stdx::u16string& statusText) {
     m_layer->ShowMessageBox(text, MSG_OK | MSG_STYLE_CRITICAL);
 }
 
-bool CInstallerDlg::RunSilent() {
+bool CInstallerDlg::CheckSilentTarget() {
     // An empty target would install the kit's relative paths into the
-    // current directory.
-    if (m_targetDir.empty()) {
-        m_layer->ShowMessageBox(LocalizedString("IDS_SETUP_EMPTYTARGET"),
-                                MSG_OK | MSG_STYLE_CRITICAL);
+    // current directory; a file or a link to one there cannot hold them.
+    bool usable = !m_targetDir.empty();
+    if (usable) {
+        FileFinder finder;
+        usable = !finder.First(m_targetDir) || finder.IsDirectory() != 0;
+    }
+    if (!usable) {
+        m_startFailure = StartFailure::NoTarget;
+        ShowMessage(LocalizedString("IDS_SETUP_EMPTYTARGET"), MSG_OK | MSG_STYLE_CRITICAL);
+    }
+    return usable;
+}
+
+bool CInstallerDlg::RunSilent() {
+    if (!CheckSilentTarget()) {
         return false;
     }
     RunInstall();
     return m_state == STATE_SUCCESS;
+}
+
+int CInstallerDlg::PrintPlan(std::FILE* out) {
+    if (!CheckSilentTarget()) {
+        return kExitNoTarget;
+    }
+    stdx::u16string targetDir = m_targetDir;
+    if (targetDir.back() != u'/') {
+        targetDir.push_back(u'/');
+    }
+    FileSystem fs;
+    PlanCounts counts;
+    for (const auto& record : m_installData.m_files) {
+        stdx::u16string name = record.m_name;
+        ReplaceAll(name, u"\\", u"/");
+        const PlanAction action = ClassifyKitFile(fs, targetDir, name, record.m_lastWriteTime);
+        counts.Add(action);
+        const stdx::string line =
+            stdx::string(PlanActionName(action)) + " " + Utf16ToUtf8(name) + "\n";
+        std::fwrite(line.c_str(), 1, line.size(), out);
+    }
+    const stdx::string summary = counts.Summary() + "\n";
+    std::fwrite(summary.c_str(), 1, summary.size(), out);
+    std::fflush(out);
+    if (m_log != nullptr) {
+        m_log->Write(stdx::string("plan: ") + counts.Summary());
+    }
+    return counts.conflict == 0 ? kExitSuccess : kExitPlanConflict;
+}
+
+ErrorCode CInstallerDlg::GetRunError() const {
+    ErrorCode code = kErrorSuccess;
+    m_processData.GetStatus(&code, nullptr, nullptr);
+    return code;
+}
+
+stdx::u16string CInstallerDlg::GetKeptBackup() const {
+    return m_processData.KeptBackup();
 }
 
 void CInstallerDlg::RecordTarget() {

@@ -10,6 +10,16 @@ namespace {
 
 const char kNoSource[] = "Distribution kit file qarn.pkd not found.";
 
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         start = end + 1, end = text.find('\n', start)) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
 // The whole program on the recording fake, from the command line to the
 // exit status, with the kit in the current directory ("usecwd").
 class RunInstallerTest : public ControllerTest {
@@ -65,7 +75,7 @@ TEST_F(RunInstallerTest, SilentSwitchSpelledOutCounts) {
 
 TEST_F(RunInstallerTest, UsecwdAfterTheSilentSwitchIsIgnored) {
     WriteStandardKit();
-    EXPECT_EQ(Run({"/S", "usecwd"}), kExitFailure);
+    EXPECT_EQ(Run({"/S", "usecwd"}), kExitNoKit);
     ASSERT_EQ(layer.messageBoxes.size(), 1u);
     EXPECT_EQ(layer.messageBoxes[0].text, kNoSource);
     EXPECT_FALSE(layer.windowCreated);
@@ -128,7 +138,7 @@ TEST_F(RunInstallerTest, InteractiveFailureWithAWindowStillEndsWithZero) {
 
 TEST_F(RunInstallerTest, SilentDamagedKitFails) {
     WriteFile(kitPath, "not a kit");
-    EXPECT_EQ(Run({"usecwd", "/S"}), kExitFailure);
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitDamagedKit);
     ASSERT_EQ(layer.messageBoxes.size(), 1u);
     EXPECT_EQ(layer.messageBoxes[0].text,
               "Distribution kit file qarn.pkd corrupted or not designed for this installation "
@@ -137,7 +147,7 @@ TEST_F(RunInstallerTest, SilentDamagedKitFails) {
 }
 
 TEST_F(RunInstallerTest, SilentMissingKitFails) {
-    EXPECT_EQ(Run({"usecwd", "/s"}), kExitFailure);
+    EXPECT_EQ(Run({"usecwd", "/s"}), kExitNoKit);
     ASSERT_EQ(layer.messageBoxes.size(), 1u);
     EXPECT_EQ(layer.messageBoxes[0].text, kNoSource);
     ExpectNothingInstalled();
@@ -147,7 +157,7 @@ TEST_F(RunInstallerTest, SilentFailedRunFails) {
     WriteKit(kitPath, StandardProducts(), {{"a.txt", "a", 1600000000}, {"c\\d.txt", "d", 1}});
     WriteFile(DefaultTarget() + "c", "in the way");
     auto before = Snapshot(DefaultTarget());
-    EXPECT_EQ(Run({"usecwd", "/S"}), kExitFailure);
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitFailed);
     ASSERT_EQ(layer.messageBoxes.size(), 1u);
     EXPECT_EQ(layer.messageBoxes[0].text, "Installation error");
     EXPECT_EQ(Snapshot(DefaultTarget()), before);
@@ -162,7 +172,7 @@ TEST_F(RunInstallerTest, SilentRunCancelledWithTheCancelButtonFails) {
     }
     WriteKit(kitPath, StandardProducts(), files);
     layer.ClickDuringRun(WizardButton::Cancel);
-    EXPECT_EQ(Run({"usecwd", "/S"}), kExitFailure);
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitCancelled);
     ASSERT_EQ(layer.messageBoxes.size(), 1u);
     EXPECT_EQ(layer.messageBoxes[0].text,
               "Installation canceled. Template directory has not been changed.");
@@ -178,7 +188,7 @@ TEST_F(RunInstallerTest, SilentEmptyTargetFailsAndInstallsNothing) {
     std::filesystem::create_directories(location);
     std::string config = LocationLine(location);
     WriteFile(UserConfig(), config);
-    EXPECT_EQ(Run({"usecwd", "/S"}), kExitFailure);
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitNoTarget);
     ASSERT_EQ(layer.messageBoxes.size(), 1u);
     EXPECT_EQ(layer.messageBoxes[0].text, "Specify correct path to template directory.");
     EXPECT_EQ(ListDir(kitDir), std::vector<std::string>{"qarn.pkd"});
@@ -193,7 +203,7 @@ TEST_F(RunInstallerTest, InteractiveWithoutADisplayChangesNothing) {
     ::testing::internal::CaptureStderr();
     int status = Run({"usecwd"});
     std::string errors = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(status, kExitFailure);
+    EXPECT_EQ(status, kExitNoDisplay);
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1);
     EXPECT_NE(errors.find("/S"), std::string::npos);
     EXPECT_FALSE(layer.windowCreated);
@@ -207,6 +217,105 @@ TEST_F(RunInstallerTest, SilentWithoutADisplayInstalls) {
     layer.hasDisplay = false;
     EXPECT_EQ(Run({"usecwd", "/S"}), kExitSuccess);
     ExpectInstalled();
+}
+
+// Another process takes the folder of a replaced file away during the run;
+// the cancel that follows cannot put the earlier file back, keeps the
+// backup and says so with its own status.
+TEST_F(RunInstallerTest, SilentRunWhoseRestoreFailsEndsWithStatus9) {
+    std::vector<KitFile> files = {{"sub\\a.txt", "new", 1600000000}};
+    for (int i = 0; i < 2000; ++i) {
+        files.push_back({"f" + std::to_string(i), std::string(512, 'x'), 1600000000});
+    }
+    WriteKit(kitPath, StandardProducts(), files);
+    WriteFile(DefaultTarget() + "sub/a.txt", "older");
+    SetModificationTime(DefaultTarget() + "sub/a.txt", 1500000000);
+    layer.DuringRun([this] {
+        std::filesystem::rename(DefaultTarget() + "sub", root / "moved-away");
+        WriteFile(DefaultTarget() + "sub", "a file where the folder was");
+        layer.dlg->OnCancel();
+    });
+    EXPECT_EQ(Run({"usecwd", "/S"}), kExitNotRestored);
+    // The earlier file is still in the backup, which stays where it is.
+    std::vector<std::string> backups = ListDir(tmp);
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_EQ(ReadFile(tmp + "/" + backups[0] + "/sub/a.txt"), "older");
+    EXPECT_FALSE(Exists(UserConfig()));
+}
+
+TEST_F(RunInstallerTest, DirOptionIsTheWizardsProposal) {
+    WriteStandardKit();
+    layer.Click(WizardButton::Next);
+    layer.PressEsc();
+    layer.answers = {MSG_RESULT_YES};
+    EXPECT_EQ(Run({"usecwd", "--dir=~/proposed"}), kExitSuccess);
+    EXPECT_EQ(U8(layer.pathField), home + "/proposed");
+    EXPECT_FALSE(Exists(home + "/proposed"));
+}
+
+// The log names the directory proposed at start-up and then the one the
+// user typed, into which the run went.
+TEST_F(RunInstallerTest, WizardLogNamesTheTypedTarget) {
+    WriteStandardKit();
+    const std::string typed = root / "typed";
+    layer.Click(WizardButton::Next);
+    layer.TypePath(U16(typed));
+    layer.Click(WizardButton::Next);
+    layer.Click(WizardButton::Next);
+    const std::string logPath = root / "run.log";
+    EXPECT_EQ(Run({"usecwd", "--log=" + logPath}), kExitSuccess);
+    std::vector<std::string> targets;
+    for (const std::string& line : SplitLines(ReadFile(logPath))) {
+        if (line.compare(21, 8, "target: ") == 0) {
+            targets.push_back(line.substr(29));
+        }
+    }
+    EXPECT_EQ(targets, (std::vector<std::string>{DefaultTarget(), typed}));
+    EXPECT_EQ(ReadFile(typed + "/sub/deep/b.txt"), "beta");
+}
+
+// What the recovery did reaches the user once: message boxes with a
+// window, standard error without one or in silent mode; and the log.
+TEST_F(RunInstallerTest, RecoveryIsReportedOnceEach) {
+    RecoveryResult result;
+    result.restored = 2;
+    result.completed = 1;
+    result.keptBackups = {U16("/tmp/qrstp3/"), U16("/tmp/qrstp4/")};
+    const std::vector<std::string> texts = {
+        U8(LocalizedString("IDS_RECOVERED")), U8(LocalizedString("IDS_RECOVERED_COMPLETE")),
+        U8(LocalizedString("IDS_RESTORE_INCOMPLETE")) + "\n/tmp/qrstp3/",
+        U8(LocalizedString("IDS_RESTORE_INCOMPLETE")) + "\n/tmp/qrstp4/"};
+
+    RunLog log;
+    ASSERT_TRUE(log.Open(stdx::string((root / "run.log").c_str())));
+    ReportRecovery(result, true, layer, log, stderr);
+    ASSERT_EQ(layer.messageBoxes.size(), texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(layer.messageBoxes[i].text, texts[i]);
+        EXPECT_EQ(layer.messageBoxes[i].flags, MSG_OK | MSG_STYLE_INFORMATION);
+    }
+    const std::vector<std::string> lines = SplitLines(ReadFile(root / "run.log"));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0].substr(21), "recovery: 2 restored, 1 completed, 2 kept");
+    EXPECT_EQ(lines[3].substr(21),
+              "message: " + U8(LocalizedString("IDS_RESTORE_INCOMPLETE")) + "\\x0a/tmp/qrstp3/");
+
+    ::testing::internal::CaptureStderr();
+    ReportRecovery(result, false, layer, log, stderr);
+    std::string expected;
+    for (const std::string& text : texts) {
+        expected += text + "\n";
+    }
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), expected);
+    EXPECT_EQ(layer.messageBoxes.size(), texts.size());
+
+    // Nothing to report: nothing shown, printed or logged.
+    ::testing::internal::CaptureStderr();
+    ReportRecovery(RecoveryResult(), true, layer, log, stderr);
+    ReportRecovery(RecoveryResult(), false, layer, log, stderr);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(layer.messageBoxes.size(), texts.size());
+    EXPECT_EQ(SplitLines(ReadFile(root / "run.log")).size(), 10u);
 }
 
 }  // namespace

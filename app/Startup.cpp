@@ -9,17 +9,14 @@
 
 namespace {
 
-bool IsCurrentDirSwitch(const StartupArgs& args) {
-    return args.argc >= 2 && args.argv[1] != nullptr && std::strcmp(args.argv[1], "usecwd") == 0;
-}
-
 // Looks for the language and silent switches from index `first` on. Returns
 // the language id of the first language switch (0 when its code names no
 // language, or when there is none).
 int ScanSwitches(const StartupArgs& args, int first, StartupChoice& choice) {
     for (int i = first; i < args.argc; ++i) {
         const char* arg = args.argv[i];
-        if (arg == nullptr || (arg[0] != '-' && arg[0] != '/')) {
+        // "--" starts a long option, whatever follows.
+        if (arg == nullptr || (arg[0] != '-' && arg[0] != '/') || std::strncmp(arg, "--", 2) == 0) {
             continue;
         }
         // arg[1] is at worst the terminator, which matches neither letter.
@@ -63,12 +60,15 @@ int ChooseFromLocale(const stdx::string& localeIdentifier, StartupChoice& choice
 }  // namespace
 
 StartupChoice ChooseStartup(StartupArgs& args, const stdx::string& localeIdentifier) {
-    StartupChoice choice{false, false, stdx::u16string(u"en")};
+    StartupChoice choice{false, false, stdx::u16string(u"en"), AdminOptions()};
     args.languageId = 0;
 
     if (args.argv != nullptr) {
-        choice.useCurrentDir = IsCurrentDirSwitch(args);
-        args.languageId = ScanSwitches(args, choice.useCurrentDir ? 2 : 1, choice);
+        const int first = FirstOptionIndex(args.argc, args.argv);
+        choice.useCurrentDir = first == 2;
+        args.languageId = ScanSwitches(args, first, choice);
+        choice.options = ParseAdminOptions(args.argc, args.argv, first);
+        choice.silent = choice.silent || choice.options.quiet;
     }
     if (args.languageId == 0) {
         args.languageId = ChooseFromLocale(localeIdentifier, choice);

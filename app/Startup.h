@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AdminOptions.h"
 #include "text/String.h"
 
 // The program's arguments as main received them, and what start-up makes of
@@ -15,8 +16,9 @@ struct StartupArgs {
 // The choices of the command line that the controller needs.
 struct StartupChoice {
     bool useCurrentDir;            // "usecwd" was the first argument
-    bool silent;                   // a silent switch was seen
+    bool silent;                   // a silent switch, or --quiet, was seen
     stdx::u16string languageCode;  // code of the chosen language, "en" by default
+    AdminOptions options;          // the long options and the help switches
 };
 
 // Reads the command line, chooses the user-interface language and fetches the
@@ -26,7 +28,10 @@ struct StartupChoice {
 // current-directory mode. Then every argument starting with '-' or '/' is a
 // switch decided by its second character alone: 'S' or 's' sets silent mode;
 // 'L' or 'l' takes the rest of the argument as a language code and ends the
-// scan, whether or not the code names a language.
+// scan, whether or not the code names a language. Arguments that begin
+// with "--" are never switches: they are the long options of AdminOptions,
+// read from every argument after "usecwd" (see ParseAdminOptions); --quiet
+// implies silent mode.
 //
 // When no language switch names a language, `localeIdentifier` (the user's
 // locale, such as "ru_RU") decides: its first two characters, or the whole of

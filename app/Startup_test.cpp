@@ -41,6 +41,10 @@ protected:
     StartupChoice Run(std::initializer_list<const char*> arguments, const char* locale) {
         m_storage.assign({"Setup"});
         m_storage.insert(m_storage.end(), arguments.begin(), arguments.end());
+        return RunStored(locale);
+    }
+    // Runs the start-up choice on the arguments in m_storage.
+    StartupChoice RunStored(const char* locale) {
         m_argv.clear();
         for (std::string& arg : m_storage) {
             m_argv.push_back(arg.data());
@@ -51,13 +55,20 @@ protected:
     }
 
     std::string Code(const StartupChoice& choice) { return Narrow(choice.languageCode); }
+    static std::string Join(const std::vector<const char*>& arguments) {
+        std::string joined;
+        for (const char* argument : arguments) {
+            joined += std::string(joined.empty() ? "" : " ") + argument;
+        }
+        return joined;
+    }
     std::string Title() { return Narrow(m_args.title); }
 
     StartupArgs m_args{};
+    std::vector<std::string> m_storage;
 
 private:
     std::optional<std::string> m_savedLang;
-    std::vector<std::string> m_storage;
     std::vector<char*> m_argv;
 };
 
@@ -140,6 +151,104 @@ TEST_F(StartupTest, NonSwitchArgumentsAreIgnored) {
     EXPECT_FALSE(choice.silent);
     EXPECT_EQ(m_args.languageId, 9);
     EXPECT_EQ(Code(choice), "es");
+}
+
+// Long options stand anywhere after "usecwd": before and after the language
+// and silent switches, and they never count as one of them.
+TEST_F(StartupTest, LongOptionsInEveryPosition) {
+    setenv("LANG", "C", 1);
+    struct Case {
+        std::vector<const char*> arguments;
+        bool useCurrentDir;
+        bool silent;
+        const char* code;
+        bool quiet;
+        bool plan;
+        const char* dir;  // null: no --dir
+        const char* log;  // null: no --log
+    };
+    const std::vector<Case> cases = {
+        {{"usecwd", "--quiet", "-Lde"}, true, true, "de", true, false, nullptr, nullptr},
+        {{"usecwd", "-Lde", "--quiet"}, true, true, "de", true, false, nullptr, nullptr},
+        {{"usecwd", "/S", "--plan", "-Lru"}, true, true, "ru", false, true, nullptr, nullptr},
+        {{"--plan", "usecwd"}, false, false, "fr", false, true, nullptr, nullptr},
+        {{"usecwd", "--dir=/t/x", "/S"}, true, true, "fr", false, false, "/t/x", nullptr},
+        {{"-Lde", "--dir=/t/x", "/S", "--log=/l/og"},
+         false,
+         false,
+         "de",
+         false,
+         false,
+         "/t/x",
+         "/l/og"},
+        {{"--log=Lde", "--dir=/Silent"}, false, false, "fr", false, false, "/Silent", "Lde"},
+        {{"--Lde", "--S"}, false, false, "fr", false, false, nullptr, nullptr},
+        {{"--dir=/a", "--dir=/b", "-S"}, false, true, "fr", false, false, "/b", nullptr},
+    };
+    for (const Case& c : cases) {
+        m_storage.assign({"Setup"});
+        m_storage.insert(m_storage.end(), c.arguments.begin(), c.arguments.end());
+        const StartupChoice choice = RunStored("fr_FR");
+        const std::string what = Join(c.arguments);
+        EXPECT_EQ(choice.useCurrentDir, c.useCurrentDir) << what;
+        EXPECT_EQ(choice.silent, c.silent) << what;
+        EXPECT_EQ(Code(choice), c.code) << what;
+        EXPECT_EQ(choice.options.quiet, c.quiet) << what;
+        EXPECT_EQ(choice.options.plan, c.plan) << what;
+        EXPECT_EQ(choice.options.hasDir, c.dir != nullptr) << what;
+        EXPECT_EQ(Narrow(choice.options.dir), c.dir != nullptr ? c.dir : "") << what;
+        EXPECT_EQ(choice.options.hasLog, c.log != nullptr) << what;
+        EXPECT_EQ(std::string(choice.options.logPath.c_str()), c.log != nullptr ? c.log : "")
+            << what;
+        // "--Lde" and "--S" are unknown long options, refused; all the
+        // other rows are accepted.
+        EXPECT_EQ(choice.options.usageError.empty(), c.arguments[0] != std::string("--Lde"))
+            << what << ": " << choice.options.usageError.c_str();
+    }
+}
+
+TEST_F(StartupTest, HelpVersionAndRefusedArguments) {
+    setenv("LANG", "C", 1);
+    const char* home = std::getenv("HOME");
+    struct Case {
+        std::vector<const char*> arguments;
+        bool help;
+        bool version;
+        bool refused;
+    };
+    const std::vector<Case> cases = {
+        {{"--help"}, true, false, false},
+        {{"usecwd", "-h"}, true, false, false},
+        {{"-Lde", "-?"}, true, false, false},
+        {{"/S", "/?"}, true, false, false},
+        {{"--version"}, false, true, false},
+        {{"--bogus", "--help"}, true, false, true},
+        {{"--dir=relative/x"}, false, false, true},
+        {{"--dir="}, false, false, true},
+        {{"--dir"}, false, false, true},
+        {{"--dir=~user/x"}, false, false, true},
+        {{"--log="}, false, false, true},
+        {{"--"}, false, false, true},
+        {{"--helpme"}, false, false, true},
+        {{"-help"}, false, false, false},  // the one-letter scan ignores 'h'
+    };
+    for (const Case& c : cases) {
+        m_storage.assign({"Setup"});
+        m_storage.insert(m_storage.end(), c.arguments.begin(), c.arguments.end());
+        const StartupChoice choice = RunStored("en_US");
+        const std::string what = Join(c.arguments);
+        EXPECT_EQ(choice.options.help, c.help) << what;
+        EXPECT_EQ(choice.options.version, c.version) << what;
+        EXPECT_EQ(!choice.options.usageError.empty(), c.refused) << what;
+        EXPECT_EQ(choice.options.WithoutWindows(), c.help || c.version || c.refused) << what;
+    }
+
+    // "~" and "~/x" come from the home directory.
+    ASSERT_NE(home, nullptr);
+    m_storage.assign({"Setup", "--dir=~/x"});
+    EXPECT_EQ(Narrow(RunStored("en_US").options.dir), std::string(home) + "/x");
+    m_storage.assign({"Setup", "--dir=~"});
+    EXPECT_EQ(Narrow(RunStored("en_US").options.dir), std::string(home));
 }
 
 TEST_F(StartupTest, EmptyLanguageSwitchFallsBackToTheLocale) {

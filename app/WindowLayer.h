@@ -11,6 +11,9 @@ constexpr std::uint32_t MSG_OK = 0x00000001;
 constexpr std::uint32_t MSG_YESNO = 0x00000002;
 constexpr std::uint32_t MSG_STYLE_CRITICAL = 0x01000000;
 constexpr std::uint32_t MSG_STYLE_WARNING = 0x02000000;
+// The informational style (no warning or error icon); any style bits other
+// than the two above give it too.
+constexpr std::uint32_t MSG_STYLE_INFORMATION = 0x04000000;
 
 // Results of ShowMessageBox.
 constexpr std::uint32_t MSG_RESULT_NONE = 0;

@@ -512,6 +512,25 @@ FileTime FileSystem::StoredTime(const stdx::u16string& directory, FileTime time)
     return FromUnixSeconds(seconds);
 }
 
+ErrorCode FileSystem::LinkStatus(const stdx::u16string& path, PathKind* kind, FileTime* modified) {
+    const std::string target = Narrow(path);
+    struct stat status;
+    if (::lstat(target.c_str(), &status) != 0) {
+        const bool missing = errno == ENOENT;
+        *kind = missing ? PathKind::Missing : PathKind::Other;
+        return missing ? kErrorSuccess : kErrorInvalidParameter;
+    }
+    if (S_ISREG(status.st_mode)) {
+        *kind = PathKind::Regular;
+        if (modified != nullptr) {
+            *modified = FromUnixSeconds(status.st_mtime);
+        }
+    } else {
+        *kind = S_ISDIR(status.st_mode) ? PathKind::Directory : PathKind::Other;
+    }
+    return kErrorSuccess;
+}
+
 FileTime FileSystem::FromUnixSeconds(std::int64_t seconds) {
     if (seconds <= -kEpochDifferenceSeconds) {
         return 0;

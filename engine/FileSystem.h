@@ -23,6 +23,14 @@ constexpr std::uint32_t kDispositionTruncate = 5;      // O_TRUNC
 constexpr std::uint32_t kAttributeNormal = 0x80;
 constexpr std::uint32_t kAttributeSequential = 0x08000080;
 
+// What stands at a path, as LinkStatus sees it.
+enum class PathKind {
+    Missing,    // nothing
+    Regular,    // a regular file
+    Directory,  // a directory
+    Other,      // a symbolic link, FIFO, socket or device
+};
+
 // Seek origins.
 constexpr int kSeekBegin = 0;
 constexpr int kSeekCurrent = 1;
@@ -123,6 +131,12 @@ public:
     // in `directory`, or its nearest existing ancestor; when that cannot be
     // done, the whole seconds of `time` are returned. Thread-safe.
     FileTime StoredTime(const stdx::u16string& directory, FileTime time);
+    // lstat(2): what stands at path itself, a final symbolic link not
+    // followed, and for a regular file its modification time (whole
+    // seconds) in *modified, which may be null. 0 (Missing when nothing is
+    // there); 87 when path cannot be examined (no permission, or a file
+    // where a parent directory should be), with *kind Other.
+    ErrorCode LinkStatus(const stdx::u16string& path, PathKind* kind, FileTime* modified);
 
     // Seconds since 1970 to FileTime: 0 before 1601, the largest FileTime
     // after it can hold, never an overflow.

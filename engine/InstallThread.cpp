@@ -58,6 +58,9 @@ void* InstallThread::ThreadProc(void* self) {
         return nullptr;
     }
     InstallWorker<FileSystem> worker;
+    if (thread->m_finishPause.count() >= 0) {
+        worker.SetFinishPause(thread->m_finishPause);
+    }
     worker.Run(thread->m_processData);
     return nullptr;
 }

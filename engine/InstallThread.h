@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 #include "engine/InstallProcessData.h"
@@ -20,6 +21,10 @@ public:
 
     // Clears the stop flag.
     void Init();
+    // The pause after a successful run's last status for the runs started
+    // from now on (the worker's own, one second, until this is called).
+    // Silent runs have no success page to show and end at once.
+    void SetFinishPause(std::chrono::milliseconds pause) { m_finishPause = pause; }
     // Starts a thread that performs one run with processData (not owned).
     // A thread of an earlier Start is waited for first. When the thread
     // cannot be created, the run is reported as failed at once: status 87,
@@ -44,4 +49,6 @@ private:
     std::int32_t m_createResult;
     // A thread was created and not yet joined.
     bool m_joinable;
+    // Negative: the worker's own pause.
+    std::chrono::milliseconds m_finishPause{-1};
 };

@@ -97,8 +97,9 @@ private:
     ErrorCode BackupFile(const stdx::u16string& path);
     // Removes a directory with everything in it; links are not followed.
     ErrorCode RemoveDirectoryTree(const stdx::u16string& directory);
-    // Moves every backed-up file back. False when any move failed.
-    bool RestoreBackups();
+    // Moves every backed-up file back, counting the moves that succeeded in
+    // *count. False when any move failed.
+    bool RestoreBackups(int* count);
     // Undoes the current run and returns code.
     ErrorCode Rollback(ErrorCode code);
     // Rolls back, then posts code with the text of textKey and percent, so
@@ -177,9 +178,15 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
         if (code != kErrorSuccess) {
             return ReportFailure(code, percent);
         }
+        InstallEventSink* sink = m_processData->EventSink();
+        const stdx::u16string relative(path, targetDir.size());
         if (skip) {
+            if (sink != nullptr) {
+                sink->OnFileAction(relative, FileAction::Skip);
+            }
             continue;
         }
+        const std::size_t backedUp = Current().m_backedUpFiles.size();
         code = BackupFile(path);
         if (code != kErrorSuccess) {
             return ReportFailure(code, percent);
@@ -191,6 +198,11 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
         code = kit->ExtractFile(i, path);
         if (code != kErrorSuccess) {
             return ReportFailure(code, percent);
+        }
+        if (sink != nullptr) {
+            sink->OnFileAction(relative, Current().m_backedUpFiles.size() > backedUp
+                                             ? FileAction::Replace
+                                             : FileAction::Install);
         }
         if (m_processData->IsCancelled()) {
             return ReportCancel(percent);
@@ -374,14 +386,17 @@ ErrorCode InstallWorker<FS, Finder>::RemoveDirectoryTree(const stdx::u16string& 
 }
 
 template <class FS, class Finder>
-bool InstallWorker<FS, Finder>::RestoreBackups() {
+bool InstallWorker<FS, Finder>::RestoreBackups(int* count) {
     BackupEntry& entry = Current();
     bool restored = true;
+    *count = 0;
     for (auto it = entry.m_backedUpFiles.rbegin(); it != entry.m_backedUpFiles.rend(); ++it) {
         const stdx::u16string relative(*it, entry.m_targetDir.size());
         // The move replaces whatever the run wrote at the path.
         if (m_fileSystem.Move(entry.m_backupDir + relative, *it) != kErrorSuccess) {
             restored = false;
+        } else {
+            ++*count;
         }
     }
     return restored;
@@ -390,17 +405,24 @@ bool InstallWorker<FS, Finder>::RestoreBackups() {
 template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::Rollback(ErrorCode code) {
     BackupEntry& entry = Current();
-    const bool restored = RestoreBackups();
+    int restoredCount = 0;
+    const bool restored = RestoreBackups(&restoredCount);
     for (const stdx::u16string& file : entry.m_newFiles) {
         m_fileSystem.RemoveFile(file);
     }
     for (const stdx::u16string& directory : entry.m_createdDirs) {
         RemoveDirectoryTree(directory);
     }
+    if (m_processData->EventSink() != nullptr) {
+        m_processData->EventSink()->OnRollback(
+            restoredCount, static_cast<int>(entry.m_newFiles.size() + entry.m_createdDirs.size()));
+    }
     // A backup that could not be moved back is the only copy of the user's
     // file: keep it where the user can find it.
     if (restored) {
         RemoveBackup();
+    } else {
+        m_processData->SetKeptBackup(entry.m_backupDir);
     }
     return code;
 }

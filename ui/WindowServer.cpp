@@ -1,6 +1,7 @@
 #include "ui/WindowServer.h"
 
 #include "app/CInstallerDlg.h"
+#include "app/ExitStatus.h"
 #include "app/RunInstaller.h"
 
 #if defined(__APPLE__)
@@ -34,12 +35,16 @@ namespace {
 CInstallerDlg* g_lostDisplayController = nullptr;
 
 int OnDisplayLost(Display*) {
+    int status = kExitCancelled;
     if (g_lostDisplayController != nullptr) {
         g_lostDisplayController->OnDisplayLost();
+        if (!g_lostDisplayController->GetKeptBackup().empty()) {
+            status = kExitNotRestored;
+        }
     }
     // exit() would run the toolkit's clean-up, which talks to the lost
     // display again.
-    _exit(kExitFailure);
+    _exit(status);
 }
 
 }  // namespace

@@ -1,0 +1,129 @@
+#include "app/RunLog.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+using test_support::ReadFile;
+using test_support::TempDir;
+using test_support::U16;
+using test_support::WriteFile;
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         start = end + 1, end = text.find('\n', start)) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    EXPECT_EQ(start, text.size()) << "the last line is not ended";
+    return lines;
+}
+
+TEST(RunLogTest, NewFileIsPrivateAndEveryEventIsOneTimedLine) {
+    TempDir dir;
+    const std::string path = dir.path() + "/run.log";
+    {
+        RunLog log;
+        ASSERT_TRUE(log.Open(stdx::string(path.c_str())));
+        log.Write(stdx::string("start"));
+        log.OnFileAction(U16("a/b.txt"), FileAction::Install);
+        log.OnFileAction(U16("c.txt"), FileAction::Replace);
+        log.OnFileAction(U16("d.txt"), FileAction::Skip);
+        log.OnRollback(2, 3);
+        // Each line is in the file as soon as it is written.
+        EXPECT_EQ(Lines(ReadFile(path)).size(), 5u);
+    }
+    struct stat status;
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    const std::vector<std::string> lines = Lines(ReadFile(path));
+    const std::vector<std::string> events = {"start", "install a/b.txt", "replace c.txt",
+                                             "skip d.txt", "rollback: 2 restored, 3 removed"};
+    ASSERT_EQ(lines.size(), events.size());
+    const std::regex stamp("^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z ");
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(std::regex_search(lines[i], stamp)) << lines[i];
+        EXPECT_EQ(lines[i].substr(21), events[i]);
+    }
+}
+
+TEST(RunLogTest, AppendsToAnExistingFileAndKeepsItsMode) {
+    TempDir dir;
+    const std::string path = dir.path() + "/run.log";
+    WriteFile(path, "earlier line\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    RunLog log;
+    ASSERT_TRUE(log.Open(stdx::string(path.c_str())));
+    log.Write(stdx::string("later"));
+    const std::vector<std::string> lines = Lines(ReadFile(path));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "earlier line");
+    EXPECT_EQ(lines[1].substr(21), "later");
+    struct stat status;
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+TEST(RunLogTest, PathsThatCannotBeOpenedAreRefusedAndAnUnopenedLogWritesNothing) {
+    TempDir dir;
+    for (const std::string& path : {dir.path() + "/missing/run.log", dir.path(), std::string()}) {
+        RunLog log;
+        EXPECT_FALSE(log.Open(stdx::string(path.c_str()))) << path;
+        EXPECT_FALSE(log.IsOpen());
+        log.Write(stdx::string("nowhere"));
+    }
+    EXPECT_TRUE(test_support::Exists(dir.path()));
+}
+
+TEST(RunLogTest, TimeAndEscapes) {
+    EXPECT_EQ(std::string(RunLog::FormatTime(0).c_str()), "1970-01-01T00:00:00Z");
+    EXPECT_EQ(std::string(RunLog::FormatTime(1796722200).c_str()), "2026-12-08T09:30:00Z");
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"plain text", "plain text"},  {"two\nlines\r", "two\\x0alines\\x0d"},
+        {"tab\there", "tab\\x09here"}, {"back\\slash", "back\\\\slash"},
+        {"del\x7f", "del\\x7f"},       {"Счёт.xml", "Счёт.xml"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(std::string(RunLog::Escape(stdx::string(c.in.c_str())).c_str()), c.out);
+    }
+}
+
+// The install thread and the main thread log at once: no line is torn.
+TEST(RunLogTest, LinesFromTwoThreadsStayWhole) {
+    TempDir dir;
+    const std::string path = dir.path() + "/run.log";
+    RunLog log;
+    ASSERT_TRUE(log.Open(stdx::string(path.c_str())));
+    constexpr int kLines = 500;
+    std::thread worker([&log] {
+        for (int i = 0; i < kLines; ++i) {
+            log.OnFileAction(U16("worker/file"), FileAction::Install);
+        }
+    });
+    for (int i = 0; i < kLines; ++i) {
+        log.Write(stdx::string("main thread line"));
+    }
+    worker.join();
+    const std::vector<std::string> lines = Lines(ReadFile(path));
+    ASSERT_EQ(lines.size(), 2u * kLines);
+    for (const std::string& line : lines) {
+        const std::string event = line.substr(21);
+        EXPECT_TRUE(event == "install worker/file" || event == "main thread line") << line;
+    }
+}
+
+}  // namespace
