@@ -76,7 +76,7 @@ TEST_F(InstallWorkerTest, FreshInstallWritesBytesAndTimesAndRecordsEveryCreatedL
     EXPECT_EQ(entry.m_createdDirs, created);
     EXPECT_EQ(entry.m_newFiles.size(), 3u);
     EXPECT_TRUE(entry.m_backedUpFiles.empty());
-    EXPECT_EQ(entry.m_backupDir, U16(m_temp + "/qrstp0/"));
+    EXPECT_EQ(entry.m_backupDir, U16(m_temp + "/qrstp0/files/"));
     EXPECT_TRUE(ListDir(m_temp).empty()) << "backup directory left behind";
 }
 
@@ -159,7 +159,7 @@ TEST_F(InstallWorkerTest, BackupDirectoryTakesFirstFreeNumberAndLeavesTakenNames
     Status status;
     ASSERT_EQ(Install({{"a.cfg", "new", kBaseSeconds}}, &status, nullptr, false, &worker),
               kErrorSuccess);
-    EXPECT_EQ(worker.Entries().back().m_backupDir, U16(m_temp + "/qrstp2/"));
+    EXPECT_EQ(worker.Entries().back().m_backupDir, U16(m_temp + "/qrstp2/files/"));
     EXPECT_EQ(Snapshot(m_temp), before);
     EXPECT_EQ(ReadFile(T("a.cfg")), "new");
 }
@@ -170,7 +170,7 @@ TEST_F(InstallWorkerTest, KitWithoutFilesMakesAndRemovesTheBackupDirectory) {
     ASSERT_EQ(Install({}, &status, nullptr, false, &worker), kErrorSuccess);
     EXPECT_EQ(status.percent, 100);
     EXPECT_EQ(status.text, LocalizedString("IDS_INSTALL_FINISH"));
-    EXPECT_EQ(worker.Entries().back().m_backupDir, U16(m_temp + "/qrstp0/"));
+    EXPECT_EQ(worker.Entries().back().m_backupDir, U16(m_temp + "/qrstp0/files/"));
     EXPECT_TRUE(ListDir(m_temp).empty());
     EXPECT_TRUE(ListDir(m_target).empty());
 }
@@ -255,7 +255,7 @@ TEST_F(InstallWorkerTest, FailedBackupMoveEndsTheRunAndKeepsTheOldFile) {
         std::int64_t number = 0;
         static void Hook(std::int64_t number, const char* operation, void* context) {
             FirstMove* self = static_cast<FirstMove*>(context);
-            if (self->number == 0 && std::string(operation) == "Move") {
+            if (self->number == 0 && std::string(operation) == "Rename") {
                 self->number = number;
             }
         }
