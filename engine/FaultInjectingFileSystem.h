@@ -213,10 +213,6 @@ public:
         return Checked("SyncDirectory", kErrorInvalidParameter,
                        [&] { return FileSystem::SyncDirectory(path); });
     }
-    ErrorCode SyncFileSystem(const stdx::u16string& path) {
-        return Checked("SyncFileSystem", kErrorInvalidParameter,
-                       [&] { return FileSystem::SyncFileSystem(path); });
-    }
     ErrorCode Lock(FileHandle handle, bool wait) {
         return Checked("Lock", kErrorInvalidParameter,
                        [&] { return FileSystem::Lock(handle, wait); });

@@ -647,21 +647,6 @@ ErrorCode FileSystem::SyncDirectory(const stdx::u16string& path) {
     return code;
 }
 
-ErrorCode FileSystem::SyncFileSystem(const stdx::u16string& path) {
-    FileHandle handle = kInvalidHandle;
-    if (OpenDirectory(path, &handle) != kErrorSuccess) {
-        return kErrorInvalidParameter;
-    }
-#if defined(__linux__)
-    const bool synced = ::syncfs(static_cast<int>(handle)) == 0;
-#else
-    ::sync();
-    const bool synced = true;
-#endif
-    ::close(static_cast<int>(handle));
-    return synced ? kErrorSuccess : kErrorInvalidParameter;
-}
-
 ErrorCode FileSystem::Lock(FileHandle handle, bool wait) {
     int fd;
     if (!ToDescriptor(handle, &fd)) {

@@ -159,9 +159,6 @@ public:
     // Opens, fsyncs and closes a directory, so that entries made in it
     // survive a power cut. 0 or 87.
     ErrorCode SyncDirectory(const stdx::u16string& path);
-    // Makes everything written to the file system holding `path` durable
-    // (syncfs on Linux, a full sync elsewhere). 0 or 87.
-    ErrorCode SyncFileSystem(const stdx::u16string& path);
     // flock(2) exclusive on an open file or directory. The kernel drops it
     // when the holder's descriptors close, its process dying included.
     // With wait false: 0 locked, 87 held by another descriptor or failed.

@@ -248,8 +248,12 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
     }
 
     // Every rename of the run is durable before "complete" is: a power cut
-    // must never leave a complete journal over a half-done run.
-    code = m_fileSystem.SyncFileSystem(install_worker_detail::WithoutTrailingSlash(targetDir));
+    // must never leave a complete journal over a half-done run. On a
+    // journalling file system one fsync commits the whole metadata journal
+    // of its file system, so this one on the template directory covers the
+    // renames in every directory of the run, and the journal's own fsync
+    // below covers its file system.
+    code = m_fileSystem.SyncDirectory(install_worker_detail::WithoutTrailingSlash(targetDir));
     if (code == kErrorSuccess) {
         code = Journal(run_journal::Step::Complete, stdx::u16string());
     }

@@ -187,9 +187,6 @@ public:
     ErrorCode SyncDirectory(const stdx::u16string& path) {
         return FaultInjectingFileSystem::SyncDirectory(Fold(path));
     }
-    ErrorCode SyncFileSystem(const stdx::u16string& path) {
-        return FaultInjectingFileSystem::SyncFileSystem(Fold(path));
-    }
 };
 
 // Regression: two records differing only in case name one file on a

@@ -56,8 +56,10 @@
 // change to the template directory. Entries are written (not synced) one by
 // one: a killed process keeps the page cache, so after a kill the journal
 // is complete up to the change that was in hand. Before "C" is written, the
-// template's file system is synced and "C" itself is fsynced: a durable "C"
-// implies that every rename of the run is durable.
+// template directory is fsynced, and "C" itself is: on a journalling file
+// system (ext4, XFS, APFS) an fsync commits the file system's metadata
+// journal as a whole, so a durable "C" implies that every rename of the run
+// is durable.
 //
 // A power cut can lose the tail of the journal and any renames not yet on
 // disk. An original file is never lost: the run never deletes or writes one;
@@ -67,8 +69,9 @@
 // what it finds in the backup directory, not from the entries. Without a
 // durable "C" the run is undone. What a cut can leave: a new file or an
 // empty directory whose entry was lost (undo does not know it), and new
-// files of a completed run whose data the disk had not yet received (the
-// sync before "C" narrows that to runs that had not reached it).
+// files of a completed run whose data the disk had not yet received: their
+// bytes are not synced one by one (that would cost a disk flush per file),
+// so such a file can come back short after a cut.
 namespace run_journal {
 
 enum class Step : char {
