@@ -314,8 +314,9 @@ ErrorCode InstallWorker<FS, Finder>::PrepareRun(const stdx::u16string& targetDir
         entry.m_runDir = runDir + u"/";
         code = m_fileSystem.CreateExclusive(runDir + u"/" + run_journal::JournalName(), true,
                                             &m_journal);
+        // Waits: only a look by HasInterruptedRuns can hold it, and briefly.
         if (code == kErrorSuccess) {
-            code = m_fileSystem.Lock(m_journal, false);
+            code = m_fileSystem.Lock(m_journal, true);
         }
     } else if (code == kErrorAlreadyExists || code == kErrorSuccess) {
         code = kErrorInvalidParameter;

@@ -148,23 +148,11 @@ public:
         return U16(bytes);
     }
 
-    ErrorCode Open(const stdx::u16string& path, std::uint32_t access, std::uint32_t share,
-                   std::uint32_t disposition, FileHandle* handle, std::uint32_t attributes) {
-        return FaultInjectingFileSystem::Open(Fold(path), access, share, disposition, handle,
-                                              attributes);
-    }
-    ErrorCode CreateTempFile(const stdx::u16string& directory, const stdx::u16string& prefix,
-                             stdx::u16string* path) {
-        return FaultInjectingFileSystem::CreateTempFile(Fold(directory), prefix, path);
-    }
     ErrorCode RemoveTree(const stdx::u16string& path) {
         return FaultInjectingFileSystem::RemoveTree(Fold(path));
     }
     ErrorCode RemoveFile(const stdx::u16string& path) {
         return FaultInjectingFileSystem::RemoveFile(Fold(path));
-    }
-    bool GetFileSize(const stdx::u16string& path, std::uint64_t* size) {
-        return FaultInjectingFileSystem::GetFileSize(Fold(path), size);
     }
     ErrorCode Status(const stdx::u16string& path, FileStatus* status) {
         return FaultInjectingFileSystem::Status(Fold(path), status);
