@@ -5,7 +5,9 @@
 // child installs and raises SIGKILL at the chosen operation.
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,15 +76,50 @@ class InstallRecoveryTest : public InstallDirsTest {
 protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(InstallDirsTest::SetUp());
+        ASSERT_NO_FATAL_FAILURE(PlaceTarget());
+        if (IsSkipped()) {
+            return;
+        }
         ASSERT_EQ(BuildKit(m_kitPath, SmallKit()), "");
         ASSERT_EQ(m_kit.Load(U16(m_kitPath)), kErrorSuccess);
         WriteInstalledTree(m_target);
         m_before = Snapshot(m_target);
-        const RunResult reference = RunArmed(m_kit, m_data, m_target, 0);
+        FaultyWorker worker;
+        const RunResult reference = RunArmed(m_kit, m_data, m_target, 0, nullptr, nullptr, &worker);
         ASSERT_EQ(reference.code, kErrorSuccess);
+        m_backupDir = U8(worker.Entries().back().m_backupDir);
         m_after = Snapshot(m_target);
         m_operations = reference.operations;
         WriteInstalledTree(m_target);
+    }
+
+    // Where the template directory lies: beside the temporary directory.
+    virtual void PlaceTarget() {}
+
+    // Kills a run at every operation in turn and recovers after each.
+    void KillAtEveryOperation() {
+        int restored = 0;
+        int completed = 0;
+        for (std::int64_t n = 1; n <= m_operations + 1; ++n) {
+            SCOPED_TRACE("killed at operation " + std::to_string(n));
+            const bool killed = InstallKilledAt(n, m_kit);
+            if (!killed) {
+                EXPECT_GT(n, m_operations);
+                break;
+            }
+            const RecoveryResult result = Recover();
+            EXPECT_TRUE(result.keptBackups.empty());
+            restored += result.restored;
+            completed += result.completed;
+            ExpectFinished(true);
+            if (HasFailure()) {
+                return;
+            }
+        }
+        // Both outcomes occur: kills before the run was complete and after.
+        EXPECT_GT(restored, 10);
+        EXPECT_GE(completed, 1);
+        EXPECT_EQ(m_sink.rollbacks, restored);
     }
 
     // Installs in a child killed before operation number killAt.
@@ -121,32 +158,44 @@ protected:
     CountingSink m_sink;
     Tree m_before;
     Tree m_after;
+    std::string m_backupDir;
     std::int64_t m_operations = 0;
 };
 
 TEST_F(InstallRecoveryTest, KillAtEveryOperationIsFinishedByTheNextStart) {
-    int restored = 0;
-    int completed = 0;
-    for (std::int64_t n = 1; n <= m_operations + 1; ++n) {
-        SCOPED_TRACE("killed at operation " + std::to_string(n));
-        const bool killed = InstallKilledAt(n, m_kit);
-        if (!killed) {
-            EXPECT_GT(n, m_operations);
-            break;
+    KillAtEveryOperation();
+}
+
+// The template directory on a tmpfs of its own, in a private mount
+// namespace: the backups then live in a hidden directory inside it.
+class InstallRecoveryAcrossDevicesTest : public InstallRecoveryTest {
+protected:
+    void PlaceTarget() override {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+            GTEST_SKIP() << "cross-device case skipped: needs root to mount a tmpfs";
         }
-        const RecoveryResult result = Recover();
-        EXPECT_TRUE(result.keptBackups.empty());
-        restored += result.restored;
-        completed += result.completed;
-        ExpectFinished(true);
-        if (HasFailure()) {
-            return;
+        m_mountPoint = m_root / "other-device";
+        std::filesystem::create_directories(m_mountPoint);
+        if (mount("recovery-test", m_mountPoint.c_str(), "tmpfs", 0, "size=16m") != 0) {
+            GTEST_SKIP() << "cross-device case skipped: cannot mount a tmpfs";
+        }
+        m_mounted = true;
+        m_target = m_mountPoint + "/templates";
+    }
+    void TearDown() override {
+        if (m_mounted) {
+            umount2(m_mountPoint.c_str(), MNT_DETACH);
         }
     }
-    // Both outcomes occur: kills before the run was complete and after.
-    EXPECT_GT(restored, 10);
-    EXPECT_GE(completed, 1);
-    EXPECT_EQ(m_sink.rollbacks, restored);
+
+    std::string m_mountPoint;
+    bool m_mounted = false;
+};
+
+TEST_F(InstallRecoveryAcrossDevicesTest, KillAtEveryOperationRestoresFromTheHiddenBackup) {
+    ASSERT_EQ(m_backupDir.compare(0, m_target.size() + 5, m_target + "/.qa-"), 0) << m_backupDir;
+    KillAtEveryOperation();
 }
 
 TEST_F(InstallRecoveryTest, KillDuringTheRollbackOfAFailedRunIsUndoneByTheNextStart) {
