@@ -252,8 +252,11 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
     // journalling file system one fsync commits the whole metadata journal
     // of its file system, so this one on the template directory covers the
     // renames in every directory of the run, and the journal's own fsync
-    // below covers its file system.
-    code = m_fileSystem.SyncDirectory(install_worker_detail::WithoutTrailingSlash(targetDir));
+    // below covers its file system. A run that changed nothing may have no
+    // template directory to sync.
+    if (!Current().m_journal.empty()) {
+        code = m_fileSystem.SyncDirectory(install_worker_detail::WithoutTrailingSlash(targetDir));
+    }
     if (code == kErrorSuccess) {
         code = Journal(run_journal::Step::Complete, stdx::u16string());
     }

@@ -165,14 +165,19 @@ TEST_F(InstallWorkerTest, BackupDirectoryTakesFirstFreeNumberAndLeavesTakenNames
 }
 
 TEST_F(InstallWorkerTest, KitWithoutFilesMakesAndRemovesTheBackupDirectory) {
-    InstallWorker<FileSystem> worker;
-    Status status;
-    ASSERT_EQ(Install({}, &status, nullptr, false, &worker), kErrorSuccess);
-    EXPECT_EQ(status.percent, 100);
-    EXPECT_EQ(status.text, LocalizedString("IDS_INSTALL_FINISH"));
-    EXPECT_EQ(worker.Entries().back().m_backupDir, U16(m_temp + "/qrstp0/files/"));
-    EXPECT_TRUE(ListDir(m_temp).empty());
-    EXPECT_TRUE(ListDir(m_target).empty());
+    // Also into a template directory that does not exist: nothing creates it.
+    const std::string missing = m_target + "/missing";
+    for (const std::string& target : {m_target, missing}) {
+        SCOPED_TRACE(target);
+        InstallWorker<FileSystem> worker;
+        Status status;
+        ASSERT_EQ(Install({}, &status, &target, false, &worker), kErrorSuccess);
+        EXPECT_EQ(status.percent, 100);
+        EXPECT_EQ(status.text, LocalizedString("IDS_INSTALL_FINISH"));
+        EXPECT_EQ(worker.Entries().back().m_backupDir, U16(m_temp + "/qrstp0/files/"));
+        EXPECT_TRUE(ListDir(m_temp).empty());
+        EXPECT_TRUE(ListDir(m_target).empty());
+    }
 }
 
 TEST_F(InstallWorkerTest, EmptyTargetFailsBeforeTouchingAnything) {
