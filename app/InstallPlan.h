@@ -31,7 +31,7 @@ struct PlanCounts {
 
 // Classifies the kit file relativePath ("/" separated) with recordTime for
 // the template directory targetDir (ending with "/"), looking only, through
-// fs.LinkStatus: every folder between targetDir and the file must be a real
+// fs.Status: every folder between targetDir and the file must be a real
 // directory or missing (a file, a link or a FIFO there is a conflict); at the
 // file's place nothing means Install, a regular file Replace or Skip by its
 // time in whole seconds against fs.StoredTime of the record's time, and
@@ -40,32 +40,31 @@ struct PlanCounts {
 template <class FS>
 PlanAction ClassifyKitFile(FS& fs, const stdx::u16string& targetDir,
                            const stdx::u16string& relativePath, FileTime recordTime) {
-    PathKind kind = PathKind::Missing;
+    FileStatus status;
     for (std::size_t slash = relativePath.find(u'/'); slash != stdx::u16string::npos;
          slash = relativePath.find(u'/', slash + 1)) {
-        if (fs.LinkStatus(targetDir + relativePath.substr(0, slash), &kind, nullptr) !=
-            kErrorSuccess) {
+        if (fs.Status(targetDir + relativePath.substr(0, slash), &status) != kErrorSuccess) {
             return PlanAction::Conflict;
         }
-        if (kind == PathKind::Missing) {
+        if (status.type == FileType::Missing) {
             return PlanAction::Install;
         }
-        if (kind != PathKind::Directory) {
+        if (status.type != FileType::Directory) {
             return PlanAction::Conflict;
         }
     }
-    FileTime installed = 0;
-    if (fs.LinkStatus(targetDir + relativePath, &kind, &installed) != kErrorSuccess) {
+    if (fs.Status(targetDir + relativePath, &status) != kErrorSuccess) {
         return PlanAction::Conflict;
     }
-    switch (kind) {
-        case PathKind::Missing:
+    switch (status.type) {
+        case FileType::Missing:
             return PlanAction::Install;
-        case PathKind::Regular: {
+        case FileType::Regular: {
             constexpr FileTime kTicksPerSecond = 10000000;
             const FileTime stored = fs.StoredTime(targetDir, recordTime);
-            return installed / kTicksPerSecond >= stored / kTicksPerSecond ? PlanAction::Skip
-                                                                           : PlanAction::Replace;
+            return status.modified / kTicksPerSecond >= stored / kTicksPerSecond
+                       ? PlanAction::Skip
+                       : PlanAction::Replace;
         }
         default:
             return PlanAction::Conflict;

@@ -239,7 +239,7 @@ TEST_F(RunInstallerTest, SilentRunWhoseRestoreFailsEndsWithStatus9) {
     // The earlier file is still in the backup, which stays where it is.
     std::vector<std::string> backups = ListDir(tmp);
     ASSERT_EQ(backups.size(), 1u);
-    EXPECT_EQ(ReadFile(tmp + "/" + backups[0] + "/sub/a.txt"), "older");
+    EXPECT_EQ(ReadFile(tmp + "/" + backups[0] + "/files/sub/a.txt"), "older");
     EXPECT_FALSE(Exists(UserConfig()));
 }
 

@@ -182,6 +182,46 @@ public:
         return FileSystem::GetTempFreeSpace(freeBytes);
     }
 
+    ErrorCode Status(const stdx::u16string& path, FileStatus* status) {
+        return Checked("Status", kErrorInvalidParameter,
+                       [&] { return FileSystem::Status(path, status); });
+    }
+    ErrorCode CreateExclusive(const stdx::u16string& path, bool privateMode, FileHandle* handle) {
+        return Checked("CreateExclusive", kErrorInvalidParameter,
+                       [&] { return FileSystem::CreateExclusive(path, privateMode, handle); });
+    }
+    ErrorCode CreateDirectory(const stdx::u16string& path, bool privateMode) {
+        return Checked("CreateDirectory", kErrorInvalidParameter,
+                       [&] { return FileSystem::CreateDirectory(path, privateMode); });
+    }
+    ErrorCode Rename(const stdx::u16string& from, const stdx::u16string& to, bool replace) {
+        return Checked("Rename", kErrorInvalidParameter,
+                       [&] { return FileSystem::Rename(from, to, replace); });
+    }
+    ErrorCode RemoveDirectory(const stdx::u16string& path) {
+        return Checked("RemoveDirectory", kErrorInvalidParameter,
+                       [&] { return FileSystem::RemoveDirectory(path); });
+    }
+    ErrorCode OpenDirectory(const stdx::u16string& path, FileHandle* handle) {
+        return Checked("OpenDirectory", kErrorInvalidParameter,
+                       [&] { return FileSystem::OpenDirectory(path, handle); });
+    }
+    ErrorCode Sync(FileHandle handle) {
+        return Checked("Sync", kErrorInvalidParameter, [&] { return FileSystem::Sync(handle); });
+    }
+    ErrorCode SyncDirectory(const stdx::u16string& path) {
+        return Checked("SyncDirectory", kErrorInvalidParameter,
+                       [&] { return FileSystem::SyncDirectory(path); });
+    }
+    ErrorCode Lock(FileHandle handle, bool wait) {
+        return Checked("Lock", kErrorInvalidParameter,
+                       [&] { return FileSystem::Lock(handle, wait); });
+    }
+    ErrorCode HandleStatus(FileHandle handle, FileStatus* status, bool* linked) {
+        return Checked("HandleStatus", kErrorInvalidHandle,
+                       [&] { return FileSystem::HandleStatus(handle, status, linked); });
+    }
+
 private:
     // The code of the last injected descriptor failure on this thread, for
     // LastError; 0 once a later descriptor operation ran for real.

@@ -3,10 +3,13 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -512,25 +515,6 @@ FileTime FileSystem::StoredTime(const stdx::u16string& directory, FileTime time)
     return FromUnixSeconds(seconds);
 }
 
-ErrorCode FileSystem::LinkStatus(const stdx::u16string& path, PathKind* kind, FileTime* modified) {
-    const std::string target = Narrow(path);
-    struct stat status;
-    if (::lstat(target.c_str(), &status) != 0) {
-        const bool missing = errno == ENOENT;
-        *kind = missing ? PathKind::Missing : PathKind::Other;
-        return missing ? kErrorSuccess : kErrorInvalidParameter;
-    }
-    if (S_ISREG(status.st_mode)) {
-        *kind = PathKind::Regular;
-        if (modified != nullptr) {
-            *modified = FromUnixSeconds(status.st_mtime);
-        }
-    } else {
-        *kind = S_ISDIR(status.st_mode) ? PathKind::Directory : PathKind::Other;
-    }
-    return kErrorSuccess;
-}
-
 FileTime FileSystem::FromUnixSeconds(std::int64_t seconds) {
     if (seconds <= -kEpochDifferenceSeconds) {
         return 0;
@@ -600,4 +584,188 @@ bool FileSystem::CopyRange(FileHandle source, FileHandle target, std::uint32_t c
         *code = Fail(CodeFromErrno(error));
         return true;
     }
+}
+
+namespace {
+
+FileType TypeOf(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return FileType::Regular;
+    }
+    if (S_ISDIR(mode)) {
+        return FileType::Directory;
+    }
+    if (S_ISLNK(mode)) {
+        return FileType::Link;
+    }
+    return FileType::Other;
+}
+
+void FillStatus(const struct stat& from, FileStatus* to) {
+    to->type = TypeOf(from.st_mode);
+    to->device = static_cast<std::uint64_t>(from.st_dev);
+    to->inode = static_cast<std::uint64_t>(from.st_ino);
+    to->owner = static_cast<std::uint32_t>(from.st_uid);
+    to->modified = FileSystem::FromUnixSeconds(from.st_mtim.tv_sec);
+}
+
+ErrorCode CreateCode(int error) {
+    if (error == EEXIST) {
+        return kErrorAlreadyExists;
+    }
+    return error == ENOENT ? kErrorNotFound : kErrorInvalidParameter;
+}
+
+// The no-replace rename: 0, or -1 with errno. EINVAL/ENOSYS/ENOTSUP mean the
+// file system (or kernel) has no such rename; the caller falls back.
+int RenameNoReplace(const char* from, const char* to) {
+#if defined(__APPLE__)
+    return ::renamex_np(from, to, RENAME_EXCL);
+#elif defined(SYS_renameat2)
+    // Through syscall: older C libraries lack the wrapper.
+    return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 1u));
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+}  // namespace
+
+ErrorCode FileSystem::Status(const stdx::u16string& path, FileStatus* status) {
+    if (status == nullptr) {
+        return kErrorInvalidParameter;
+    }
+    *status = FileStatus();
+    const std::string target = Narrow(path);
+    struct stat info;
+    if (::lstat(target.c_str(), &info) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? kErrorSuccess : kErrorInvalidParameter;
+    }
+    FillStatus(info, status);
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::CreateExclusive(const stdx::u16string& path, bool privateMode,
+                                      FileHandle* handle) {
+    t_lastError = kErrorSuccess;
+    if (handle == nullptr) {
+        return Fail(kErrorInvalidParameter);
+    }
+    const std::string target = Narrow(path);
+    int fd;
+    do {
+        fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    privateMode ? 0600 : 0660);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return Fail(CreateCode(errno));
+    }
+    *handle = fd;
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::CreateDirectory(const stdx::u16string& path, bool privateMode) {
+    const std::string target = Narrow(path);
+    if (::mkdir(target.c_str(), privateMode ? 0700 : 0777) == 0) {
+        return kErrorSuccess;
+    }
+    return CreateCode(errno);
+}
+
+ErrorCode FileSystem::Rename(const stdx::u16string& from, const stdx::u16string& to, bool replace) {
+    const std::string source = Narrow(from);
+    const std::string destination = Narrow(to);
+    if (replace) {
+        if (::rename(source.c_str(), destination.c_str()) == 0) {
+            return kErrorSuccess;
+        }
+        return errno == ENOENT ? kErrorNotFound : kErrorInvalidParameter;
+    }
+    if (RenameNoReplace(source.c_str(), destination.c_str()) == 0) {
+        return kErrorSuccess;
+    }
+    int error = errno;
+    if (error == EINVAL || error == ENOSYS || error == ENOTSUP) {
+        // A second name, then the first one gone: link refuses an existing
+        // destination just as the rename would. Directories cannot be
+        // linked; they stay where they are and the move fails.
+        if (::link(source.c_str(), destination.c_str()) != 0) {
+            error = errno;
+        } else if (::unlink(source.c_str()) != 0) {
+            error = errno;
+            ::unlink(destination.c_str());
+        } else {
+            return kErrorSuccess;
+        }
+    }
+    return CreateCode(error);
+}
+
+ErrorCode FileSystem::RemoveDirectory(const stdx::u16string& path) {
+    const std::string target = Narrow(path);
+    return ::rmdir(target.c_str()) == 0 ? kErrorSuccess : kErrorInvalidParameter;
+}
+
+ErrorCode FileSystem::OpenDirectory(const stdx::u16string& path, FileHandle* handle) {
+    if (handle == nullptr) {
+        return kErrorInvalidParameter;
+    }
+    const std::string target = Narrow(path);
+    const int fd = ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return CodeFromErrno(errno);
+    }
+    *handle = fd;
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::Sync(FileHandle handle) {
+    int fd;
+    if (!ToDescriptor(handle, &fd)) {
+        return kErrorInvalidParameter;
+    }
+    while (::fsync(fd) != 0) {
+        if (errno != EINTR) {
+            return kErrorInvalidParameter;
+        }
+    }
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::SyncDirectory(const stdx::u16string& path) {
+    FileHandle handle = kInvalidHandle;
+    ErrorCode code = OpenDirectory(path, &handle);
+    if (code != kErrorSuccess) {
+        return kErrorInvalidParameter;
+    }
+    code = Sync(handle);
+    ::close(static_cast<int>(handle));
+    return code;
+}
+
+ErrorCode FileSystem::Lock(FileHandle handle, bool wait) {
+    int fd;
+    if (!ToDescriptor(handle, &fd)) {
+        return kErrorInvalidParameter;
+    }
+    while (::flock(fd, LOCK_EX | (wait ? 0 : LOCK_NB)) != 0) {
+        if (errno != EINTR) {
+            return kErrorInvalidParameter;
+        }
+    }
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::HandleStatus(FileHandle handle, FileStatus* status, bool* linked) {
+    int fd;
+    struct stat info;
+    if (status == nullptr || !ToDescriptor(handle, &fd) || ::fstat(fd, &info) != 0) {
+        return kErrorInvalidHandle;
+    }
+    FillStatus(info, status);
+    if (linked != nullptr) {
+        *linked = info.st_nlink > 0;
+    }
+    return kErrorSuccess;
 }

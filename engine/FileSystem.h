@@ -23,12 +23,15 @@ constexpr std::uint32_t kDispositionTruncate = 5;      // O_TRUNC
 constexpr std::uint32_t kAttributeNormal = 0x80;
 constexpr std::uint32_t kAttributeSequential = 0x08000080;
 
-// What stands at a path, as LinkStatus sees it.
-enum class PathKind {
-    Missing,    // nothing
-    Regular,    // a regular file
-    Directory,  // a directory
-    Other,      // a symbolic link, FIFO, socket or device
+// What lstat says about a path: the path itself, never what a link names.
+enum class FileType { Missing, Regular, Directory, Link, Other };
+struct FileStatus {
+    FileType type = FileType::Missing;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint32_t owner = 0;
+    // Whole seconds, as every other time here.
+    FileTime modified = 0;
 };
 
 // Seek origins.
@@ -131,12 +134,43 @@ public:
     // in `directory`, or its nearest existing ancestor; when that cannot be
     // done, the whole seconds of `time` are returned. Thread-safe.
     FileTime StoredTime(const stdx::u16string& directory, FileTime time);
-    // lstat(2): what stands at path itself, a final symbolic link not
-    // followed, and for a regular file its modification time (whole
-    // seconds) in *modified, which may be null. 0 (Missing when nothing is
-    // there); 87 when path cannot be examined (no permission, or a file
-    // where a parent directory should be), with *kind Other.
-    ErrorCode LinkStatus(const stdx::u16string& path, PathKind* kind, FileTime* modified);
+    // lstat of the literal path: no pattern, no link followed. 0 with type
+    // Missing when nothing is there (or a level of the path is missing or not
+    // a directory); 87 when the status cannot be read.
+    ErrorCode Status(const stdx::u16string& path, FileStatus* status);
+    // Creates a new file exclusively (O_CREAT|O_EXCL|O_NOFOLLOW), open for
+    // writing: mode 0660, or 0600 when privateMode, less the umask. 0; 183
+    // when anything (a link too) is at the path; 2 when its directory is
+    // missing; 87 anything else.
+    ErrorCode CreateExclusive(const stdx::u16string& path, bool privateMode, FileHandle* handle);
+    // Creates exactly one directory level: mode 0777, or 0700 when
+    // privateMode, less the umask. 0; 183 when anything is at the path; 2
+    // when the parent is missing; 87 anything else (ENOTDIR, ENOSPC, ...).
+    ErrorCode CreateDirectory(const stdx::u16string& path, bool privateMode);
+    // rename(2) on one file system; never copies. With replace false the
+    // destination must not exist (RENAME_NOREPLACE, or a hard link and an
+    // unlink where the file system lacks it). 0; 2 missing source or
+    // directory; 183 destination exists (no-replace only); 87 anything else,
+    // across file systems too.
+    ErrorCode Rename(const stdx::u16string& from, const stdx::u16string& to, bool replace);
+    // rmdir(2): removes an empty directory only. 0, or 87 (not empty,
+    // missing, not a directory).
+    ErrorCode RemoveDirectory(const stdx::u16string& path);
+    // Opens a directory (not a link to one) read-only, for SyncDirectory-like
+    // use and for Lock. 0, 2, 87.
+    ErrorCode OpenDirectory(const stdx::u16string& path, FileHandle* handle);
+    // fsync(2) of an open file or directory. 0 or 87.
+    ErrorCode Sync(FileHandle handle);
+    // Opens, fsyncs and closes a directory, so that entries made in it
+    // survive a power cut. 0 or 87.
+    ErrorCode SyncDirectory(const stdx::u16string& path);
+    // flock(2) exclusive on an open file or directory. The kernel drops it
+    // when the holder's descriptors close, its process dying included.
+    // With wait false: 0 locked, 87 held by another descriptor or failed.
+    ErrorCode Lock(FileHandle handle, bool wait);
+    // fstat of an open file: its device and inode (type Regular or Other),
+    // and whether a name of it still exists (links above 0). 0 or 6.
+    ErrorCode HandleStatus(FileHandle handle, FileStatus* status, bool* linked);
 
     // Seconds since 1970 to FileTime: 0 before 1601, the largest FileTime
     // after it can hold, never an overflow.

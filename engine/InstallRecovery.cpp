@@ -1,10 +1,15 @@
 #include "engine/InstallRecovery.h"
 
+#include "engine/FileFinder.h"
+#include "engine/FileSystem.h"
+#include "engine/RunUndo.h"
+
 RecoveryResult RecoverInterruptedRuns(InstallEventSink* sink) {
-    (void)sink;
-    return RecoveryResult();
+    FileSystem fileSystem;
+    return run_undo::RecoverRuns<FileSystem, FileFinder>(fileSystem, sink);
 }
 
 bool HasInterruptedRuns() {
-    return false;
+    FileSystem fileSystem;
+    return run_undo::HasDeadRuns<FileSystem, FileFinder>(fileSystem);
 }

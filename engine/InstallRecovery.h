@@ -22,7 +22,13 @@ struct RecoveryResult {
 // is undone (or completed, see RecoveryResult), and nothing of it is left in
 // the temporary directory or beside its template directory. Runs of an
 // installer that is still alive are left alone. Call once at start-up, in
-// every mode, before the kit is looked for. sink may be null.
+// every mode, before the kit is looked for. sink may be null; it hears
+// OnRollback once per undone run.
+//
+// Runs are found by their journals in this start's temporary directory
+// (FileSystem::TempDirectory): a run made under another TMPDIR is found
+// only by a start with that TMPDIR. A run is taken as interrupted when no
+// process holds the lock on its journal.
 RecoveryResult RecoverInterruptedRuns(InstallEventSink* sink);
 
 // Whether an interrupted run waits to be finished; changes nothing.

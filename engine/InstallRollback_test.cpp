@@ -4,12 +4,18 @@
 // across two.
 
 #include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <string.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -166,6 +172,63 @@ TEST_F(InstallRollbackTest, CancelBeforeEveryOperationLeavesTheTemplateDirectory
     EveryOperation(m_target, true);
 }
 
+// The backup directory is private: mode 0700, and (when the tests run as
+// root) another user cannot read a backed-up file even where the temporary
+// directory and the file itself are open to everyone.
+TEST_F(InstallRollbackTest, BackupDirectoryIsPrivate) {
+    ResetTree(m_target);
+    for (const std::string& directory : {m_root.path(), m_temp, m_target}) {
+        chmod(directory.c_str(), 0755);
+    }
+    chmod((m_target + "/top.cfg").c_str(), 0644);
+    struct Probe {
+        std::string temp;
+        int backupMode = -1;
+        int othersOpen = -2;
+        int othersOpenPlain = -2;
+        static void Hook(std::int64_t, const char*, void* context) {
+            Probe* probe = static_cast<Probe*>(context);
+            const std::string backup = probe->temp + "/qrstp0/files";
+            struct stat status;
+            if (probe->backupMode >= 0 || !Exists(backup + "/top.cfg") ||
+                stat(backup.c_str(), &status) != 0) {
+                return;
+            }
+            probe->backupMode = status.st_mode & 07777;
+            if (geteuid() != 0) {
+                return;
+            }
+            WriteFile(probe->temp + "/plain.txt", "open to all");
+            chmod((probe->temp + "/plain.txt").c_str(), 0644);
+            probe->othersOpen = OpenAsNobody(backup + "/top.cfg");
+            probe->othersOpenPlain = OpenAsNobody(probe->temp + "/plain.txt");
+            unlink((probe->temp + "/plain.txt").c_str());
+        }
+        // 0 when the user nobody could open the file, else its errno.
+        static int OpenAsNobody(const std::string& path) {
+            const pid_t child = fork();
+            if (child == 0) {
+                if (setgid(65534) != 0 || setuid(65534) != 0) {
+                    _exit(100);
+                }
+                const int fd = open(path.c_str(), O_RDONLY);
+                _exit(fd >= 0 ? 0 : errno);
+            }
+            int status = 0;
+            waitpid(child, &status, 0);
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+    } probe;
+    probe.temp = m_temp;
+    ASSERT_EQ(RunArmed(m_kit, m_data, m_target, 0, &Probe::Hook, &probe).code, kErrorSuccess);
+    EXPECT_EQ(probe.backupMode, 0700);
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "the unprivileged read needs root to switch users";
+    }
+    EXPECT_EQ(probe.othersOpenPlain, 0);
+    EXPECT_EQ(probe.othersOpen, EACCES);
+}
+
 // Mounts a tmpfs of its own for the template directory, in a private mount
 // namespace so that nothing of it outlives the test process.
 class CrossDeviceTest : public InstallRollbackTest {
@@ -203,43 +266,71 @@ protected:
     bool m_mounted = false;
 };
 
-TEST_F(CrossDeviceTest, BackupsAndRestoresCrossFileSystems) {
-    const std::string target = m_mountPoint + "/templates";
-    ResetTree(target);
-    const Tree before = Snapshot(target);
-    // The backups are copies on the other file system while the run works.
-    struct BackupProbe {
-        std::string temp;
-        bool sawBackup = false;
-        static void Hook(std::int64_t, const char*, void* context) {
-            BackupProbe* probe = static_cast<BackupProbe*>(context);
-            const std::string backup = probe->temp + "/qrstp0/top.cfg";
-            if (!probe->sawBackup && std::filesystem::exists(backup)) {
-                probe->sawBackup =
-                    ReadFile(backup) == "installed top" && Mtime(backup) == kBaseSeconds - 100;
+// Watches the backups while a run works: the hidden backup directory that
+// holds them, and whether a backed-up original lies there with its bytes
+// and time.
+struct BackupProbe {
+    std::string target;
+    std::string backupDir;
+    bool sawBackup = false;
+    static void Hook(std::int64_t, const char*, void* context) {
+        BackupProbe* probe = static_cast<BackupProbe*>(context);
+        for (const std::string& name : EntriesWithPrefix(probe->target, ".qa-")) {
+            if (name.size() > 7 && name.compare(name.size() - 7, 7, ".backup") == 0) {
+                probe->backupDir = probe->target + "/" + name;
             }
         }
-    } probe;
-    probe.temp = m_temp;
+        const std::string backup = probe->backupDir + "/top.cfg";
+        if (!probe->sawBackup && !probe->backupDir.empty() && Exists(backup)) {
+            probe->sawBackup =
+                ReadFile(backup) == "installed top" && Mtime(backup) == kBaseSeconds - 100;
+        }
+    }
+};
+
+TEST_F(CrossDeviceTest, BackupsAreRenamesOnTheTemplatesOwnFileSystem) {
+    const std::string target = m_mountPoint + "/templates";
+    ResetTree(target);
+    BackupProbe probe;
+    probe.target = target;
     const RunResult result = RunArmed(m_kit, m_data, target, 0, &BackupProbe::Hook, &probe);
     ASSERT_EQ(result.code, kErrorSuccess);
     EXPECT_TRUE(probe.sawBackup);
     EXPECT_EQ(ReadFile(target + "/sub/deep/two.cfg"), "kit two");
+    EXPECT_FALSE(Exists(probe.backupDir));
     EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+}
 
-    // And a failed run there puts everything back, bytes and times.
+// With the template's file system full, the kit's large file cannot be
+// written; the rollback still restores every original, as renames need no
+// space.
+TEST_F(CrossDeviceTest, FullTemplateFileSystemStillRestoresEveryOriginal) {
+    const std::string target = m_mountPoint + "/templates";
     ResetTree(target);
+    const Tree before = Snapshot(target);
+    struct statvfs space;
+    ASSERT_EQ(statvfs(m_mountPoint.c_str(), &space), 0);
+    const std::uint64_t freeBytes = space.f_bavail * space.f_frsize;
+    const std::uint64_t leave = 128 * 1024;
+    ASSERT_GT(freeBytes, leave);
+    {
+        std::ofstream filler(m_mountPoint + "/filler", std::ios::binary);
+        const std::string block(1024 * 1024, 'f');
+        std::uint64_t left = freeBytes - leave;
+        while (left > 0) {
+            const std::uint64_t piece = left < block.size() ? left : block.size();
+            filler.write(block.data(), static_cast<std::streamsize>(piece));
+            left -= piece;
+        }
+    }
     FaultyWorker worker;
-    std::vector<KitFile> kitFiles = RepresentativeKit();
-    kitFiles.push_back({"top.cfg\\blocked", "x", kBaseSeconds});
-    ASSERT_EQ(BuildKit(m_kitPath, kitFiles), "");
-    FaultyKit failing;
-    ASSERT_EQ(failing.Load(U16(m_kitPath)), kErrorSuccess);
-    const RunResult failed = RunArmed(failing, m_data, target, 0, nullptr, nullptr, &worker);
+    const RunResult failed = RunArmed(m_kit, m_data, target, 0, nullptr, nullptr, &worker);
     EXPECT_NE(failed.code, kErrorSuccess);
     EXPECT_EQ(worker.Entries().back().m_backedUpFiles.size(), 4u);
+    EXPECT_TRUE(m_data.KeptBackup().empty());
     EXPECT_EQ(Snapshot(target), before);
     EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+    std::filesystem::remove(m_mountPoint + "/filler");
 }
 
 TEST_F(CrossDeviceTest, EveryFailingOperationAcrossFileSystems) {

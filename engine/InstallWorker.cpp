@@ -1,5 +1,7 @@
 #include "engine/InstallWorker.h"
 
+#include <random>
+
 namespace install_worker_detail {
 
 stdx::u16string WithoutTrailingSlash(const stdx::u16string& path) {
@@ -26,6 +28,48 @@ stdx::u16string InstalledPath(const stdx::u16string& targetDir, const stdx::u16s
         path.push_back(unit == u'\\' ? u'/' : unit);
     }
     return path;
+}
+
+stdx::u16string RandomTag() {
+    static const char16_t kDigits[] = u"0123456789abcdef";
+    thread_local std::mt19937_64 engine{std::random_device{}()};
+    std::uint64_t bits = engine();
+    stdx::u16string tag;
+    for (int i = 0; i < 16; ++i) {
+        tag.push_back(kDigits[bits & 15u]);
+        bits >>= 4;
+    }
+    return tag;
+}
+
+bool NameMeetsTag(const stdx::u16string& kitName, const stdx::u16string& tag) {
+    const stdx::u16string backup = u".qa-" + tag + u".backup";
+    const stdx::u16string temporary = u".qa-" + tag + u".tmp";
+    auto lower = [](char16_t unit) {
+        return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
+    };
+    auto equalNoCase = [&](std::size_t begin, std::size_t end, const stdx::u16string& name) {
+        if (end - begin != name.size()) {
+            return false;
+        }
+        for (std::size_t i = 0; i < name.size(); ++i) {
+            if (lower(kitName[begin + i]) != name[i]) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i <= kitName.size(); ++i) {
+        if (i < kitName.size() && kitName[i] != u'\\' && kitName[i] != u'/') {
+            continue;
+        }
+        if (equalNoCase(begin, i, backup) || equalNoCase(begin, i, temporary)) {
+            return true;
+        }
+        begin = i + 1;
+    }
+    return false;
 }
 
 }  // namespace install_worker_detail

@@ -3,14 +3,19 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <thread>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "engine/ErrorCodes.h"
 #include "engine/FileFinder.h"
 #include "engine/FileSystem.h"
+#include "engine/InstallEvents.h"
 #include "engine/InstallProcessData.h"
+#include "engine/RunJournal.h"
+#include "engine/RunUndo.h"
 #include "kit/InstallData.h"
 #include "kit/KitName.h"
 #include "text/Languages.h"
@@ -18,31 +23,36 @@
 #include "text/StringUtils.h"
 
 // What one run changed, kept so that a failed or cancelled run can be undone
-// completely.
+// completely. The same facts are in the run's journal on disk (RunJournal.h).
 struct BackupEntry {
     // The template directory of the run, ending with "/".
     stdx::u16string m_targetDir;
-    // The temporary directory, "qrstp" and a number, ending with "/"; empty
-    // until the run has made it.
+    // The run directory "qrstp<N>/" in the temporary directory, holding the
+    // journal; empty until the run has made it.
+    stdx::u16string m_runDir;
+    // Where the earlier files go, ending with "/": "files/" in the run
+    // directory, or a hidden directory inside the template directory when
+    // that lies on another file system. Empty until the run has made it.
     stdx::u16string m_backupDir;
     // Every directory level the run created, in the order of creation.
     std::vector<stdx::u16string> m_createdDirs;
     // Files the run wrote where nothing stood before.
     std::vector<stdx::u16string> m_newFiles;
     // Installed paths whose earlier file the run moved into m_backupDir, in
-    // the order of the moves. The rollback moves exactly these back.
+    // the order of the moves.
     std::vector<stdx::u16string> m_backedUpFiles;
-    // Every installed path the run has backed up or created, so that a
-    // second record for the same path never moves the run's own copy over
-    // the backup of the original.
-    std::unordered_set<stdx::u16string> m_claimedFiles;
+    // The journal's entries as written, for the rollback.
+    std::vector<run_journal::Entry> m_journal;
 };
 
 // One installation run: copies every kit file that is newer than the
-// installed copy into the template directory, after moving the installed
-// copy into a backup directory under the temporary directory. Any failure,
-// and a cancel request, moves the backups back and removes everything the
-// run created, before the final status is posted.
+// installed copy into the template directory. Each file is written under a
+// temporary name in its own directory and renamed into place; an older copy
+// is first renamed into the backup directory, never copied. Every change is
+// written ahead into the run's journal, so that a failure, a cancel request
+// and (through RecoverInterruptedRuns) a killed process all end with the
+// template directory as it was, or, for a run that had installed every
+// file, fully installed.
 //
 // The disk is reached only through the FS policy (and Finder, the directory
 // search that goes with it), and the kit is read through the same policy, so
@@ -62,10 +72,13 @@ public:
     // last status is 0, "IDS_INSTALL_FINISH", 100, followed by the finish
     // pause), or the code that ended the run once it has been rolled back
     // (its status posted as described at InstallProcessDataBase). Codes: those
-    // of the FS operations and of Kit::ExtractFile; 87 for a missing kit, an
-    // empty target directory, an unsafe kit name or a directory standing
-    // where a kit file goes; 1223 for a cancel. Must not be called with a
-    // null processData.
+    // of the FS operations and of Kit::WriteFileTo; 87 for a missing kit, an
+    // empty or relative target directory, an unsafe kit name, or anything
+    // but a regular file (a directory, a link, a pipe, a socket, a device)
+    // where a kit file goes; 1223 for a cancel. When the rollback could not
+    // move every earlier file back, the backup directory is kept (and named
+    // with SetKeptBackup) and so is the journal, for the next start. Must
+    // not be called with a null processData.
     ErrorCode Run(ProcessData* processData);
 
     // Tests and benchmarks shorten the pause after success.
@@ -76,49 +89,62 @@ public:
 private:
     BackupEntry& Current() { return m_entries.back(); }
 
-    // Starts a new entry for targetDir and makes a new, empty backup
-    // directory "qrstp<N>/" in the temporary directory. 87 for an empty
-    // target; otherwise 0 or the code of the failed step.
-    ErrorCode PrepareBackup(const stdx::u16string& targetDir);
-    // Sets *skip when the file at path is at least as new as recordTime,
-    // compared in whole seconds, since the disk keeps no more. A missing file
-    // is installed. 87 when an older path is a directory; the code of
-    // FS::Open or FS::GetTimes when an existing file cannot be examined.
-    ErrorCode IsUpToDate(const stdx::u16string& path, FileTime recordTime, bool* skip);
-    // Creates the directory and any missing parent, one level at a time,
-    // recording each level it created. 0, 3 (no parent to create) or the
-    // code of FS::MakeDirectory.
+    // Starts a new entry for targetDir, makes the run directory with its
+    // locked journal, chooses and makes the backup directory, and makes all
+    // of it durable. 87 for an empty or relative target; otherwise 0 or the
+    // code of the failed step.
+    ErrorCode PrepareRun(const stdx::u16string& targetDir, const Kit& kit);
+    // Installs record index at path as step says (NewFile, Replace or
+    // Overwrite), journal entry first. 0 or the code of the failed step.
+    ErrorCode InstallFile(Kit& kit, std::size_t index, const stdx::u16string& path,
+                          const stdx::u16string& relative, run_journal::Step step);
+    // Appends one entry to the journal (and the in-memory copy).
+    ErrorCode Journal(run_journal::Step step, const stdx::u16string& path);
+    // Creates the directory and any missing parent, deepest level first (a
+    // parent is only tried when the level itself reports it missing), each
+    // level journalled before it is made and recorded once made. 0, 3 (no
+    // parent to create) or the code of FS::CreateDirectory.
     ErrorCode MakeDirectoryRecorded(const stdx::u16string& directory);
-    // Creates a directory with its parents, without recording.
-    ErrorCode MakeDirectoryTree(const stdx::u16string& directory);
-    // Moves the installed copy at path into the backup directory, or records
-    // path as new when nothing stands there. 0 when the run may write path;
-    // any other code ends the run, since the file would be lost otherwise.
-    ErrorCode BackupFile(const stdx::u16string& path);
-    // Removes a directory with everything in it; links are not followed.
-    ErrorCode RemoveDirectoryTree(const stdx::u16string& directory);
-    // Moves every backed-up file back, counting the moves that succeeded in
-    // *count. False when any move failed.
-    bool RestoreBackups(int* count);
+    // The same inside the backup directory: private, not journalled.
+    ErrorCode MakeBackupDirectory(const stdx::u16string& directory);
+    // Renames the installed copy at path to the same relative path in the
+    // backup directory, never over anything there. 0 or the code that ends
+    // the run, since the file would be lost otherwise.
+    ErrorCode BackupFile(const stdx::u16string& path, const stdx::u16string& relative);
     // Undoes the current run and returns code.
     ErrorCode Rollback(ErrorCode code);
     // Rolls back, then posts code with the text of textKey and percent, so
     // that the final status is seen only once the rollback is over.
     ErrorCode Finish(ErrorCode code, const char* textKey, std::int32_t percent);
     ErrorCode ReportFailure(ErrorCode code, std::int32_t percent) {
+        if (code == kErrorCancelled) {
+            return Finish(code, "IDS_CANCEL_FINISH", percent);
+        }
         return Finish(code, "IDS_INSTALL_ERROR", percent);
     }
     ErrorCode ReportCancel(std::int32_t percent) {
         return Finish(kErrorCancelled, "IDS_CANCEL_FINISH", percent);
     }
-    void RemoveBackup() { RemoveDirectoryTree(Current().m_backupDir); }
+    void Tell(const stdx::u16string& relative, FileAction action) {
+        if (m_sink != nullptr) {
+            m_sink->OnFileAction(relative, action);
+        }
+    }
 
     std::vector<BackupEntry> m_entries;
     ProcessData* m_processData = nullptr;
-    // Directories of the current run (in the template and the backup
-    // directory) known to exist, so that each is looked up once per run
-    // rather than once per file.
-    std::unordered_set<stdx::u16string> m_knownDirs;
+    InstallEventSink* m_sink = nullptr;
+    run_journal::Header m_header;
+    FileHandle m_journal = kInvalidHandle;
+    // The temporary file being written, open only while its bytes go in.
+    FileHandle m_temporary = kInvalidHandle;
+    // Files the run has written, by device and inode: a later record that
+    // names one of them (a duplicate, or the same name in another case on a
+    // case-insensitive file system) writes over the run's own copy instead
+    // of backing it up over the backup of the original.
+    std::set<std::pair<std::uint64_t, std::uint64_t>> m_written;
+    // Directories of the backup known to exist.
+    std::unordered_set<stdx::u16string> m_backupDirs;
     FS m_fileSystem;
     std::chrono::milliseconds m_finishPause = kFinishPause;
 };
@@ -136,22 +162,29 @@ stdx::u16string InstalledPath(const stdx::u16string& targetDir, const stdx::u16s
 inline std::uint64_t WholeSeconds(FileTime time) {
     return time / 10000000u;
 }
+// A random tag of 16 hexadecimal digits for the run's private names.
+stdx::u16string RandomTag();
+// Whether a component of a kit name equals one of the run's private names
+// (".qa-<tag>.backup", ".qa-<tag>.tmp"), ASCII letters compared without
+// case as a case-insensitive file system would.
+bool NameMeetsTag(const stdx::u16string& kitName, const stdx::u16string& tag);
 
 }  // namespace install_worker_detail
 
 template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
     m_processData = processData;
+    m_sink = m_processData->EventSink();
     Kit* kit = nullptr;
     stdx::u16string targetDir;
     m_processData->GetInstallData(&kit, &targetDir);
-
-    ErrorCode code = PrepareBackup(targetDir);
+    if (kit == nullptr) {
+        m_entries.emplace_back();
+        return ReportFailure(kErrorInvalidParameter, 0);
+    }
+    ErrorCode code = PrepareRun(targetDir, *kit);
     if (code != kErrorSuccess) {
         return ReportFailure(code, 0);
-    }
-    if (kit == nullptr) {
-        return ReportFailure(kErrorInvalidParameter, 0);
     }
 
     const std::size_t count = kit->m_files.size();
@@ -170,59 +203,89 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
         if (!kit::IsSafeKitName(record.m_name)) {
             return ReportFailure(kErrorInvalidParameter, percent);
         }
-        stdx::u16string path = install_worker_detail::InstalledPath(targetDir, record.m_name);
+        const stdx::u16string path = install_worker_detail::InstalledPath(targetDir, record.m_name);
+        const stdx::u16string relative(path, targetDir.size());
         m_processData->SetStatus(kErrorSuccess, path, percent);
 
-        bool skip = false;
-        code = IsUpToDate(path, record.m_lastWriteTime, &skip);
+        // lstat of the literal name: a pattern character is just a
+        // character, and a link is never followed.
+        FileStatus status;
+        code = m_fileSystem.Status(path, &status);
         if (code != kErrorSuccess) {
             return ReportFailure(code, percent);
         }
-        InstallEventSink* sink = m_processData->EventSink();
-        const stdx::u16string relative(path, targetDir.size());
-        if (skip) {
-            if (sink != nullptr) {
-                sink->OnFileAction(relative, FileAction::Skip);
+        run_journal::Step step = run_journal::Step::NewFile;
+        FileAction action = FileAction::Install;
+        if (status.type == FileType::Regular) {
+            // Compared with what this file system keeps for the record's
+            // time, so that a clamped copy is not taken as older every run.
+            const FileTime stored = m_fileSystem.StoredTime(install_worker_detail::ParentOf(path),
+                                                            record.m_lastWriteTime);
+            if (install_worker_detail::WholeSeconds(status.modified) >=
+                install_worker_detail::WholeSeconds(stored)) {
+                Tell(relative, FileAction::Skip);
+                continue;
             }
-            continue;
+            if (m_written.count({status.device, status.inode}) != 0) {
+                step = run_journal::Step::Overwrite;
+            } else {
+                step = run_journal::Step::Replace;
+                action = FileAction::Replace;
+            }
+        } else if (status.type != FileType::Missing) {
+            // A directory, a link, a pipe, a socket or a device: replacing it
+            // would lose what it is, and opening it could hang.
+            return ReportFailure(kErrorInvalidParameter, percent);
         }
-        const std::size_t backedUp = Current().m_backedUpFiles.size();
-        code = BackupFile(path);
+        Tell(relative, action);
+        code = InstallFile(*kit, i, path, relative, step);
         if (code != kErrorSuccess) {
             return ReportFailure(code, percent);
-        }
-        code = MakeDirectoryRecorded(install_worker_detail::ParentOf(path));
-        if (code != kErrorSuccess) {
-            return ReportFailure(code, percent);
-        }
-        code = kit->ExtractFile(i, path);
-        if (code != kErrorSuccess) {
-            return ReportFailure(code, percent);
-        }
-        if (sink != nullptr) {
-            sink->OnFileAction(relative, Current().m_backedUpFiles.size() > backedUp
-                                             ? FileAction::Replace
-                                             : FileAction::Install);
         }
         if (m_processData->IsCancelled()) {
             return ReportCancel(percent);
         }
     }
 
-    RemoveBackup();
+    // Every rename of the run is durable before "complete" is: a power cut
+    // must never leave a complete journal over a half-done run. On a
+    // journalling file system one fsync commits the whole metadata journal
+    // of its file system, so this one on the template directory covers the
+    // renames in every directory of the run, and the journal's own fsync
+    // below covers its file system. A run that changed nothing may have no
+    // template directory to sync.
+    if (!Current().m_journal.empty()) {
+        code = m_fileSystem.SyncDirectory(install_worker_detail::WithoutTrailingSlash(targetDir));
+    }
+    if (code == kErrorSuccess) {
+        code = Journal(run_journal::Step::Complete, stdx::u16string());
+    }
+    if (code == kErrorSuccess) {
+        code = m_fileSystem.Sync(m_journal);
+    }
+    if (code != kErrorSuccess) {
+        return ReportFailure(code, percent);
+    }
+    run_undo::RemoveRun(m_fileSystem, Current().m_runDir, Current().m_backupDir);
+    m_fileSystem.Close(m_journal);
+    m_journal = kInvalidHandle;
     m_processData->SetStatus(kErrorSuccess, LocalizedString("IDS_INSTALL_FINISH"), 100);
     std::this_thread::sleep_for(m_finishPause);
     return kErrorSuccess;
 }
 
 template <class FS, class Finder>
-ErrorCode InstallWorker<FS, Finder>::PrepareBackup(const stdx::u16string& targetDir) {
+ErrorCode InstallWorker<FS, Finder>::PrepareRun(const stdx::u16string& targetDir, const Kit& kit) {
     m_entries.emplace_back();
-    Current().m_targetDir = targetDir;
-    m_knownDirs.clear();
-    // Without a directory the kit's names would land relative to whatever
-    // the working directory is, where no backup protects anything.
-    if (targetDir.empty()) {
+    BackupEntry& entry = Current();
+    entry.m_targetDir = targetDir;
+    m_header = run_journal::Header();
+    m_written.clear();
+    m_backupDirs.clear();
+    // Without an absolute directory the kit's names would land relative to
+    // whatever the working directory is, and the journal could not name
+    // them for a later start.
+    if (targetDir.empty() || targetDir.front() != u'/') {
         return kErrorInvalidParameter;
     }
 
@@ -234,65 +297,172 @@ ErrorCode InstallWorker<FS, Finder>::PrepareBackup(const stdx::u16string& target
     if (tempDir.empty() || tempDir.back() != u'/') {
         tempDir.push_back(u'/');
     }
-    code = MakeDirectoryRecorded(tempDir);
+
+    // A recovery running in another process must not take the new run
+    // directory for one whose maker died before its journal was locked.
+    const FileHandle tempLock = run_undo::LockTempDirectory(m_fileSystem, tempDir);
+    // The directory must be new: an existing one may belong to another run.
+    constexpr std::int32_t kMaxNumber = 1000000;
+    stdx::u16string runDir;
+    for (std::int32_t number = 0; number < kMaxNumber && runDir.empty(); ++number) {
+        const stdx::u16string candidate = tempDir + u"qrstp" + IntToString(number, 10);
+        code = m_fileSystem.CreateDirectory(candidate, true);
+        if (code == kErrorSuccess) {
+            runDir = candidate;
+        } else if (code != kErrorAlreadyExists) {
+            break;
+        }
+    }
+    if (!runDir.empty()) {
+        entry.m_runDir = runDir + u"/";
+        code = m_fileSystem.CreateExclusive(runDir + u"/" + run_journal::JournalName(), true,
+                                            &m_journal);
+        // Waits: only a look by HasInterruptedRuns can hold it, and briefly.
+        if (code == kErrorSuccess) {
+            code = m_fileSystem.Lock(m_journal, true);
+        }
+    } else if (code == kErrorAlreadyExists || code == kErrorSuccess) {
+        code = kErrorInvalidParameter;
+    }
+    if (tempLock != kInvalidHandle) {
+        m_fileSystem.Close(tempLock);
+    }
     if (code != kErrorSuccess) {
         return code;
     }
 
-    // The directory must be new: an existing one may belong to another run,
-    // whose files a rollback or clean-up of ours would remove. A name that
-    // appears between the search and the creation is passed over too.
-    constexpr std::int32_t kMaxNumber = 1000000;
-    for (std::int32_t number = 0; number < kMaxNumber; ++number) {
-        const stdx::u16string candidate = tempDir + u"qrstp" + IntToString(number, 10);
-        Finder finder;
-        if (finder.First(candidate)) {
-            continue;
-        }
-        code = m_fileSystem.MakeDirectory(candidate);
-        if (code == kErrorAlreadyExists) {
-            continue;
-        }
+    // Backups must be renames on the template's own file system: compare
+    // the run directory's device with that of the nearest existing level of
+    // the template directory.
+    FileStatus runStatus;
+    code = m_fileSystem.Status(runDir, &runStatus);
+    if (code != kErrorSuccess) {
+        return code;
+    }
+    stdx::u16string existing = install_worker_detail::WithoutTrailingSlash(targetDir);
+    FileStatus targetStatus;
+    for (;;) {
+        code = m_fileSystem.Status(existing, &targetStatus);
         if (code != kErrorSuccess) {
             return code;
         }
-        Current().m_backupDir = candidate + u"/";
-        return kErrorSuccess;
+        if (targetStatus.type != FileType::Missing || existing == u"/") {
+            break;
+        }
+        existing = install_worker_detail::ParentOf(existing);
     }
-    return kErrorInvalidParameter;
+    const bool targetExists = existing == install_worker_detail::WithoutTrailingSlash(targetDir) &&
+                              targetStatus.type == FileType::Directory;
+    stdx::u16string tag;
+    bool clash = true;
+    while (clash) {
+        tag = install_worker_detail::RandomTag();
+        clash = false;
+        for (const auto& record : kit.m_files) {
+            if (install_worker_detail::NameMeetsTag(record.m_name, tag)) {
+                clash = true;
+                break;
+            }
+        }
+    }
+    // A template directory that does not exist yet holds nothing to back
+    // up, so the backup directory may stay in the run directory.
+    const bool inside = targetExists && targetStatus.device != runStatus.device;
+    m_header.targetDir = targetDir;
+    m_header.tag = tag;
+    m_header.backupDir = inside ? targetDir + u".qa-" + tag + u".backup/" : runDir + u"/files/";
+
+    code = run_journal::WriteRecords(m_fileSystem, m_journal, run_journal::EncodeHeader(m_header));
+    if (code == kErrorSuccess) {
+        code = m_fileSystem.Sync(m_journal);
+    }
+    if (code != kErrorSuccess) {
+        return code;
+    }
+    code = m_fileSystem.CreateDirectory(
+        install_worker_detail::WithoutTrailingSlash(m_header.backupDir), true);
+    if (code != kErrorSuccess) {
+        return code;
+    }
+    entry.m_backupDir = m_header.backupDir;
+    code = m_fileSystem.SyncDirectory(runDir);
+    if (code == kErrorSuccess && inside) {
+        code = m_fileSystem.SyncDirectory(install_worker_detail::WithoutTrailingSlash(targetDir));
+    }
+    if (code == kErrorSuccess) {
+        code = m_fileSystem.SyncDirectory(install_worker_detail::WithoutTrailingSlash(tempDir));
+    }
+    return code;
 }
 
 template <class FS, class Finder>
-ErrorCode InstallWorker<FS, Finder>::IsUpToDate(const stdx::u16string& path, FileTime recordTime,
-                                                bool* skip) {
-    *skip = false;
-    // Only a missing file may be written without knowing its time: any
-    // other failure could hide a newer copy that the run must not replace.
-    FileHandle handle = kInvalidHandle;
-    ErrorCode code = m_fileSystem.Open(path, kAccessRead, 0, kDispositionOpenExisting, &handle,
-                                       kAttributeNormal);
+ErrorCode InstallWorker<FS, Finder>::Journal(run_journal::Step step, const stdx::u16string& path) {
+    run_journal::Entry entry;
+    entry.step = step;
+    entry.path = path;
+    const ErrorCode code =
+        run_journal::WriteRecords(m_fileSystem, m_journal, run_journal::EncodeEntry(entry));
+    // Kept even when the write failed: part of it may be on disk, and undoing
+    // a step that never happened changes nothing.
+    Current().m_journal.push_back(entry);
+    return code;
+}
+
+template <class FS, class Finder>
+ErrorCode InstallWorker<FS, Finder>::InstallFile(Kit& kit, std::size_t index,
+                                                 const stdx::u16string& path,
+                                                 const stdx::u16string& relative,
+                                                 run_journal::Step step) {
+    ErrorCode code = Journal(step, relative);
+    if (code != kErrorSuccess) {
+        return code;
+    }
+    if (step == run_journal::Step::Replace) {
+        code = BackupFile(path, relative);
+        if (code != kErrorSuccess) {
+            return code;
+        }
+    }
+    const stdx::u16string directory = install_worker_detail::ParentOf(path);
+    const stdx::u16string temporary = run_journal::TemporaryIn(directory, m_header.tag);
+    // Most files go into a directory that exists; only a missing one costs
+    // the directory creation.
+    code = m_fileSystem.CreateExclusive(temporary, false, &m_temporary);
     if (code == kErrorNotFound) {
-        return kErrorSuccess;
+        code = MakeDirectoryRecorded(directory);
+        if (code == kErrorSuccess) {
+            code = m_fileSystem.CreateExclusive(temporary, false, &m_temporary);
+        }
+    }
+    if (code != kErrorSuccess) {
+        m_temporary = kInvalidHandle;
+        return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
+    }
+    FileStatus written;
+    code = m_fileSystem.HandleStatus(m_temporary, &written, nullptr);
+    if (code == kErrorSuccess) {
+        m_written.insert({written.device, written.inode});
+        ProcessData* data = m_processData;
+        code = kit.WriteFileTo(index, m_temporary, [data] { return data->IsCancelled(); });
+    }
+    m_fileSystem.Close(m_temporary);
+    m_temporary = kInvalidHandle;
+    if (code == kErrorSuccess) {
+        // A late write error (a full disk on some file systems) shows only
+        // when the file is closed.
+        code = m_fileSystem.LastError();
     }
     if (code != kErrorSuccess) {
         return code;
     }
-    FileTime modified = 0;
-    code = m_fileSystem.GetTimes(handle, nullptr, nullptr, &modified);
-    m_fileSystem.Close(handle);
+    // Only the run's own earlier copy may be replaced: anything else that
+    // appeared at the name meanwhile is not the run's to overwrite.
+    code = m_fileSystem.Rename(temporary, path, step == run_journal::Step::Overwrite);
     if (code != kErrorSuccess) {
-        return code;
+        return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
     }
-    *skip = install_worker_detail::WholeSeconds(modified) >=
-            install_worker_detail::WholeSeconds(recordTime);
-    if (*skip) {
-        return kErrorSuccess;
-    }
-    // A directory opens too, but cannot be replaced by a file without
-    // losing what it holds.
-    Finder finder;
-    if (finder.First(path) && finder.IsDirectory() != 0) {
-        return kErrorInvalidParameter;
+    if (step == run_journal::Step::NewFile) {
+        Current().m_newFiles.push_back(path);
     }
     return kErrorSuccess;
 }
@@ -303,126 +473,96 @@ ErrorCode InstallWorker<FS, Finder>::MakeDirectoryRecorded(const stdx::u16string
     if (path.empty() || path == u"/") {
         return kErrorSuccess;
     }
-    if (m_knownDirs.count(path) != 0) {
-        return kErrorSuccess;
-    }
-    {
-        Finder finder;
-        if (finder.First(path) && finder.IsDirectory() != 0) {
-            m_knownDirs.insert(path);
-            return kErrorSuccess;
-        }
-    }
-    // Create the parent first, so that the call below makes exactly one
-    // level and every level the run makes is recorded (and undone).
-    const std::size_t slash = path.rfind(u'/');
-    if (slash == stdx::u16string::npos) {
-        return kErrorNoParent;
-    }
-    if (slash == 2 && path[1] == u':') {
-        return kErrorNoParent;
-    }
-    const ErrorCode parentCode =
-        MakeDirectoryRecorded(slash == 0 ? stdx::u16string(u"/") : path.substr(0, slash));
-    if (parentCode != kErrorSuccess) {
-        return parentCode;
-    }
-    const ErrorCode code = m_fileSystem.MakeDirectory(path);
-    if (code != kErrorSuccess && code != kErrorAlreadyExists) {
+    ErrorCode code = Journal(run_journal::Step::Directory, path);
+    if (code != kErrorSuccess) {
         return code;
     }
-    m_knownDirs.insert(path);
+    code = m_fileSystem.CreateDirectory(path, false);
+    if (code == kErrorNotFound) {
+        const std::size_t slash = path.rfind(u'/');
+        if (slash == stdx::u16string::npos) {
+            return kErrorNoParent;
+        }
+        code = MakeDirectoryRecorded(slash == 0 ? stdx::u16string(u"/") : path.substr(0, slash));
+        if (code != kErrorSuccess) {
+            return code;
+        }
+        code = m_fileSystem.CreateDirectory(path, false);
+    }
     if (code == kErrorSuccess) {
         Current().m_createdDirs.push_back(path);
+        return kErrorSuccess;
     }
-    return kErrorSuccess;
+    // Something already there: a directory serves, anything else makes the
+    // file creation inside it fail.
+    return code == kErrorAlreadyExists ? kErrorSuccess : code;
 }
 
 template <class FS, class Finder>
-ErrorCode InstallWorker<FS, Finder>::MakeDirectoryTree(const stdx::u16string& directory) {
+ErrorCode InstallWorker<FS, Finder>::MakeBackupDirectory(const stdx::u16string& directory) {
     const stdx::u16string path = install_worker_detail::WithoutTrailingSlash(directory);
-    if (path.empty() || path == u"/" || m_knownDirs.count(path) != 0) {
+    if (m_backupDirs.count(path) != 0) {
         return kErrorSuccess;
     }
-    const ErrorCode code = m_fileSystem.MakeDirectory(path);
+    ErrorCode code = m_fileSystem.CreateDirectory(path, true);
+    if (code == kErrorNotFound) {
+        code = MakeBackupDirectory(install_worker_detail::ParentOf(path));
+        if (code == kErrorSuccess) {
+            code = m_fileSystem.CreateDirectory(path, true);
+        }
+    }
     if (code != kErrorSuccess && code != kErrorAlreadyExists) {
         return code;
     }
-    m_knownDirs.insert(path);
+    m_backupDirs.insert(path);
     return kErrorSuccess;
 }
 
 template <class FS, class Finder>
-ErrorCode InstallWorker<FS, Finder>::BackupFile(const stdx::u16string& path) {
-    BackupEntry& entry = Current();
-    if (!entry.m_claimedFiles.insert(path).second) {
-        return kErrorSuccess;
-    }
-    const stdx::u16string relative(path, entry.m_targetDir.size());
-    const stdx::u16string backup = entry.m_backupDir + relative;
-    ErrorCode code = MakeDirectoryTree(install_worker_detail::ParentOf(backup));
-    if (code == kErrorSuccess) {
-        code = m_fileSystem.Move(path, backup);
-    }
-    if (code == kErrorSuccess) {
-        entry.m_backedUpFiles.push_back(path);
-        return kErrorSuccess;
-    }
-    // Move reports 2 only for a missing source: the run creates this file.
-    if (code == kErrorNotFound) {
-        entry.m_newFiles.push_back(path);
-        return kErrorSuccess;
-    }
-    entry.m_claimedFiles.erase(path);
-    return code;
-}
-
-template <class FS, class Finder>
-ErrorCode InstallWorker<FS, Finder>::RemoveDirectoryTree(const stdx::u16string& directory) {
-    if (directory.empty()) {
-        return kErrorSuccess;
-    }
-    return m_fileSystem.RemoveTree(install_worker_detail::WithoutTrailingSlash(directory));
-}
-
-template <class FS, class Finder>
-bool InstallWorker<FS, Finder>::RestoreBackups(int* count) {
-    BackupEntry& entry = Current();
-    bool restored = true;
-    *count = 0;
-    for (auto it = entry.m_backedUpFiles.rbegin(); it != entry.m_backedUpFiles.rend(); ++it) {
-        const stdx::u16string relative(*it, entry.m_targetDir.size());
-        // The move replaces whatever the run wrote at the path.
-        if (m_fileSystem.Move(entry.m_backupDir + relative, *it) != kErrorSuccess) {
-            restored = false;
-        } else {
-            ++*count;
+ErrorCode InstallWorker<FS, Finder>::BackupFile(const stdx::u16string& path,
+                                                const stdx::u16string& relative) {
+    const stdx::u16string backup = m_header.backupDir + relative;
+    // No-replace: a backup already there is an original, never to be lost.
+    ErrorCode code = m_fileSystem.Rename(path, backup, false);
+    if (code == kErrorNotFound && relative.find(u'/') != stdx::u16string::npos) {
+        code = MakeBackupDirectory(install_worker_detail::ParentOf(backup));
+        if (code == kErrorSuccess) {
+            code = m_fileSystem.Rename(path, backup, false);
         }
     }
-    return restored;
+    if (code != kErrorSuccess) {
+        return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
+    }
+    Current().m_backedUpFiles.push_back(path);
+    return kErrorSuccess;
 }
 
 template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::Rollback(ErrorCode code) {
     BackupEntry& entry = Current();
-    int restoredCount = 0;
-    const bool restored = RestoreBackups(&restoredCount);
-    for (const stdx::u16string& file : entry.m_newFiles) {
-        m_fileSystem.RemoveFile(file);
+    if (m_temporary != kInvalidHandle) {
+        m_fileSystem.Close(m_temporary);
+        m_temporary = kInvalidHandle;
     }
-    for (const stdx::u16string& directory : entry.m_createdDirs) {
-        RemoveDirectoryTree(directory);
+    if (entry.m_runDir.empty()) {
+        return code;
     }
-    if (m_processData->EventSink() != nullptr) {
-        m_processData->EventSink()->OnRollback(
-            restoredCount, static_cast<int>(entry.m_newFiles.size() + entry.m_createdDirs.size()));
-    }
-    // A backup that could not be moved back is the only copy of the user's
-    // file: keep it where the user can find it.
+    run_undo::UndoCounts counts;
+    const bool restored =
+        run_undo::Undo<FS, Finder>(m_fileSystem, m_header, entry.m_journal, &counts);
     if (restored) {
-        RemoveBackup();
+        run_undo::RemoveRun(m_fileSystem, entry.m_runDir, stdx::u16string());
     } else {
-        m_processData->SetKeptBackup(entry.m_backupDir);
+        // The backup is the only copy of the files not moved back: it stays,
+        // and so does the journal, so that the next start tries again.
+        m_processData->SetKeptBackup(m_header.backupDir);
+    }
+    if (m_journal != kInvalidHandle) {
+        m_fileSystem.Close(m_journal);
+        m_journal = kInvalidHandle;
+    }
+    if (m_sink != nullptr) {
+        m_sink->OnRollback(counts.restored, counts.removed);
     }
     return code;
 }

@@ -76,7 +76,7 @@ TEST_F(InstallWorkerTest, FreshInstallWritesBytesAndTimesAndRecordsEveryCreatedL
     EXPECT_EQ(entry.m_createdDirs, created);
     EXPECT_EQ(entry.m_newFiles.size(), 3u);
     EXPECT_TRUE(entry.m_backedUpFiles.empty());
-    EXPECT_EQ(entry.m_backupDir, U16(m_temp + "/qrstp0/"));
+    EXPECT_EQ(entry.m_backupDir, U16(m_temp + "/qrstp0/files/"));
     EXPECT_TRUE(ListDir(m_temp).empty()) << "backup directory left behind";
 }
 
@@ -159,20 +159,25 @@ TEST_F(InstallWorkerTest, BackupDirectoryTakesFirstFreeNumberAndLeavesTakenNames
     Status status;
     ASSERT_EQ(Install({{"a.cfg", "new", kBaseSeconds}}, &status, nullptr, false, &worker),
               kErrorSuccess);
-    EXPECT_EQ(worker.Entries().back().m_backupDir, U16(m_temp + "/qrstp2/"));
+    EXPECT_EQ(worker.Entries().back().m_backupDir, U16(m_temp + "/qrstp2/files/"));
     EXPECT_EQ(Snapshot(m_temp), before);
     EXPECT_EQ(ReadFile(T("a.cfg")), "new");
 }
 
 TEST_F(InstallWorkerTest, KitWithoutFilesMakesAndRemovesTheBackupDirectory) {
-    InstallWorker<FileSystem> worker;
-    Status status;
-    ASSERT_EQ(Install({}, &status, nullptr, false, &worker), kErrorSuccess);
-    EXPECT_EQ(status.percent, 100);
-    EXPECT_EQ(status.text, LocalizedString("IDS_INSTALL_FINISH"));
-    EXPECT_EQ(worker.Entries().back().m_backupDir, U16(m_temp + "/qrstp0/"));
-    EXPECT_TRUE(ListDir(m_temp).empty());
-    EXPECT_TRUE(ListDir(m_target).empty());
+    // Also into a template directory that does not exist: nothing creates it.
+    const std::string missing = m_target + "/missing";
+    for (const std::string& target : {m_target, missing}) {
+        SCOPED_TRACE(target);
+        InstallWorker<FileSystem> worker;
+        Status status;
+        ASSERT_EQ(Install({}, &status, &target, false, &worker), kErrorSuccess);
+        EXPECT_EQ(status.percent, 100);
+        EXPECT_EQ(status.text, LocalizedString("IDS_INSTALL_FINISH"));
+        EXPECT_EQ(worker.Entries().back().m_backupDir, U16(m_temp + "/qrstp0/files/"));
+        EXPECT_TRUE(ListDir(m_temp).empty());
+        EXPECT_TRUE(ListDir(m_target).empty());
+    }
 }
 
 TEST_F(InstallWorkerTest, EmptyTargetFailsBeforeTouchingAnything) {
@@ -255,7 +260,7 @@ TEST_F(InstallWorkerTest, FailedBackupMoveEndsTheRunAndKeepsTheOldFile) {
         std::int64_t number = 0;
         static void Hook(std::int64_t number, const char* operation, void* context) {
             FirstMove* self = static_cast<FirstMove*>(context);
-            if (self->number == 0 && std::string(operation) == "Move") {
+            if (self->number == 0 && std::string(operation) == "Rename") {
                 self->number = number;
             }
         }

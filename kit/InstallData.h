@@ -56,6 +56,18 @@ public:
     // file does. A partly written target is left for the caller's rollback.
     ErrorCode ExtractFile(std::size_t index, const stdx::u16string& targetPath);
 
+    // Writes file `index` through `target`, a new empty file open for
+    // writing, and sets its access and modification times as ExtractFile
+    // does; the handle stays open for the caller. `stop` is called between
+    // pieces of at most kStopCheckBytes; when it returns true the copy ends
+    // with 1223. Codes: those of ExtractFile, and 1223.
+    template <class Stop>
+    ErrorCode WriteFileTo(std::size_t index, FileHandle target, Stop stop);
+
+    // The most a copy moves between two looks at a stop request: small
+    // enough that a cancel is seen within a fraction of a second.
+    static constexpr std::uint32_t kStopCheckBytes = 16u * 1048576u;
+
     // Whether a successful Load left the stream open.
     bool IsLoaded() const { return m_stream != kInvalidHandle; }
 
@@ -73,7 +85,8 @@ private:
 
     ErrorCode CreateStreamFile();
     void ReadTables();
-    ErrorCode CopyOut(const config::FileData<FileSystemPolicy>& file, FileHandle target);
+    template <class Stop>
+    ErrorCode CopyOut(const config::FileData<FileSystemPolicy>& file, FileHandle target, Stop stop);
     void Release();
 
     // Set only between the creation of the stream file and its unlinking.
@@ -203,7 +216,7 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::ExtractFile(
     if (code != kErrorSuccess) {
         return code;
     }
-    code = CopyOut(file, target);
+    code = CopyOut(file, target, [] { return false; });
     // An existing longer file keeps its old tail unless it is cut here, and
     // the install worker's "is it newer" test relies on the time: both are
     // part of a correct extraction, so their failures are reported.
@@ -221,8 +234,25 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::ExtractFile(
 }
 
 template <class Compressor, class FileSystemPolicy>
+template <class Stop>
+ErrorCode InstallData<Compressor, FileSystemPolicy>::WriteFileTo(std::size_t index,
+                                                                 FileHandle target, Stop stop) {
+    if (index >= m_files.size() || m_stream == kInvalidHandle) {
+        return kErrorInvalidParameter;
+    }
+    const config::FileData<FileSystemPolicy>& file = m_files[index];
+    // The target is new and empty, so nothing needs cutting after the copy.
+    const ErrorCode code = CopyOut(file, target, stop);
+    if (code != kErrorSuccess) {
+        return code;
+    }
+    return m_fileSystem.SetTimes(target, nullptr, nullptr, &file.m_lastWriteTime);
+}
+
+template <class Compressor, class FileSystemPolicy>
+template <class Stop>
 ErrorCode InstallData<Compressor, FileSystemPolicy>::CopyOut(
-    const config::FileData<FileSystemPolicy>& file, FileHandle target) {
+    const config::FileData<FileSystemPolicy>& file, FileHandle target, Stop stop) {
     if (m_fileSystem.Seek(m_stream, file.m_offset, kSeekBegin) < 0) {
         const ErrorCode code = m_fileSystem.LastError();
         return code != kErrorSuccess ? code : kErrorInvalidParameter;
@@ -230,11 +260,16 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::CopyOut(
     std::uint32_t remaining = file.m_size;
     bool inKernel = true;
     while (remaining != 0) {
+        if (stop()) {
+            return kErrorCancelled;
+        }
         const std::uint32_t chunk = remaining < m_bufferSize ? remaining : m_bufferSize;
         std::uint32_t moved = 0;
         ErrorCode code = kErrorSuccess;
-        // The kernel copies without the buffer, so it is given the rest at once.
-        if (inKernel && m_fileSystem.CopyRange(m_stream, target, remaining, &moved, &code)) {
+        // The kernel copies without the buffer, so it is given as much as a
+        // look at the stop request allows.
+        const std::uint32_t piece = remaining < kStopCheckBytes ? remaining : kStopCheckBytes;
+        if (inKernel && m_fileSystem.CopyRange(m_stream, target, piece, &moved, &code)) {
             if (code != kErrorSuccess) {
                 return code;
             }

@@ -1,0 +1,285 @@
+// The worker against what a template directory may hold besides plain
+// files, against names that look like patterns, against a case-insensitive
+// lookup, and the events and cancel checks a run gives.
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/InstallTestSupport.h"
+#include "text/Languages.h"
+
+using namespace install_test;
+
+namespace {
+
+class InstallWorkerHostileTest : public InstallDirsTest {
+protected:
+    void TearDown() override {
+        FaultSchedule::Disarm();
+        FaultSchedule::SetHook(nullptr, nullptr);
+    }
+
+    RunResult Install(const std::vector<KitFile>& files, FaultSchedule::Hook hook = nullptr,
+                      void* context = nullptr) {
+        EXPECT_EQ(BuildKit(m_kitPath, files), "");
+        FaultyKit kit;
+        EXPECT_EQ(kit.Load(U16(m_kitPath)), kErrorSuccess);
+        return RunArmed(kit, m_data, m_target, 0, hook, context);
+    }
+
+    std::string T(const std::string& relative) const { return m_target + "/" + relative; }
+
+    FaultyData m_data;
+};
+
+bool MakeSocket(const std::string& path) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (fd < 0 || path.size() >= sizeof(address.sun_path)) {
+        return false;
+    }
+    path.copy(address.sun_path, path.size());
+    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    close(fd);
+    return bound;
+}
+
+mode_t TypeOf(const std::string& path) {
+    struct stat status;
+    return lstat(path.c_str(), &status) == 0 ? (status.st_mode & S_IFMT) : 0;
+}
+
+// Regressions: a pipe at a kit path hung the run in open(); a directory
+// newer than the record was skipped and the run reported success; a link
+// was followed to a file outside the template directory.
+TEST_F(InstallWorkerHostileTest, NonRegularFileWhereAKitFileGoesFailsWith87AndIsLeftAlone) {
+    const std::string outside = m_root / "outside.cfg";
+    const struct {
+        const char* what;
+        std::function<bool(const std::string&)> make;
+    } cases[] = {
+        {"fifo", [](const std::string& p) { return mkfifo(p.c_str(), 0600) == 0; }},
+        {"socket", MakeSocket},
+        {"older directory",
+         [](const std::string& p) {
+             std::filesystem::create_directory(p);
+             SetMtime(p, kBaseSeconds - 1000);
+             return true;
+         }},
+        {"newer directory",
+         [](const std::string& p) {
+             std::filesystem::create_directory(p);
+             SetMtime(p, kBaseSeconds + 1000);
+             return true;
+         }},
+        {"link to a file",
+         [&](const std::string& p) { return symlink(outside.c_str(), p.c_str()) == 0; }},
+        {"dangling link",
+         [&](const std::string& p) { return symlink("/nonexistent/x", p.c_str()) == 0; }},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.what);
+        std::filesystem::remove_all(m_target);
+        WriteFile(T("keep/a.cfg"), "installed a", kBaseSeconds - 100);
+        WriteFile(outside, "outside", kBaseSeconds - 100);
+        std::filesystem::create_directories(T("odd"));
+        ASSERT_TRUE(entry.make(T("odd/x.cfg")));
+        const mode_t type = TypeOf(T("odd/x.cfg"));
+        const Tree before = Snapshot(T("keep"));
+
+        const RunResult result = Install({{"keep\\a.cfg", "kit a", kBaseSeconds},
+                                          {"keep\\new.cfg", "kit new", kBaseSeconds},
+                                          {"odd\\x.cfg", "kit x", kBaseSeconds}});
+        EXPECT_EQ(result.code, kErrorInvalidParameter);
+        EXPECT_EQ(result.statusCode, kErrorInvalidParameter);
+        EXPECT_EQ(Snapshot(T("keep")), before);
+        EXPECT_EQ(TypeOf(T("odd/x.cfg")), type);
+        EXPECT_EQ(ListDir(T("odd")), std::vector<std::string>{"x.cfg"});
+        EXPECT_EQ(ReadFile(outside), "outside");
+        EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+    }
+}
+
+// Regression: existence checks took "*" as a pattern, so "a*\x.cfg" failed
+// with 2 only because an unrelated directory "ab" existed.
+TEST_F(InstallWorkerHostileTest, PatternCharactersInKitNamesAreLiteral) {
+    WriteFile(T("ab/unrelated.cfg"), "unrelated", kBaseSeconds - 100);
+    WriteFile(T("qq.cfg"), "unrelated qq", kBaseSeconds - 100);
+    WriteFile(T("a.cfg"), "unrelated a", kBaseSeconds - 100);
+    const RunResult result = Install({{"a*\\x.cfg", "star", kBaseSeconds},
+                                      {"q?.cfg", "question", kBaseSeconds},
+                                      {"[ab].cfg", "bracket", kBaseSeconds}});
+    ASSERT_EQ(result.code, kErrorSuccess);
+    EXPECT_EQ(ReadFile(T("a*/x.cfg")), "star");
+    EXPECT_EQ(ReadFile(T("q?.cfg")), "question");
+    EXPECT_EQ(ReadFile(T("[ab].cfg")), "bracket");
+    EXPECT_EQ(ReadFile(T("ab/unrelated.cfg")), "unrelated");
+    EXPECT_EQ(ReadFile(T("qq.cfg")), "unrelated qq");
+    EXPECT_EQ(ReadFile(T("a.cfg")), "unrelated a");
+}
+
+// Every path below one of the roots (the template directory, the run
+// directories) is looked up in lower case, as a case-insensitive file
+// system finds "A.cfg" under "a.cfg".
+class CaseFoldingFileSystem : public FaultInjectingFileSystem {
+public:
+    static inline std::vector<std::string> s_roots;
+
+    static stdx::u16string Fold(const stdx::u16string& path) {
+        std::string bytes = U8(path);
+        for (const std::string& root : s_roots) {
+            if (bytes.compare(0, root.size(), root) == 0) {
+                for (std::size_t i = root.size(); i < bytes.size(); ++i) {
+                    bytes[i] =
+                        static_cast<char>(std::tolower(static_cast<unsigned char>(bytes[i])));
+                }
+            }
+        }
+        return U16(bytes);
+    }
+
+    ErrorCode RemoveTree(const stdx::u16string& path) {
+        return FaultInjectingFileSystem::RemoveTree(Fold(path));
+    }
+    ErrorCode RemoveFile(const stdx::u16string& path) {
+        return FaultInjectingFileSystem::RemoveFile(Fold(path));
+    }
+    ErrorCode Status(const stdx::u16string& path, FileStatus* status) {
+        return FaultInjectingFileSystem::Status(Fold(path), status);
+    }
+    ErrorCode CreateExclusive(const stdx::u16string& path, bool privateMode, FileHandle* handle) {
+        return FaultInjectingFileSystem::CreateExclusive(Fold(path), privateMode, handle);
+    }
+    ErrorCode CreateDirectory(const stdx::u16string& path, bool privateMode) {
+        return FaultInjectingFileSystem::CreateDirectory(Fold(path), privateMode);
+    }
+    ErrorCode Rename(const stdx::u16string& from, const stdx::u16string& to, bool replace) {
+        return FaultInjectingFileSystem::Rename(Fold(from), Fold(to), replace);
+    }
+    ErrorCode RemoveDirectory(const stdx::u16string& path) {
+        return FaultInjectingFileSystem::RemoveDirectory(Fold(path));
+    }
+    ErrorCode OpenDirectory(const stdx::u16string& path, FileHandle* handle) {
+        return FaultInjectingFileSystem::OpenDirectory(Fold(path), handle);
+    }
+    ErrorCode SyncDirectory(const stdx::u16string& path) {
+        return FaultInjectingFileSystem::SyncDirectory(Fold(path));
+    }
+};
+
+// Regression: two records differing only in case name one file on a
+// case-insensitive file system; the second backup move overwrote the
+// backup of the original, which was then lost.
+TEST_F(InstallWorkerHostileTest, RecordsDifferingInCaseRestoreTheOriginal) {
+    CaseFoldingFileSystem::s_roots = {m_target + "/", m_temp + "/qrstp"};
+    using Kit = InstallData<LZCompressor, CaseFoldingFileSystem>;
+    for (const bool fail : {true, false}) {
+        SCOPED_TRACE(fail ? "failed run" : "successful run");
+        std::filesystem::remove_all(m_target);
+        WriteFile(T("sub/a.cfg"), "original", kBaseSeconds - 100);
+        WriteFile(T("blocker"), "a file", kBaseSeconds);
+        const Tree before = Snapshot(m_target);
+        std::vector<KitFile> files = {{"SUB\\A.cfg", "first", kBaseSeconds},
+                                      {"sub\\a.cfg", "second", kBaseSeconds + 10}};
+        if (fail) {
+            files.push_back({"blocker\\x.cfg", "x", kBaseSeconds});
+        }
+        ASSERT_EQ(BuildKit(m_kitPath, files), "");
+        Kit kit;
+        ASSERT_EQ(kit.Load(U16(m_kitPath)), kErrorSuccess);
+        BasicInstallProcessData<Kit> data;
+        data.SetInstallData(&kit, U16(m_target));
+        InstallWorker<CaseFoldingFileSystem, FaultInjectingFileFinder> worker;
+        worker.SetFinishPause(std::chrono::milliseconds(0));
+        const ErrorCode code = worker.Run(&data);
+        EXPECT_EQ(worker.Entries().back().m_backedUpFiles.size(), 1u) << "backed up once";
+        if (fail) {
+            EXPECT_NE(code, kErrorSuccess);
+            EXPECT_EQ(Snapshot(m_target), before);
+        } else {
+            EXPECT_EQ(code, kErrorSuccess);
+            EXPECT_EQ(ReadFile(T("sub/a.cfg")), "second");
+            EXPECT_EQ(ListDir(T("sub")), std::vector<std::string>{"a.cfg"});
+        }
+        EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+    }
+    CaseFoldingFileSystem::s_roots.clear();
+}
+
+struct RecordingSink : InstallEventSink {
+    std::vector<std::pair<std::string, FileAction>> actions;
+    std::vector<std::pair<int, int>> rollbacks;
+    void OnFileAction(const stdx::u16string& path, FileAction action) override {
+        actions.emplace_back(U8(path), action);
+    }
+    void OnRollback(int restored, int removed) override {
+        rollbacks.emplace_back(restored, removed);
+    }
+};
+
+TEST_F(InstallWorkerHostileTest, SinkHearsEachDecisionAndTheRollback) {
+    WriteFile(T("old.cfg"), "old", kBaseSeconds - 100);
+    WriteFile(T("same.cfg"), "same", kBaseSeconds);
+    WriteFile(T("blocker"), "a file", kBaseSeconds);
+    RecordingSink sink;
+    m_data.SetEventSink(&sink);
+    const RunResult result = Install({{"old.cfg", "kit old", kBaseSeconds},
+                                      {"same.cfg", "kit same", kBaseSeconds},
+                                      {"d1\\d2\\new.cfg", "kit new", kBaseSeconds},
+                                      {"blocker\\x.cfg", "x", kBaseSeconds}});
+    m_data.SetEventSink(nullptr);
+    EXPECT_NE(result.code, kErrorSuccess);
+    const std::vector<std::pair<std::string, FileAction>> expected = {
+        {"old.cfg", FileAction::Replace},
+        {"same.cfg", FileAction::Skip},
+        {"d1/d2/new.cfg", FileAction::Install},
+        {"blocker/x.cfg", FileAction::Install},
+    };
+    EXPECT_EQ(sink.actions, expected);
+    // One file back; the new file and its two directory levels removed.
+    EXPECT_EQ(sink.rollbacks, (std::vector<std::pair<int, int>>{{1, 3}}));
+}
+
+// A cancel is seen between the pieces of one large file, not only after it:
+// when the rollback starts, the file's temporary holds less than the file.
+TEST_F(InstallWorkerHostileTest, CancelIsSeenInsideALargeFile) {
+    struct Probe {
+        FaultyData* data;
+        std::string target;
+        bool cancelled = false;
+        std::int64_t writtenAtRollback = -1;
+        static void Hook(std::int64_t, const char* operation, void* context) {
+            auto* self = static_cast<Probe*>(context);
+            const std::string name = operation;
+            if (!self->cancelled && name == "CopyRange") {
+                self->data->Cancel();
+                self->cancelled = true;
+            } else if (self->cancelled && name == "RemoveFile" && self->writtenAtRollback < 0) {
+                for (const std::string& entry : EntriesWithPrefix(self->target, ".qa-")) {
+                    self->writtenAtRollback = static_cast<std::int64_t>(
+                        std::filesystem::file_size(self->target + "/" + entry));
+                }
+            }
+        }
+    } probe{&m_data, m_target};
+    const std::uint32_t size = 3 * FaultyKit::kStopCheckBytes;
+    const RunResult result =
+        Install({{"big.bin", std::string(size, 'b'), kBaseSeconds}}, &Probe::Hook, &probe);
+    EXPECT_EQ(result.code, kErrorCancelled);
+    ASSERT_TRUE(probe.cancelled);
+    EXPECT_GE(probe.writtenAtRollback, 0) << "no temporary seen";
+    EXPECT_LT(probe.writtenAtRollback, static_cast<std::int64_t>(size));
+    EXPECT_TRUE(ListDir(m_target).empty());
+}
+
+}  // namespace
