@@ -5,7 +5,9 @@
 //   (c) a reinstall over files one second older (every file backed up and
 //       replaced).
 // Each run is timed from loading the kit to the 100 percent status; the
-// pause after it is left out. Usage:
+// pause after it is left out. The extraction part of (a), the fresh install
+// less the kit load, is also set per file against the floor of
+// bench/FloorWriter.h, run on the same tree in the same rounds. Usage:
 //   install_bench [work-directory [rounds]]
 // The work directory (default /var/tmp) gets a scratch directory that is
 // removed at the end; TMPDIR is pointed into it so that the backups stay on
@@ -27,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/FloorWriter.h"
 #include "engine/InstallProcessData.h"
 #include "engine/InstallWorker.h"
 #include "kit/InstallData.h"
@@ -178,7 +181,13 @@ int main(int argc, char** argv) {
     std::printf("kit %.1f MiB (stream %.1f MiB), tar.gz %.1f MiB\n", stats.kitBytes / 1048576.0,
                 stats.streamBytes / 1048576.0, std::filesystem::file_size(tarPath) / 1048576.0);
 
-    std::vector<double> tarTimes, loads, fresh, upToDate, replace;
+    std::vector<bench::FloorFile> floorFiles;
+    for (const std::string& name : files) {
+        floorFiles.push_back(
+            {name, static_cast<std::size_t>(std::filesystem::file_size(source + "/" + name))});
+    }
+    const bench::FloorWriter floor(floorFiles);
+    std::vector<double> tarTimes, loads, fresh, upToDate, replace, floorDirect, floorRename;
     for (int round = 0; round < rounds; ++round) {
         const std::string tarTarget = work + "/tar-out";
         const std::string target = work + "/templates";
@@ -212,10 +221,23 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "install failed with code %u\n", static_cast<unsigned>(result));
             return 1;
         }
+        for (bool temporary : {false, true}) {
+            const std::string floorTarget = work + "/floor-out";
+            std::filesystem::remove_all(floorTarget);
+            std::filesystem::create_directories(floorTarget);
+            sync();
+            const double seconds = floor.Write(floorTarget, temporary);
+            if (seconds < 0) {
+                std::fprintf(stderr, "floor writer failed under %s\n", floorTarget.c_str());
+                return 1;
+            }
+            (temporary ? floorRename : floorDirect).push_back(seconds);
+        }
         std::printf(
-            "round %d: tar %.3f s, load %.3f s, fresh %.3f s, up to date %.3f s, replace %.3f s\n",
-            round + 1, tarTimes.back(), loads.back(), fresh.back(), upToDate.back(),
-            replace.back());
+            "round %d: tar %.3f s, load %.3f s, fresh %.3f s, up to date %.3f s, replace %.3f s, "
+            "floor %.3f s, floor with rename %.3f s\n",
+            round + 1, tarTimes.back(), loads.back(), fresh.back(), upToDate.back(), replace.back(),
+            floorDirect.back(), floorRename.back());
     }
     std::filesystem::remove_all(work);
 
@@ -234,5 +256,16 @@ int main(int argc, char** argv) {
         std::printf("%-38s %8.3f s %8.1f us/file  %.2f x tar (target <= %.1f)\n", row.name,
                     row.seconds, row.seconds * 1e6 / kFileCount, row.seconds / tar, row.target);
     }
+    const double perFile = 1e6 / kFileCount;
+    const double extraction = (Median(fresh) - Median(loads)) * perFile;
+    std::printf("%-38s %8.3f s %8.1f us/file\n", "floor: open, write, futimens, close",
+                Median(floorDirect), Median(floorDirect) * perFile);
+    std::printf("%-38s %8.3f s %8.1f us/file\n", "floor through a temporary name",
+                Median(floorRename), Median(floorRename) * perFile);
+    std::printf(
+        "extraction of (a) less the load: %.1f us/file, %.2f x the floor, %.2f x the "
+        "floor with rename (target <= 1.5)\n",
+        extraction, extraction / (Median(floorDirect) * perFile),
+        extraction / (Median(floorRename) * perFile));
     return 0;
 }
