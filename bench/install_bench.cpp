@@ -8,7 +8,9 @@
 // pause after it is left out. Two parts of the per-file cost are timed on
 // their own as well: appending one journal entry, and the renames (a file
 // into the backup directory without replacing, a temporary over its name).
-// Usage:
+// The extraction part of (a), the fresh install less the kit load, is also
+// set per file against the floor of bench/FloorWriter.h, run on the same
+// tree in the same rounds. Usage:
 //   install_bench [work-directory [rounds]]
 // The work directory (default /var/tmp) gets a scratch directory that is
 // removed at the end; TMPDIR is pointed into it so that the backups stay on
@@ -30,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/FloorWriter.h"
 #include "engine/InstallProcessData.h"
 #include "engine/InstallWorker.h"
 #include "engine/RunJournal.h"
@@ -227,8 +230,14 @@ int main(int argc, char** argv) {
     std::printf("kit %.1f MiB (stream %.1f MiB), tar.gz %.1f MiB\n", stats.kitBytes / 1048576.0,
                 stats.streamBytes / 1048576.0, std::filesystem::file_size(tarPath) / 1048576.0);
 
+    std::vector<bench::FloorFile> floorFiles;
+    for (const std::string& name : files) {
+        floorFiles.push_back(
+            {name, static_cast<std::size_t>(std::filesystem::file_size(source + "/" + name))});
+    }
+    const bench::FloorWriter floor(floorFiles);
     std::vector<double> tarTimes, loads, fresh, upToDate, replace, journal, noReplaceRenames,
-        replaceRenames;
+        replaceRenames, floorDirect, floorRename;
     for (int round = 0; round < rounds; ++round) {
         const std::string tarTarget = work + "/tar-out";
         const std::string target = work + "/templates";
@@ -268,10 +277,23 @@ int main(int argc, char** argv) {
         TimeRenames(target, work + "/backup", files, &noReplace, &replaceOver);
         noReplaceRenames.push_back(noReplace);
         replaceRenames.push_back(replaceOver);
+        for (bool temporary : {false, true}) {
+            const std::string floorTarget = work + "/floor-out";
+            std::filesystem::remove_all(floorTarget);
+            std::filesystem::create_directories(floorTarget);
+            sync();
+            const double seconds = floor.Write(floorTarget, temporary);
+            if (seconds < 0) {
+                std::fprintf(stderr, "floor writer failed under %s\n", floorTarget.c_str());
+                return 1;
+            }
+            (temporary ? floorRename : floorDirect).push_back(seconds);
+        }
         std::printf(
-            "round %d: tar %.3f s, load %.3f s, fresh %.3f s, up to date %.3f s, replace %.3f s\n",
-            round + 1, tarTimes.back(), loads.back(), fresh.back(), upToDate.back(),
-            replace.back());
+            "round %d: tar %.3f s, load %.3f s, fresh %.3f s, up to date %.3f s, replace %.3f s, "
+            "floor %.3f s, floor with rename %.3f s\n",
+            round + 1, tarTimes.back(), loads.back(), fresh.back(), upToDate.back(), replace.back(),
+            floorDirect.back(), floorRename.back());
     }
     std::filesystem::remove_all(work);
 
@@ -295,5 +317,16 @@ int main(int argc, char** argv) {
                 Median(noReplaceRenames) * 1e6);
     std::printf("%-38s %8.2f us/file\n", "rename over a name (replace)",
                 Median(replaceRenames) * 1e6);
+    const double perFile = 1e6 / kFileCount;
+    const double extraction = (Median(fresh) - Median(loads)) * perFile;
+    std::printf("%-38s %8.3f s %8.1f us/file\n", "floor: open, write, futimens, close",
+                Median(floorDirect), Median(floorDirect) * perFile);
+    std::printf("%-38s %8.3f s %8.1f us/file\n", "floor through a temporary name",
+                Median(floorRename), Median(floorRename) * perFile);
+    std::printf(
+        "extraction of (a) less the load: %.1f us/file, %.2f x the floor, %.2f x the "
+        "floor with rename (target <= 1.5)\n",
+        extraction, extraction / (Median(floorDirect) * perFile),
+        extraction / (Median(floorRename) * perFile));
     return 0;
 }

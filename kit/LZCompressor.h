@@ -1,44 +1,24 @@
 #pragma once
 
-#include <zlib.h>
-
 #include <cstdint>
 #include <vector>
 
 #include "engine/FileSystem.h"
 #include "kit/BackgroundWriter.h"
+#include "kit/InflateStatus.h"
+#ifdef QA_HAVE_ISAL
+#include "kit/IsalInflater.h"
+#endif
+#include "kit/ZlibInflater.h"
 #include "text/String.h"
 
-// zlib's raw inflate (no zlib or gzip wrapper, windows up to 32 KiB), fed
-// and drained in caller-sized pieces.
-class RawInflater {
-public:
-    enum class Status {
-        kOutputFull,  // call Inflate again: more output may be waiting
-        kNeedInput,   // every input byte is used; give the next piece
-        kEnd,         // the final block is done; later input is not part of the stream
-        kError,       // not a raw DEFLATE stream, or a damaged one
-    };
-
-    RawInflater();
-    ~RawInflater();
-    RawInflater(const RawInflater&) = delete;
-    RawInflater& operator=(const RawInflater&) = delete;
-
-    void SetInput(const void* bytes, std::uint32_t count);
-    Status Inflate(unsigned char* output, std::uint32_t capacity, std::uint32_t* produced);
-
-private:
-    z_stream m_stream;
-    bool m_ready;
-    bool m_ended;
-};
-
-// Stateless policy that inflates a kit file into a stream file.
-class LZCompressor {
+// Stateless policy that inflates a kit file into a stream file, decoding
+// with the inflate policy `Inflater` (ZlibInflater or IsalInflater).
+template <class Inflater>
+class BasicLZCompressor {
 public:
     // Bytes of the kit file mapped at a time, and of each of the two output
-    // buffers. Large enough that zlib's fast path and the writes dominate,
+    // buffers. Large enough that the inflater's fast path and the writes dominate,
     // small enough that memory stays constant and small.
     static constexpr std::uint32_t kWindowBytes = 1024 * 1024;
     static constexpr std::uint32_t kOutputBytes = 256 * 1024;
@@ -63,9 +43,22 @@ private:
     ErrorCode Inflate(FileSystemPolicy& fileSystem, FileHandle source, FileHandle target);
 };
 
+// The build's inflate policy: ISA-L when it was found at configure time (and
+// QA_FORCE_ZLIB is off), else zlib. Both decode the same streams with the
+// same results; ISA-L does it several times faster.
+#ifdef QA_HAVE_ISAL
+using DefaultInflater = IsalInflater;
+#else
+using DefaultInflater = ZlibInflater;
+#endif
+
+using LZCompressor = BasicLZCompressor<DefaultInflater>;
+
+template <class Inflater>
 template <class FileSystemPolicy>
-ErrorCode LZCompressor::Decompress(FileSystemPolicy& fileSystem, const stdx::u16string& srcPath,
-                                   const stdx::u16string& dstPath) {
+ErrorCode BasicLZCompressor<Inflater>::Decompress(FileSystemPolicy& fileSystem,
+                                                  const stdx::u16string& srcPath,
+                                                  const stdx::u16string& dstPath) {
     FileHandle target = kInvalidHandle;
     ErrorCode code =
         fileSystem.Open(dstPath, kAccessWrite, 0, kDispositionCreate, &target, kAttributeNormal);
@@ -81,9 +74,11 @@ ErrorCode LZCompressor::Decompress(FileSystemPolicy& fileSystem, const stdx::u16
     return code;
 }
 
+template <class Inflater>
 template <class FileSystemPolicy>
-ErrorCode LZCompressor::DecompressInto(FileSystemPolicy& fileSystem, const stdx::u16string& srcPath,
-                                       FileHandle target) {
+ErrorCode BasicLZCompressor<Inflater>::DecompressInto(FileSystemPolicy& fileSystem,
+                                                      const stdx::u16string& srcPath,
+                                                      FileHandle target) {
     FileHandle source = kInvalidHandle;
     ErrorCode code = fileSystem.Open(srcPath, kAccessRead, 0, kDispositionOpenExisting, &source,
                                      kAttributeSequential);
@@ -95,9 +90,10 @@ ErrorCode LZCompressor::DecompressInto(FileSystemPolicy& fileSystem, const stdx:
     return code;
 }
 
+template <class Inflater>
 template <class FileSystemPolicy>
-ErrorCode LZCompressor::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
-                                FileHandle target) {
+ErrorCode BasicLZCompressor<Inflater>::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
+                                               FileHandle target) {
     const std::int64_t length = fileSystem.Seek(source, 0, kSeekEnd);
     if (length < 0) {
         return kErrorInvalidParameter;
@@ -105,7 +101,7 @@ ErrorCode LZCompressor::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
     if (length == 0) {
         return kErrorSuccess;
     }
-    RawInflater inflater;
+    Inflater inflater;
     // Two output buffers: one is inflated into while the other is written.
     std::vector<unsigned char> output[2] = {std::vector<unsigned char>(kOutputBytes),
                                             std::vector<unsigned char>(kOutputBytes)};
@@ -121,7 +117,7 @@ ErrorCode LZCompressor::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
             return kErrorInvalidParameter;
         }
         inflater.SetInput(view, window);
-        RawInflater::Status status;
+        InflateStatus status;
         do {
             std::uint32_t produced = 0;
             status = inflater.Inflate(output[current].data(), kOutputBytes, &produced);
@@ -133,12 +129,12 @@ ErrorCode LZCompressor::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
                 }
                 current ^= 1;
             }
-        } while (status == RawInflater::Status::kOutputFull);
+        } while (status == InflateStatus::kOutputFull);
         fileSystem.Unmap(view, window);
-        if (status == RawInflater::Status::kError) {
+        if (status == InflateStatus::kError) {
             return kErrorInflate;
         }
-        if (status == RawInflater::Status::kEnd) {
+        if (status == InflateStatus::kEnd) {
             return writer.Finish();
         }
     }
