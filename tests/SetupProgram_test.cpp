@@ -129,49 +129,65 @@ TEST_F(SetupProgramTest, SilentSwitchAfterTheLanguageSwitchIsNotSeen) {
 }
 
 #ifdef SLOW_TIMES_LIB
-// A termination signal in the middle of a silent installation that
-// replaces older files: the program rolls back and ends by itself with a
-// failure status, the template directory as it was and nothing left in the
-// temporary directory, with no second start.
-class SetupSignalTest : public SetupProgramTest, public ::testing::WithParamInterface<int> {};
+// A slowed silent installation of 40 files, 10 of which replace older ones,
+// stopped from outside once a few files are in place.
+class SetupInterruptTest : public SetupProgramTest {
+protected:
+    static constexpr std::int64_t kKitTime = 1600000000;
 
-TEST_P(SetupSignalTest, SignalDuringASilentRunRollsBackAndFails) {
-    constexpr std::int64_t kKitTime = 1600000000;
-    for (int i = 0; i < 40; ++i) {
-        const std::string name = "/dir" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".txt";
-        WriteFile(source + name, "new " + std::to_string(i), kKitTime);
-        if (i < 10) {
-            WriteFile(DefaultTarget() + name, "old " + std::to_string(i), 1500000000);
+    // Makes the kit and the older files, starts the run and returns once it
+    // is well under way; `before` is the template directory before it.
+    void StartRunAndWaitForProgress(pid_t* pid, std::map<std::string, std::string>* before) {
+        for (int i = 0; i < 40; ++i) {
+            const std::string name =
+                "/dir" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".txt";
+            WriteFile(source + name, "new " + std::to_string(i), kKitTime);
+            if (i < 10) {
+                WriteFile(DefaultTarget() + name, "old " + std::to_string(i), 1500000000);
+            }
         }
-    }
-    Result made = Run(PKDTOOL_PATH, {"create", "-o", kitDir + "/qarn.pkd", source}, root);
-    ASSERT_EQ(made.status, 0) << made.err;
-    const auto before = Files(DefaultTarget());
+        Result made = Run(PKDTOOL_PATH, {"create", "-o", kitDir + "/qarn.pkd", source}, root);
+        ASSERT_EQ(made.status, 0) << made.err;
+        *before = Files(DefaultTarget());
 
-    // Each installed file takes 50 ms longer, so the run lasts about two
-    // seconds.
-    pid_t pid =
-        StartSetup({"usecwd", "/S"}, {"LD_PRELOAD=" SLOW_TIMES_LIB, "QA_SLOW_FILE_TIMES_US=50000"});
-    ASSERT_GT(pid, 0);
-    // A file carries the kit's time only once it is complete.
-    auto installed = [this, kKitTime] {
+        // Each installed file takes 50 ms longer, so the run lasts about two
+        // seconds.
+        *pid = StartSetup({"usecwd", "/S"},
+                          {"LD_PRELOAD=" SLOW_TIMES_LIB, "QA_SLOW_FILE_TIMES_US=50000"});
+        ASSERT_GT(*pid, 0);
+        for (int i = 0; i < 2000 && Installed() < 5; ++i) {
+            ::usleep(5000);
+        }
+        ASSERT_GE(Installed(), 5);
+        ASSERT_LT(Installed(), 40) << "the run ended before it could be interrupted";
+    }
+
+    // Files at their own names that carry the kit's time: complete ones.
+    int Installed() {
         int count = 0;
         std::error_code error;
         for (auto it = fs::recursive_directory_iterator(DefaultTarget(), error);
              it != fs::recursive_directory_iterator(); it.increment(error)) {
             struct stat status;
             if (::lstat(it->path().c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-                status.st_mtime == kKitTime) {
+                status.st_mtime == kKitTime &&
+                it->path().filename().string().compare(0, 4, ".qa-") != 0) {
                 ++count;
             }
         }
         return count;
-    };
-    for (int i = 0; i < 2000 && installed() < 5; ++i) {
-        ::usleep(5000);
     }
-    ASSERT_GE(installed(), 5);
-    ASSERT_LT(installed(), 40) << "the run ended before the signal";
+};
+
+// A termination signal: the program rolls back and ends by itself with the
+// cancelled status, the template directory as it was and nothing left in
+// the temporary directory, with no second start.
+class SetupSignalTest : public SetupInterruptTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(SetupSignalTest, SignalDuringASilentRunRollsBackAndFails) {
+    pid_t pid = 0;
+    std::map<std::string, std::string> before;
+    ASSERT_NO_FATAL_FAILURE(StartRunAndWaitForProgress(&pid, &before));
     ASSERT_EQ(::kill(pid, GetParam()), 0);
 
     Result result = Collect(pid, 10);
@@ -185,6 +201,28 @@ TEST_P(SetupSignalTest, SignalDuringASilentRunRollsBackAndFails) {
 
 INSTANTIATE_TEST_SUITE_P(TerminationSignals, SetupSignalTest,
                          ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+
+// kill -9 leaves the run half done; the next start, even one that finds no
+// kit, undoes it before anything else and says so.
+TEST_F(SetupInterruptTest, KilledRunIsUndoneByTheNextStartWithoutAKit) {
+    pid_t pid = 0;
+    std::map<std::string, std::string> before;
+    ASSERT_NO_FATAL_FAILURE(StartRunAndWaitForProgress(&pid, &before));
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    Result killed = Collect(pid, 10);
+    ASSERT_EQ(killed.status, 128 + SIGKILL);
+    ASSERT_NE(Files(DefaultTarget()), before) << "the kill came before any change";
+
+    const std::string empty = root + "/nokit";
+    fs::create_directories(empty);
+    Result next = Run(SETUP_PATH, {"usecwd", "/S"}, empty);
+    EXPECT_EQ(next.status, 3) << next.err;
+    EXPECT_NE(next.err.find(Localized("en", "IDS_RECOVERED")), std::string::npos) << next.err;
+    EXPECT_NE(next.err.find(Localized("en", "IDS_ERROR_NOSOURCE")), std::string::npos) << next.err;
+    EXPECT_EQ(Files(DefaultTarget()), before);
+    EXPECT_TRUE(fs::is_empty(tmp));
+    EXPECT_FALSE(fs::exists(UserConfig()));
+}
 #endif
 
 }  // namespace
