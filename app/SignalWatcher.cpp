@@ -30,16 +30,21 @@ void Restore(std::size_t count) {
     }
 }
 
+struct sigaction WatcherAction() {
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    return action;
+}
+
 }  // namespace
 
 bool SignalWatcher::Install() {
     if (g_installed) {
         return true;
     }
-    struct sigaction action = {};
-    action.sa_handler = OnSignal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
+    const struct sigaction action = WatcherAction();
     for (std::size_t i = 0; i < kSignalCount; ++i) {
         if (sigaction(kSignals[i], &action, &g_previous[i]) != 0) {
             Restore(i);
@@ -48,6 +53,16 @@ bool SignalWatcher::Install() {
     }
     g_installed = true;
     return true;
+}
+
+void SignalWatcher::Reassert() {
+    if (!g_installed) {
+        return;
+    }
+    const struct sigaction action = WatcherAction();
+    for (int number : kSignals) {
+        sigaction(number, &action, nullptr);
+    }
 }
 
 void SignalWatcher::Uninstall() {

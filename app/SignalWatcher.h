@@ -16,6 +16,11 @@ public:
     // calls go on. Installing twice changes nothing. False when a handler
     // cannot be set; the signals that were set are given back.
     static bool Install();
+    // Sets the watcher's handler again, after a library may have put its
+    // own in place (the toolkit takes SIGTERM when its application starts),
+    // keeping the actions that Uninstall gives back. Nothing when not
+    // installed.
+    static void Reassert();
     // Gives the signals back the actions they had before Install and
     // forgets a pending signal. Nothing when not installed.
     static void Uninstall();

@@ -7,6 +7,7 @@
 
 #include "app/CInstallerDlg.h"
 #include "app/OpenDocument.h"
+#include "app/SignalWatcher.h"
 #include "text/Languages.h"
 #include "ui/ButtonTitleFit.h"
 #include "ui/CocoaImages.h"
@@ -114,6 +115,8 @@ void CocoaWindowLayer::StartApplication() {
     UseInterfaceFontFor(CurrentLanguage());
     [ExtNSApplication sharedApplication];
     m_delegate = [[ExtNSApplicationDelegate alloc] init];
+    // The controller may have been attached before the application started.
+    [m_delegate setMainDlg:m_mainDlg];
     [NSApp setDelegate:m_delegate];
 #if defined(__APPLE__)
     // GNUstep has no activation policy; its applications are regular ones.
@@ -127,9 +130,11 @@ void CocoaWindowLayer::StartApplication() {
 #endif
     [NSApp activateIgnoringOtherApps:YES];
     [m_delegate startWatching];
-    // After the toolkit's own set-up, which may install a handler of its
-    // own.
+    // After the toolkit's own set-up, which may install handlers of its
+    // own: for the X connection, and for SIGTERM, which would end the
+    // process without the rollback of a run.
     WatchForLostDisplay();
+    SignalWatcher::Reassert();
 }
 
 CocoaWindowLayer::~CocoaWindowLayer() {
