@@ -34,6 +34,15 @@ private:
     bool m_ended;
 };
 
+// Sees the kit bytes that the inflater reads, in file order, each once.
+class InputObserver {
+public:
+    virtual void Consume(const void* bytes, std::uint32_t count) = 0;
+
+protected:
+    ~InputObserver() = default;
+};
+
 // Stateless policy that inflates a kit file into a stream file.
 class LZCompressor {
 public:
@@ -54,13 +63,19 @@ public:
     ErrorCode Decompress(FileSystemPolicy& fileSystem, const stdx::u16string& srcPath,
                          const stdx::u16string& dstPath);
     // The same into an open, writable handle, from its current position.
+    // Only the first `inputBytes` bytes of the kit are read (the rest of the
+    // file, such as an integrity record, is not part of the stream). With an
+    // observer, every one of those bytes is handed to it, those after the
+    // end of the stream included.
     template <class FileSystemPolicy>
     ErrorCode DecompressInto(FileSystemPolicy& fileSystem, const stdx::u16string& srcPath,
-                             FileHandle target);
+                             FileHandle target, std::uint64_t inputBytes = UINT64_MAX,
+                             InputObserver* observer = nullptr);
 
 private:
     template <class FileSystemPolicy>
-    ErrorCode Inflate(FileSystemPolicy& fileSystem, FileHandle source, FileHandle target);
+    ErrorCode Inflate(FileSystemPolicy& fileSystem, FileHandle source, FileHandle target,
+                      std::uint64_t inputBytes, InputObserver* observer);
 };
 
 template <class FileSystemPolicy>
@@ -83,26 +98,27 @@ ErrorCode LZCompressor::Decompress(FileSystemPolicy& fileSystem, const stdx::u16
 
 template <class FileSystemPolicy>
 ErrorCode LZCompressor::DecompressInto(FileSystemPolicy& fileSystem, const stdx::u16string& srcPath,
-                                       FileHandle target) {
+                                       FileHandle target, std::uint64_t inputBytes,
+                                       InputObserver* observer) {
     FileHandle source = kInvalidHandle;
     ErrorCode code = fileSystem.Open(srcPath, kAccessRead, 0, kDispositionOpenExisting, &source,
                                      kAttributeSequential);
     if (code != kErrorSuccess) {
         return code;
     }
-    code = Inflate(fileSystem, source, target);
+    code = Inflate(fileSystem, source, target, inputBytes, observer);
     fileSystem.Close(source);
     return code;
 }
 
 template <class FileSystemPolicy>
-ErrorCode LZCompressor::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
-                                FileHandle target) {
+ErrorCode LZCompressor::Inflate(FileSystemPolicy& fileSystem, FileHandle source, FileHandle target,
+                                std::uint64_t inputBytes, InputObserver* observer) {
     const std::int64_t length = fileSystem.Seek(source, 0, kSeekEnd);
     if (length < 0) {
         return kErrorInvalidParameter;
     }
-    if (length == 0) {
+    if (length == 0 || inputBytes == 0) {
         return kErrorSuccess;
     }
     RawInflater inflater;
@@ -112,13 +128,24 @@ ErrorCode LZCompressor::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
     int current = 0;
     // Declared after the buffers, so it has finished with them before they go.
     BackgroundWriter<FileSystemPolicy> writer(fileSystem, target);
-    const std::uint64_t total = static_cast<std::uint64_t>(length);
+    const std::uint64_t total = static_cast<std::uint64_t>(length) < inputBytes
+                                    ? static_cast<std::uint64_t>(length)
+                                    : inputBytes;
+    bool ended = false;
     for (std::uint64_t offset = 0; offset < total; offset += kWindowBytes) {
         const std::uint32_t window = static_cast<std::uint32_t>(
             total - offset < kWindowBytes ? total - offset : kWindowBytes);
         const void* view = fileSystem.MapReadOnly(source, offset, window);
         if (view == nullptr) {
             return kErrorInvalidParameter;
+        }
+        if (observer != nullptr) {
+            observer->Consume(view, window);
+        }
+        if (ended) {
+            // Past the end of the stream only the observer wants the bytes.
+            fileSystem.Unmap(view, window);
+            continue;
         }
         inflater.SetInput(view, window);
         RawInflater::Status status;
@@ -139,9 +166,12 @@ ErrorCode LZCompressor::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
             return kErrorInflate;
         }
         if (status == RawInflater::Status::kEnd) {
-            return writer.Finish();
+            if (observer == nullptr) {
+                return writer.Finish();
+            }
+            ended = true;
         }
     }
-    // The input ran out before the final block: a truncated kit.
-    return kErrorInflate;
+    // Without an end the input ran out before the final block: a truncated kit.
+    return ended ? writer.Finish() : kErrorInflate;
 }
