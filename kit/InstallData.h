@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "engine/FileSystem.h"
+#include "kit/BackgroundDigest.h"
 #include "kit/FileData.h"
 #include "kit/IntegrityRecord.h"
-#include "kit/KitDigest.h"
 #include "kit/KitName.h"
 #include "kit/KitRecords.h"
 #include "kit/KitStreamReader.h"
@@ -96,15 +96,6 @@ private:
         }
     }
 
-    // Feeds the kit bytes that the compressor reads into the digest.
-    class DigestObserver final : public InputObserver {
-    public:
-        void Consume(const void* bytes, std::uint32_t count) override {
-            m_digest.Update(bytes, count);
-        }
-        kit::KitDigest m_digest;
-    };
-
     ErrorCode CreateStreamFile();
     void ReadTail(const stdx::u16string& kitPath, kit::TailStatus* status,
                   kit::IntegrityRecord* record, std::uint64_t* streamBytes, std::string* reason);
@@ -170,10 +161,10 @@ void InstallData<Compressor, FileSystemPolicy>::ReadTail(const stdx::u16string& 
                                                          kit::IntegrityRecord* record,
                                                          std::uint64_t* streamBytes,
                                                          std::string* reason) {
-    FileHandle kit = kInvalidHandle;
-    Check(m_fileSystem.Open(kitPath, kAccessRead, 0, kDispositionOpenExisting, &kit,
+    FileHandle file = kInvalidHandle;
+    Check(m_fileSystem.Open(kitPath, kAccessRead, 0, kDispositionOpenExisting, &file,
                             kAttributeNormal));
-    const std::int64_t size = m_fileSystem.Seek(kit, 0, kSeekEnd);
+    const std::int64_t size = m_fileSystem.Seek(file, 0, kSeekEnd);
     const std::uint64_t fileSize = size < 0 ? 0 : static_cast<std::uint64_t>(size);
     const std::size_t tailSize =
         static_cast<std::size_t>(fileSize < kit::kMaxRecordBytes ? fileSize : kit::kMaxRecordBytes);
@@ -181,18 +172,18 @@ void InstallData<Compressor, FileSystemPolicy>::ReadTail(const stdx::u16string& 
     std::uint32_t got = 0;
     ErrorCode code = kErrorSuccess;
     if (size < 0 ||
-        m_fileSystem.Seek(kit, static_cast<std::int64_t>(fileSize - tailSize), kSeekBegin) < 0) {
+        m_fileSystem.Seek(file, static_cast<std::int64_t>(fileSize - tailSize), kSeekBegin) < 0) {
         code = m_fileSystem.LastError();
         code = code != kErrorSuccess ? code : kErrorInvalidParameter;
     } else if (tailSize != 0) {
-        code = m_fileSystem.Read(kit, tail, static_cast<std::uint32_t>(tailSize), &got);
+        code = m_fileSystem.Read(file, tail, static_cast<std::uint32_t>(tailSize), &got);
         // The size was measured a moment ago; a shorter read means the kit
         // is changing under us.
         if (code == kErrorSuccess && got != tailSize) {
             code = kErrorInflate;
         }
     }
-    m_fileSystem.Close(kit);
+    m_fileSystem.Close(file);
     Check(code);
     std::uint32_t recordBytes = 0;
     *status = kit::ParseIntegrityTail(tail, tailSize, fileSize, record, &recordBytes, reason);
@@ -217,9 +208,9 @@ void InstallData<Compressor, FileSystemPolicy>::Inflate(const stdx::u16string& k
     if (status == kit::TailStatus::kRecord) {
         // The compressor reads only the bytes before the record and shows
         // each of them to the digest, so what is inflated is what is checked.
-        DigestObserver observer;
-        Check(m_compressor.DecompressInto(m_fileSystem, kitPath, m_stream, streamBytes, &observer));
-        if (!observer.m_digest.Finish(computed.data())) {
+        kit::BackgroundDigest digest;
+        Check(m_compressor.DecompressInto(m_fileSystem, kitPath, m_stream, streamBytes, &digest));
+        if (!digest.Finish(computed.data())) {
             throw ErrorCode(kErrorInvalidParameter);
         }
     }

@@ -244,6 +244,24 @@ TEST(KitIntegrityLoad, TamperedRecordsAreRefused) {
     EXPECT_EQ(temp.StreamFiles(), 0u);
 }
 
+// A kit over several of the compressor's windows, so that the digest runs
+// beside the inflater: intact it loads, one flipped byte in a later window
+// is found.
+TEST(KitIntegrityLoad, LargeKitIsCheckedAcrossWindows) {
+    ScopedTempRoot temp;
+    TempDir dir;
+    const KeyPair key = NewKey();
+    WriteSealedKit(dir / "kit", {key}, true, kit_test::Pattern(3 * 1024 * 1024, 8));
+    std::string bytes = ReadFile(dir / "kit");
+    ASSERT_GT(bytes.size(), 2 * LZCompressor::kWindowBytes);
+    EXPECT_EQ(LoadWith(dir / "kit", TrustOf({key})), 0u);
+    bytes[LZCompressor::kWindowBytes * 2 + 12345] ^= 0x10;
+    WriteFile(dir / "kit", bytes);
+    kit::IntegrityState state;
+    EXPECT_EQ(LoadWith(dir / "kit", TrustOf({key}), &state), kErrorInflate);
+    EXPECT_EQ(state, kit::IntegrityState::kDamaged);
+}
+
 // A footer whose length reaches before the start of the file.
 TEST(KitIntegrityLoad, FooterLengthOutsideTheFileIsRefused) {
     ScopedTempRoot temp;

@@ -37,7 +37,11 @@ private:
 // Sees the kit bytes that the inflater reads, in file order, each once.
 class InputObserver {
 public:
+    // The bytes stay readable until the next Release, so that an observer
+    // may work on them while the inflater does.
     virtual void Consume(const void* bytes, std::uint32_t count) = 0;
+    // Returns when the observer is done with the bytes of the last Consume.
+    virtual void Release() = 0;
 
 protected:
     ~InputObserver() = default;
@@ -144,6 +148,7 @@ ErrorCode LZCompressor::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
         }
         if (ended) {
             // Past the end of the stream only the observer wants the bytes.
+            observer->Release();
             fileSystem.Unmap(view, window);
             continue;
         }
@@ -155,12 +160,18 @@ ErrorCode LZCompressor::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
             if (produced != 0) {
                 const ErrorCode code = writer.Submit(output[current].data(), produced);
                 if (code != kErrorSuccess) {
+                    if (observer != nullptr) {
+                        observer->Release();
+                    }
                     fileSystem.Unmap(view, window);
                     return code;
                 }
                 current ^= 1;
             }
         } while (status == RawInflater::Status::kOutputFull);
+        if (observer != nullptr) {
+            observer->Release();
+        }
         fileSystem.Unmap(view, window);
         if (status == RawInflater::Status::kError) {
             return kErrorInflate;

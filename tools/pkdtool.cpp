@@ -122,12 +122,12 @@ int List(const pkdtool::Options& options) {
                     pkdtool::EscapeForTerminal(product.m_providerName).c_str(),
                     pkdtool::EscapeForTerminal(product.m_descriptionPath).c_str());
     }
+    std::printf("integrity: %s\n", verdict.line.c_str());
     std::printf("files: %zu\n", kit.m_files.size());
     for (const auto& file : kit.m_files) {
         std::printf("%12" PRIu32 "  %s  %s\n", file.m_size, IsoTime(file.m_lastWriteTime).c_str(),
                     pkdtool::EscapeForTerminal(file.m_name).c_str());
     }
-    std::printf("integrity: %s\n", verdict.line.c_str());
     if (std::fflush(stdout) != 0) {
         return Fail(std::string("standard output: ") + strerror(errno));
     }

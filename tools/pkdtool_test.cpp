@@ -160,7 +160,7 @@ TEST_F(PkdtoolTree, ListShowsProductsThenSizeTimeAndName) {
     const ToolRun listed = RunTool({"list", m_dir / "k.pkd"});
     ASSERT_EQ(listed.status, 0) << listed.err;
     EXPECT_NE(listed.out.find("products: 1\n  en: name \"Name\", provider \"Vendor\", "
-                              "description \"doc.txt\"\nfiles: 4\n"),
+                              "description \"doc.txt\"\nintegrity: intact, not signed\nfiles: 4\n"),
               std::string::npos)
         << listed.out;
     EXPECT_NE(listed.out.find("           5  2017-07-14T03:40:00Z  a \"$(touch pwned)\" `x`.cfg\n"),
@@ -227,7 +227,7 @@ TEST_F(PkdtoolTree, ListPrintsControlCharactersRaw) {
     EXPECT_NE(listed.out.find("name \"Bell\\x07\", provider \"V\\x1B[2J\""), std::string::npos)
         << listed.out;
     EXPECT_NE(listed.out.find("  evil\\x1B]0;title\\x07.cfg\n"), std::string::npos) << listed.out;
-    EXPECT_NE(listed.out.find("\nintegrity: intact, not signed\n"), std::string::npos)
+    EXPECT_NE(listed.out.find("\"\nintegrity: intact, not signed\nfiles: "), std::string::npos)
         << listed.out;
 }
 
