@@ -143,6 +143,13 @@ public:
         }
         return FileSystem::CreateTempFile(directory, prefix, path);
     }
+    ErrorCode CreateUnnamedTempFile(const stdx::u16string& directory, const stdx::u16string& prefix,
+                                    FileHandle* handle) {
+        if (FaultSchedule::Tick("CreateUnnamedTempFile")) {
+            return kErrorTempFile;
+        }
+        return FileSystem::CreateUnnamedTempFile(directory, prefix, handle);
+    }
     ErrorCode MakeDirectory(const stdx::u16string& path) {
         if (FaultSchedule::Tick("MakeDirectory")) {
             return kErrorInvalidParameter;

@@ -360,31 +360,71 @@ ErrorCode FileSystem::TempDirectory(stdx::u16string* path) {
     return kErrorSuccess;
 }
 
+namespace {
+
+// Creates a new file exclusively in `directory`, named from at most 5
+// characters of `prefix` and a unique tail; the descriptor (read and write)
+// or -1.
+int CreateUniqueFile(const stdx::u16string& directory, const stdx::u16string& prefix,
+                     std::string* name) {
+    std::size_t prefixUnits = prefix.size() < 5 ? prefix.size() : 5;
+    // Never cut a surrogate pair in half.
+    if (prefixUnits == 5 && prefix[4] >= 0xD800 && prefix[4] <= 0xDBFF) {
+        prefixUnits = 4;
+    }
+    *name = Narrow(directory);
+    if (!name->empty() && name->back() != '/') {
+        name->push_back('/');
+    }
+    *name += Narrow(prefix.substr(0, prefixUnits));
+    *name += "XXXXXX";
+    // mkostemp creates the name exclusively, so nobody else's file can be
+    // taken over and then removed as ours.
+    return ::mkostemp(&(*name)[0], O_CLOEXEC);
+}
+
+}  // namespace
+
 ErrorCode FileSystem::CreateTempFile(const stdx::u16string& directory,
                                      const stdx::u16string& prefix, stdx::u16string* path) {
     if (path == nullptr) {
         return kErrorTempFile;
     }
     *path = stdx::u16string();
-    std::size_t prefixUnits = prefix.size() < 5 ? prefix.size() : 5;
-    // Never cut a surrogate pair in half.
-    if (prefixUnits == 5 && prefix[4] >= 0xD800 && prefix[4] <= 0xDBFF) {
-        prefixUnits = 4;
-    }
-    std::string name = Narrow(directory);
-    if (!name.empty() && name.back() != '/') {
-        name.push_back('/');
-    }
-    name += Narrow(prefix.substr(0, prefixUnits));
-    name += "XXXXXX";
-    // mkostemp creates the name exclusively, so nobody else's file can be
-    // taken over and then removed as ours.
-    const int fd = ::mkostemp(&name[0], O_CLOEXEC);
+    std::string name;
+    const int fd = CreateUniqueFile(directory, prefix, &name);
     if (fd < 0) {
         return kErrorTempFile;
     }
     ::close(fd);
     *path = Wide(name);
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::CreateUnnamedTempFile(const stdx::u16string& directory,
+                                            const stdx::u16string& prefix, FileHandle* handle) {
+    if (handle == nullptr) {
+        return kErrorTempFile;
+    }
+#ifdef O_TMPFILE
+    const std::string bytes = Narrow(directory);
+    const int unnamed =
+        ::open(bytes.empty() ? "." : bytes.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+    if (unnamed >= 0) {
+        *handle = unnamed;
+        return kErrorSuccess;
+    }
+#endif
+    // No O_TMPFILE (macOS, or a file system without it): the descriptor
+    // that creation returns is kept, and the name exists only until the
+    // unlink right after it.
+    std::string name;
+    const int fd = CreateUniqueFile(directory, prefix, &name);
+    if (fd < 0) {
+        return kErrorTempFile;
+    }
+    ::unlink(name.c_str());
+    *handle = fd;
     return kErrorSuccess;
 }
 

@@ -96,6 +96,13 @@ public:
     // with the path left empty.
     ErrorCode CreateTempFile(const stdx::u16string& directory, const stdx::u16string& prefix,
                              stdx::u16string* path);
+    // Opens a new, empty file for reading and writing in the directory that
+    // has no name there, so that nobody can open, replace or remove it by
+    // name: O_TMPFILE where the kernel and the file system have it, else a
+    // file created exclusively as CreateTempFile does and unlinked at once,
+    // its creation descriptor kept. 0 with the handle, or 1013.
+    ErrorCode CreateUnnamedTempFile(const stdx::u16string& directory, const stdx::u16string& prefix,
+                                    FileHandle* handle);
     // 0 created (every missing level), 183 already a directory, 2 a file is
     // in the way or a level is missing, 87 anything else.
     ErrorCode MakeDirectory(const stdx::u16string& path);

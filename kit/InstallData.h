@@ -6,10 +6,13 @@
 #include <vector>
 
 #include "engine/FileSystem.h"
+#include "kit/BackgroundDigest.h"
 #include "kit/FileData.h"
+#include "kit/IntegrityRecord.h"
 #include "kit/KitName.h"
 #include "kit/KitRecords.h"
 #include "kit/KitStreamReader.h"
+#include "kit/KitTrust.h"
 #include "kit/LZCompressor.h"
 #include "kit/ProductInfo.h"
 #include "text/String.h"
@@ -19,8 +22,15 @@
 //
 // Both policies are held as member objects and every file operation goes
 // through `m_fileSystem`, so a test can hand in a policy that fails a chosen
-// call. The stream file is unlinked as soon as it is open, so no "pdk" file
-// outlives the process however it ends.
+// call. The stream file has no name in the temporary directory (or only for
+// the moment between its creation and its unlinking where the system cannot
+// create unnamed files), so nobody can swap it and no "pdk" file outlives
+// the process however it ends.
+//
+// A kit may end with an integrity record (kit/IntegrityRecord.h). Its
+// digest is computed in the pass that inflates the kit, and the kit is
+// refused as damaged unless the trust (kit::BuiltInTrust by default)
+// accepts it: see kit::IsAccepted.
 template <class Compressor, class FileSystemPolicy>
 class InstallData {
 public:
@@ -31,22 +41,33 @@ public:
         : m_fileSystem(fileSystem),
           m_stream(kInvalidHandle),
           m_bufferSize(kBufferBytes),
-          m_buffer(new char[kBufferBytes]) {}
+          m_buffer(new char[kBufferBytes]),
+          m_trust(kit::BuiltInTrust()) {}
     ~InstallData() { Release(); }
     InstallData(const InstallData&) = delete;
     InstallData& operator=(const InstallData&) = delete;
 
-    // Inflates the kit at `kitPath` into a new temporary stream file (prefix
-    // "pdk" in FileSystem::TempDirectory) and reads its tables. Codes: 0;
-    // 1013 when the stream file cannot be created; the code of
-    // FileSystem::Open, Read or Write; 87 when the kit cannot be measured or
-    // mapped; 13 when the kit is damaged: not a complete raw DEFLATE stream,
-    // or a stream that ends inside a field, holds a record length below 4, a
-    // field running past its record, a string or record prefix over 1 MiB, a
-    // data range past the end of the stream, or a file name that
-    // kit::IsSafeKitName refuses. On failure both tables are empty, no
-    // stream is open and no stream file is left.
+    // Inflates the kit at `kitPath` into a new temporary stream file (in
+    // FileSystem::TempDirectory, without a name) and reads its tables.
+    // Codes: 0; 1013 when the stream file cannot be created; the code of
+    // FileSystem::Open, Seek, Read or Write; 87 when the kit cannot be
+    // measured or mapped; 13 when the kit is damaged: not a complete raw
+    // DEFLATE stream, or a stream that ends inside a field, holds a record
+    // length below 4, a field running past its record, a string or record
+    // prefix over 1 MiB, a data range past the end of the stream, or a file
+    // name that kit::IsSafeKitName refuses; also when its integrity record
+    // is malformed or does not match, when a stream made for a record has
+    // none, and when the trust refuses the kit (Integrity() says which). On
+    // failure both tables are empty, no stream is open and no stream file
+    // is left.
     ErrorCode Load(const stdx::u16string& kitPath);
+
+    // The keys the next Load accepts (kit::BuiltInTrust() until set).
+    void SetTrust(const kit::KitTrust& trust) { m_trust = trust; }
+    // The verdict of the last Load on the kit's integrity record; kDamaged
+    // with a reason also for a kit whose record is missing although its
+    // stream was made for one.
+    const kit::IntegrityReport& Integrity() const { return m_integrity; }
 
     // Writes file `index` to `targetPath` (created when missing, cut to the
     // file's size) and sets its access and modification times to the
@@ -55,6 +76,10 @@ public:
     // Write, SetEnd, SetTimes or Close; 13 when the stream ends before the
     // file does. A partly written target is left for the caller's rollback.
     ErrorCode ExtractFile(std::size_t index, const stdx::u16string& targetPath);
+    // The same into `target`, an open writable handle that stays open (the
+    // caller closes it and sees late write errors there). Codes as above,
+    // without the open's.
+    ErrorCode ExtractFileTo(std::size_t index, FileHandle target);
 
     // Writes file `index` through `target`, a new empty file open for
     // writing, and sets its access and modification times as ExtractFile
@@ -84,16 +109,19 @@ private:
     }
 
     ErrorCode CreateStreamFile();
-    void ReadTables();
+    void ReadTail(const stdx::u16string& kitPath, kit::TailStatus* status,
+                  kit::IntegrityRecord* record, std::uint64_t* streamBytes, std::string* reason);
+    void Inflate(const stdx::u16string& kitPath);
+    void ReadTables(bool hasRecord);
     template <class Stop>
     ErrorCode CopyOut(const config::FileData<FileSystemPolicy>& file, FileHandle target, Stop stop);
     void Release();
 
-    // Set only between the creation of the stream file and its unlinking.
-    stdx::u16string m_streamPath;
     FileHandle m_stream;
     std::uint32_t m_bufferSize;
     std::unique_ptr<char[]> m_buffer;
+    kit::KitTrust m_trust;
+    kit::IntegrityReport m_integrity;
 };
 
 template <class Compressor, class FileSystemPolicy>
@@ -103,7 +131,10 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::CreateStreamFile() {
     if (code != kErrorSuccess) {
         return code;
     }
-    return m_fileSystem.CreateTempFile(directory, u"pdk", &m_streamPath);
+    // Kept open from its creation on: no name of it is ever opened, so none
+    // can be swapped for another file, even in a temporary directory that
+    // others may write to.
+    return m_fileSystem.CreateUnnamedTempFile(directory, u"pdk", &m_stream);
 }
 
 template <class Compressor, class FileSystemPolicy>
@@ -112,10 +143,6 @@ void InstallData<Compressor, FileSystemPolicy>::Release() {
         m_fileSystem.Close(m_stream);
         m_stream = kInvalidHandle;
     }
-    if (!m_streamPath.empty()) {
-        m_fileSystem.RemoveFile(m_streamPath);
-        m_streamPath = stdx::u16string();
-    }
 }
 
 template <class Compressor, class FileSystemPolicy>
@@ -123,18 +150,12 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::Load(const stdx::u16string&
     Release();
     m_products.clear();
     m_files.clear();
+    m_integrity = kit::IntegrityReport();
     ErrorCode code = kErrorSuccess;
     try {
         Check(CreateStreamFile());
-        Check(m_fileSystem.Open(m_streamPath, kAccessReadWrite, 0, kDispositionOpenExisting,
-                                &m_stream, kAttributeNormal));
-        // The open handle keeps the data alive; without a name nothing is
-        // left in the temporary directory, whether the program ends
-        // normally, is cancelled or is killed while inflating.
-        m_fileSystem.RemoveFile(m_streamPath);
-        m_streamPath = stdx::u16string();
-        Check(m_compressor.DecompressInto(m_fileSystem, kitPath, m_stream));
-        ReadTables();
+        Inflate(kitPath);
+        ReadTables(m_integrity.state != kit::IntegrityState::kNoRecord);
         return kErrorSuccess;
     } catch (ErrorCode thrown) {
         code = thrown;
@@ -148,7 +169,72 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::Load(const stdx::u16string&
 }
 
 template <class Compressor, class FileSystemPolicy>
-void InstallData<Compressor, FileSystemPolicy>::ReadTables() {
+void InstallData<Compressor, FileSystemPolicy>::ReadTail(const stdx::u16string& kitPath,
+                                                         kit::TailStatus* status,
+                                                         kit::IntegrityRecord* record,
+                                                         std::uint64_t* streamBytes,
+                                                         std::string* reason) {
+    FileHandle file = kInvalidHandle;
+    Check(m_fileSystem.Open(kitPath, kAccessRead, 0, kDispositionOpenExisting, &file,
+                            kAttributeNormal));
+    const std::int64_t size = m_fileSystem.Seek(file, 0, kSeekEnd);
+    const std::uint64_t fileSize = size < 0 ? 0 : static_cast<std::uint64_t>(size);
+    const std::size_t tailSize =
+        static_cast<std::size_t>(fileSize < kit::kMaxRecordBytes ? fileSize : kit::kMaxRecordBytes);
+    unsigned char tail[kit::kMaxRecordBytes];
+    std::uint32_t got = 0;
+    ErrorCode code = kErrorSuccess;
+    if (size < 0 ||
+        m_fileSystem.Seek(file, static_cast<std::int64_t>(fileSize - tailSize), kSeekBegin) < 0) {
+        code = m_fileSystem.LastError();
+        code = code != kErrorSuccess ? code : kErrorInvalidParameter;
+    } else if (tailSize != 0) {
+        code = m_fileSystem.Read(file, tail, static_cast<std::uint32_t>(tailSize), &got);
+        // The size was measured a moment ago; a shorter read means the kit
+        // is changing under us.
+        if (code == kErrorSuccess && got != tailSize) {
+            code = kErrorInflate;
+        }
+    }
+    m_fileSystem.Close(file);
+    Check(code);
+    std::uint32_t recordBytes = 0;
+    *status = kit::ParseIntegrityTail(tail, tailSize, fileSize, record, &recordBytes, reason);
+    *streamBytes = fileSize - recordBytes;
+}
+
+template <class Compressor, class FileSystemPolicy>
+void InstallData<Compressor, FileSystemPolicy>::Inflate(const stdx::u16string& kitPath) {
+    kit::TailStatus status = kit::TailStatus::kNoRecord;
+    kit::IntegrityRecord record;
+    std::uint64_t streamBytes = 0;
+    std::string reason;
+    ReadTail(kitPath, &status, &record, &streamBytes, &reason);
+    if (status == kit::TailStatus::kNoRecord) {
+        if (!kit::IsAccepted(m_integrity, m_trust)) {
+            throw ErrorCode(kErrorInflate);
+        }
+        Check(m_compressor.DecompressInto(m_fileSystem, kitPath, m_stream));
+        return;
+    }
+    kit::Digest computed{};
+    if (status == kit::TailStatus::kRecord) {
+        // The compressor reads only the bytes before the record and shows
+        // each of them to the digest, so what is inflated is what is checked.
+        kit::BackgroundDigest digest;
+        Check(m_compressor.DecompressInto(m_fileSystem, kitPath, m_stream, streamBytes, &digest));
+        if (!digest.Finish(computed.data())) {
+            throw ErrorCode(kErrorInvalidParameter);
+        }
+    }
+    m_integrity = kit::JudgeRecord(status, record, reason, computed, m_trust);
+    if (!kit::IsAccepted(m_integrity, m_trust)) {
+        throw ErrorCode(kErrorInflate);
+    }
+}
+
+template <class Compressor, class FileSystemPolicy>
+void InstallData<Compressor, FileSystemPolicy>::ReadTables(bool hasRecord) {
     const std::int64_t size = m_fileSystem.Seek(m_stream, 0, kSeekEnd);
     if (size < 0 || m_fileSystem.Seek(m_stream, 0, kSeekBegin) != 0) {
         const ErrorCode code = m_fileSystem.LastError();
@@ -157,7 +243,13 @@ void InstallData<Compressor, FileSystemPolicy>::ReadTables() {
     const std::uint64_t streamSize = static_cast<std::uint64_t>(size);
     kit::KitStreamReader<FileSystemPolicy> reader(m_fileSystem, m_stream, streamSize);
 
-    if (reader.ReadU32() == 0) {
+    const std::uint32_t version = reader.ReadU32();
+    if (version == kit::kSealedStreamVersion && !hasRecord) {
+        m_integrity.state = kit::IntegrityState::kDamaged;
+        m_integrity.reason = "the integrity record is missing";
+        throw ErrorCode(kErrorInflate);
+    }
+    if (version == 0) {
         config::ProductInfo product;
         product.m_language = u"en";
         product.m_productName = reader.ReadString();
@@ -209,14 +301,28 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::ExtractFile(
     if (index >= m_files.size() || m_stream == kInvalidHandle) {
         return kErrorInvalidParameter;
     }
-    const config::FileData<FileSystemPolicy>& file = m_files[index];
     FileHandle target = kInvalidHandle;
     ErrorCode code = m_fileSystem.Open(targetPath, kAccessWrite, 0, kDispositionCreate, &target,
                                        kAttributeNormal);
     if (code != kErrorSuccess) {
         return code;
     }
-    code = CopyOut(file, target, [] { return false; });
+    code = ExtractFileTo(index, target);
+    m_fileSystem.Close(target);
+    if (code == kErrorSuccess) {
+        code = m_fileSystem.LastError();
+    }
+    return code;
+}
+
+template <class Compressor, class FileSystemPolicy>
+ErrorCode InstallData<Compressor, FileSystemPolicy>::ExtractFileTo(std::size_t index,
+                                                                   FileHandle target) {
+    if (index >= m_files.size() || m_stream == kInvalidHandle) {
+        return kErrorInvalidParameter;
+    }
+    const config::FileData<FileSystemPolicy>& file = m_files[index];
+    ErrorCode code = CopyOut(file, target, [] { return false; });
     // An existing longer file keeps its old tail unless it is cut here, and
     // the install worker's "is it newer" test relies on the time: both are
     // part of a correct extraction, so their failures are reported.
@@ -225,10 +331,6 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::ExtractFile(
     }
     if (code == kErrorSuccess) {
         code = m_fileSystem.SetTimes(target, nullptr, nullptr, &file.m_lastWriteTime);
-    }
-    m_fileSystem.Close(target);
-    if (code == kErrorSuccess) {
-        code = m_fileSystem.LastError();
     }
     return code;
 }

@@ -229,11 +229,11 @@ TEST(InstallDataStreamFile, UnusableTemporaryDirectoryGives1013) {
     TempDir dir;
     WriteKit(dir / "kit", MultiStream({}, {}));
     // A TMPDIR that is not a directory falls back to /var/tmp, so make the
-    // fallback unusable instead: a prefix with a slash names a missing one.
+    // fallback unusable instead: the stream file goes to a missing directory.
     struct NoTempFileSystem : FileSystem {
-        ErrorCode CreateTempFile(const stdx::u16string& directory, const stdx::u16string&,
-                                 stdx::u16string* path) {
-            return FileSystem::CreateTempFile(directory + u"missing/", u"pdk", path);
+        ErrorCode CreateUnnamedTempFile(const stdx::u16string& directory,
+                                        const stdx::u16string& prefix, FileHandle* handle) {
+            return FileSystem::CreateUnnamedTempFile(directory + u"missing/", prefix, handle);
         }
     };
     InstallData<LZCompressor, NoTempFileSystem> kit;

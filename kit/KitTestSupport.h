@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -16,10 +18,11 @@ namespace kit_test {
 
 using Kit = InstallData<LZCompressor, FileSystem>;
 
-// Points "TMPDIR" at a fresh directory for one test.
+// Points "TMPDIR" at a fresh directory for one test, made in `parent`.
 class ScopedTempRoot {
 public:
-    ScopedTempRoot() : m_env("TMPDIR", m_dir.path().c_str()) {}
+    explicit ScopedTempRoot(const std::string& parent = "/tmp")
+        : m_dir(parent), m_env("TMPDIR", m_dir.path().c_str()) {}
     const std::string& path() const { return m_dir.path(); }
     // Files whose name starts with "pdk".
     std::size_t StreamFiles() const {
@@ -71,6 +74,13 @@ inline std::string MultiStream(const std::vector<config::ProductInfo>& products,
 inline void WriteKit(const std::string& path, const std::string& stream, int level = 6) {
     std::string error;
     ASSERT_TRUE(kit::KitWriter::WriteRawKit(path, stream, level, &error)) << error;
+}
+
+// A directory in memory where the system has one (/dev/shm), else /tmp: for
+// tests that load thousands of kits.
+inline std::string MemoryDirectory() {
+    struct stat status;
+    return ::stat("/dev/shm", &status) == 0 && S_ISDIR(status.st_mode) ? "/dev/shm" : "/tmp";
 }
 
 inline std::string Pattern(std::size_t size, unsigned seed) {

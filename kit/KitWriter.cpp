@@ -13,6 +13,8 @@
 #include <cstring>
 #include <utility>
 
+#include "kit/IntegrityRecord.h"
+#include "kit/KitDigest.h"
 #include "kit/KitName.h"
 #include "kit/KitRecords.h"
 #include "text/Encoding.h"
@@ -69,8 +71,14 @@ public:
         return Pump(Z_NO_FLUSH, error);
     }
 
-    bool Finish(KitStats* stats, std::string* error) {
+    // Ends the stream and, when `sealed`, appends the integrity record with
+    // the digest of every byte written before it and a signature per key.
+    bool Finish(bool sealed, const std::vector<SecretKey>& keys, KitStats* stats,
+                std::string* error) {
         if (!Pump(Z_FINISH, error)) {
+            return false;
+        }
+        if (sealed && !AppendRecord(keys, error)) {
             return false;
         }
         if (::fchmod(m_fd, 0644) != 0) {
@@ -98,6 +106,25 @@ public:
     }
 
 private:
+    bool AppendRecord(const std::vector<SecretKey>& keys, std::string* error) {
+        IntegrityRecord record;
+        if (!m_digest.Finish(record.digest.data())) {
+            *error = "SHA-256: the digest cannot be computed";
+            return false;
+        }
+        for (const SecretKey& key : keys) {
+            RecordSignature entry;
+            if (!PublicKeyOf(key, &entry.publicKey) ||
+                !SignDigest(key, record.digest, &entry.signature)) {
+                *error = "Ed25519: the kit cannot be signed with this key";
+                return false;
+            }
+            record.signatures.push_back(entry);
+        }
+        const std::string bytes = EncodeIntegrityRecord(record);
+        return WriteAll(bytes.data(), bytes.size(), error);
+    }
+
     bool Pump(int flush, std::string* error) {
         for (;;) {
             m_stream.next_out = reinterpret_cast<Bytef*>(m_output.data());
@@ -108,6 +135,7 @@ private:
                 return false;
             }
             const std::size_t produced = m_output.size() - m_stream.avail_out;
+            m_digest.Update(m_output.data(), produced);
             if (!WriteAll(m_output.data(), produced, error)) {
                 return false;
             }
@@ -141,10 +169,18 @@ private:
     z_stream m_stream;
     bool m_deflating = false;
     std::vector<char> m_output;
+    KitDigest m_digest;  // of the DEFLATE stream as written
     uLong m_crc = crc32(0, Z_NULL, 0);
     std::uint64_t m_streamBytes = 0;
     std::uint64_t m_kitBytes = 0;
 };
+
+using FileIds = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+
+bool IsExcluded(const FileIds& excluded, const struct stat& status) {
+    const std::pair<std::uint64_t, std::uint64_t> id(status.st_dev, status.st_ino);
+    return std::find(excluded.begin(), excluded.end(), id) != excluded.end();
+}
 
 struct FoundFile {
     std::string relative;  // UTF-8, "/" separators
@@ -152,8 +188,8 @@ struct FoundFile {
     FileTime lastWriteTime;
 };
 
-bool Walk(const std::string& directory, const std::string& relative, std::vector<FoundFile>* found,
-          std::vector<std::string>* skipped, std::string* error) {
+bool Walk(const std::string& directory, const std::string& relative, const FileIds& excluded,
+          std::vector<FoundFile>* found, std::vector<std::string>* skipped, std::string* error) {
     DIR* listing = ::opendir(directory.c_str());
     if (listing == nullptr) {
         *error = SystemError("opendir", directory);
@@ -183,10 +219,13 @@ bool Walk(const std::string& directory, const std::string& relative, std::vector
             return false;
         }
         if (S_ISDIR(status.st_mode)) {
-            if (!Walk(full, path, found, skipped, error)) {
+            if (!Walk(full, path, excluded, found, skipped, error)) {
                 return false;
             }
         } else if (S_ISREG(status.st_mode)) {
+            if (IsExcluded(excluded, status)) {
+                continue;
+            }
             found->push_back({path, full, FileSystem::FromUnixSeconds(status.st_mtim.tv_sec)});
         } else if (skipped != nullptr) {
             skipped->push_back(full);
@@ -221,7 +260,23 @@ bool ToKitName(const std::string& relative, stdx::u16string* name, std::string* 
 
 }  // namespace
 
-KitWriter::KitWriter() : m_level(Z_DEFAULT_COMPRESSION), m_single(false) {}
+KitWriter::KitWriter() : m_level(Z_DEFAULT_COMPRESSION), m_single(false), m_integrity(false) {}
+
+void KitWriter::SetIntegrityRecord(bool on) {
+    m_integrity = on;
+}
+
+void KitWriter::AddSigningKey(const SecretKey& secret) {
+    m_signingKeys.push_back(secret);
+    m_integrity = true;
+}
+
+void KitWriter::ExcludeFile(const std::string& path) {
+    struct stat status;
+    if (::stat(path.c_str(), &status) == 0) {
+        m_excluded.emplace_back(status.st_dev, status.st_ino);
+    }
+}
 
 bool KitWriter::SetLevel(int level) {
     if (level < -1 || level > 9) {
@@ -252,7 +307,7 @@ void KitWriter::AddFileBytes(const stdx::u16string& name, FileTime lastWriteTime
 bool KitWriter::AddDirectory(const std::string& directory, std::vector<std::string>* skipped,
                              std::string* error) {
     std::vector<FoundFile> found;
-    if (!Walk(directory, std::string(), &found, skipped, error)) {
+    if (!Walk(directory, std::string(), m_excluded, &found, skipped, error)) {
         return false;
     }
     std::sort(found.begin(), found.end(),
@@ -301,7 +356,7 @@ bool KitWriter::Write(const std::string& kitPath, KitStats* stats, std::string* 
         AppendString(&tables, product.m_providerName);
         AppendString(&tables, product.m_descriptionPath);
     } else {
-        AppendU32(&tables, 1);
+        AppendU32(&tables, m_integrity ? kSealedStreamVersion : 1);
         AppendU32(&tables, static_cast<std::uint32_t>(m_products.size()));
         for (const config::ProductInfo& product : m_products) {
             AppendProductRecord(&tables, product);
@@ -367,7 +422,7 @@ bool KitWriter::Write(const std::string& kitPath, KitStats* stats, std::string* 
             return false;
         }
     }
-    if (!output.Finish(stats, error)) {
+    if (!output.Finish(m_integrity, m_signingKeys, stats, error)) {
         return false;
     }
     if (stats != nullptr) {
@@ -380,7 +435,7 @@ bool KitWriter::WriteRawKit(const std::string& kitPath, const std::string& strea
                             std::string* error) {
     KitOutput output(kitPath);
     return output.Open(level, error) && output.Add(stream.data(), stream.size(), error) &&
-           output.Finish(nullptr, error);
+           output.Finish(false, {}, nullptr, error);
 }
 
 }  // namespace kit

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/FileSystem.h"
+#include "kit/KitSigning.h"
 #include "kit/ProductInfo.h"
 #include "text/String.h"
 
@@ -14,7 +15,7 @@ namespace kit {
 struct KitStats {
     std::uint64_t streamBytes = 0;  // the inflated kit stream
     std::uint32_t streamCrc = 0;    // CRC-32 of the inflated stream
-    std::uint64_t kitBytes = 0;     // the kit file on disk
+    std::uint64_t kitBytes = 0;     // the kit file on disk, integrity record included
     std::size_t fileCount = 0;
 };
 
@@ -37,6 +38,18 @@ public:
                  const std::string& sourcePath);
     void AddFileBytes(const stdx::u16string& name, FileTime lastWriteTime,
                       const std::string& bytes);
+    // Whether Write appends an integrity record with the kit's digest (off:
+    // the bare format, with nothing after the DEFLATE stream). With a
+    // record, a multi-language stream starts with kit::kSealedStreamVersion
+    // instead of 1.
+    void SetIntegrityRecord(bool on);
+    // Adds a signature by `secret` to the record, and turns the record on.
+    void AddSigningKey(const SecretKey& secret);
+    // Leaves `path` out of AddDirectory's walk when it names an existing
+    // file: the kit being replaced when it is written into its own source
+    // tree. The file is recognised by its device and inode, however the
+    // path is spelt.
+    void ExcludeFile(const std::string& path);
     // Adds every regular file below `directory`, sorted by relative path, with
     // that path (backslash separators) as name and its modification time.
     // Symbolic links and other special entries are not followed; their paths
@@ -67,6 +80,9 @@ private:
 
     int m_level;
     bool m_single;
+    bool m_integrity;
+    std::vector<SecretKey> m_signingKeys;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> m_excluded;  // device, inode
     std::vector<config::ProductInfo> m_products;
     std::vector<Entry> m_entries;
 };

@@ -12,6 +12,19 @@
 #include "kit/ZlibInflater.h"
 #include "text/String.h"
 
+// Sees the kit bytes that the inflater reads, in file order, each once.
+class InputObserver {
+public:
+    // The bytes stay readable until the next Release, so that an observer
+    // may work on them while the inflater does.
+    virtual void Consume(const void* bytes, std::uint32_t count) = 0;
+    // Returns when the observer is done with the bytes of the last Consume.
+    virtual void Release() = 0;
+
+protected:
+    ~InputObserver() = default;
+};
+
 // Stateless policy that inflates a kit file into a stream file, decoding
 // with the inflate policy `Inflater` (ZlibInflater or IsalInflater).
 template <class Inflater>
@@ -34,13 +47,19 @@ public:
     ErrorCode Decompress(FileSystemPolicy& fileSystem, const stdx::u16string& srcPath,
                          const stdx::u16string& dstPath);
     // The same into an open, writable handle, from its current position.
+    // Only the first `inputBytes` bytes of the kit are read (the rest of the
+    // file, such as an integrity record, is not part of the stream). With an
+    // observer, every one of those bytes is handed to it, those after the
+    // end of the stream included.
     template <class FileSystemPolicy>
     ErrorCode DecompressInto(FileSystemPolicy& fileSystem, const stdx::u16string& srcPath,
-                             FileHandle target);
+                             FileHandle target, std::uint64_t inputBytes = UINT64_MAX,
+                             InputObserver* observer = nullptr);
 
 private:
     template <class FileSystemPolicy>
-    ErrorCode Inflate(FileSystemPolicy& fileSystem, FileHandle source, FileHandle target);
+    ErrorCode Inflate(FileSystemPolicy& fileSystem, FileHandle source, FileHandle target,
+                      std::uint64_t inputBytes, InputObserver* observer);
 };
 
 // The build's inflate policy: ISA-L when it was found at configure time (and
@@ -78,14 +97,15 @@ template <class Inflater>
 template <class FileSystemPolicy>
 ErrorCode BasicLZCompressor<Inflater>::DecompressInto(FileSystemPolicy& fileSystem,
                                                       const stdx::u16string& srcPath,
-                                                      FileHandle target) {
+                                                      FileHandle target, std::uint64_t inputBytes,
+                                                      InputObserver* observer) {
     FileHandle source = kInvalidHandle;
     ErrorCode code = fileSystem.Open(srcPath, kAccessRead, 0, kDispositionOpenExisting, &source,
                                      kAttributeSequential);
     if (code != kErrorSuccess) {
         return code;
     }
-    code = Inflate(fileSystem, source, target);
+    code = Inflate(fileSystem, source, target, inputBytes, observer);
     fileSystem.Close(source);
     return code;
 }
@@ -93,12 +113,13 @@ ErrorCode BasicLZCompressor<Inflater>::DecompressInto(FileSystemPolicy& fileSyst
 template <class Inflater>
 template <class FileSystemPolicy>
 ErrorCode BasicLZCompressor<Inflater>::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
-                                               FileHandle target) {
+                                               FileHandle target, std::uint64_t inputBytes,
+                                               InputObserver* observer) {
     const std::int64_t length = fileSystem.Seek(source, 0, kSeekEnd);
     if (length < 0) {
         return kErrorInvalidParameter;
     }
-    if (length == 0) {
+    if (length == 0 || inputBytes == 0) {
         return kErrorSuccess;
     }
     Inflater inflater;
@@ -108,13 +129,25 @@ ErrorCode BasicLZCompressor<Inflater>::Inflate(FileSystemPolicy& fileSystem, Fil
     int current = 0;
     // Declared after the buffers, so it has finished with them before they go.
     BackgroundWriter<FileSystemPolicy> writer(fileSystem, target);
-    const std::uint64_t total = static_cast<std::uint64_t>(length);
+    const std::uint64_t total = static_cast<std::uint64_t>(length) < inputBytes
+                                    ? static_cast<std::uint64_t>(length)
+                                    : inputBytes;
+    bool ended = false;
     for (std::uint64_t offset = 0; offset < total; offset += kWindowBytes) {
         const std::uint32_t window = static_cast<std::uint32_t>(
             total - offset < kWindowBytes ? total - offset : kWindowBytes);
         const void* view = fileSystem.MapReadOnly(source, offset, window);
         if (view == nullptr) {
             return kErrorInvalidParameter;
+        }
+        if (observer != nullptr) {
+            observer->Consume(view, window);
+        }
+        if (ended) {
+            // Past the end of the stream only the observer wants the bytes.
+            observer->Release();
+            fileSystem.Unmap(view, window);
+            continue;
         }
         inflater.SetInput(view, window);
         InflateStatus status;
@@ -124,20 +157,29 @@ ErrorCode BasicLZCompressor<Inflater>::Inflate(FileSystemPolicy& fileSystem, Fil
             if (produced != 0) {
                 const ErrorCode code = writer.Submit(output[current].data(), produced);
                 if (code != kErrorSuccess) {
+                    if (observer != nullptr) {
+                        observer->Release();
+                    }
                     fileSystem.Unmap(view, window);
                     return code;
                 }
                 current ^= 1;
             }
         } while (status == InflateStatus::kOutputFull);
+        if (observer != nullptr) {
+            observer->Release();
+        }
         fileSystem.Unmap(view, window);
         if (status == InflateStatus::kError) {
             return kErrorInflate;
         }
         if (status == InflateStatus::kEnd) {
-            return writer.Finish();
+            if (observer == nullptr) {
+                return writer.Finish();
+            }
+            ended = true;
         }
     }
-    // The input ran out before the final block: a truncated kit.
-    return kErrorInflate;
+    // Without an end the input ran out before the final block: a truncated kit.
+    return ended ? writer.Finish() : kErrorInflate;
 }

@@ -29,16 +29,71 @@ bool ParseLevel(const std::string& text, int* level) {
     return true;
 }
 
+// verify KIT [--key FILE]...
+bool ParseVerify(int argc, const char* const* argv, Options* options, std::string* error) {
+    options->command = Command::kVerify;
+    std::vector<std::string> positional;
+    for (int i = 2; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--key") {
+            if (i + 1 >= argc) {
+                *error = "--key needs a value";
+                return false;
+            }
+            options->keyFiles.push_back(argv[++i]);
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            *error = "unknown option \"" + argument + "\"";
+            return false;
+        } else {
+            positional.push_back(argument);
+        }
+    }
+    if (positional.size() != 1) {
+        *error = "verify takes exactly one kit file";
+        return false;
+    }
+    options->source = positional[0];
+    return true;
+}
+
+// keygen -o SECRET [--public FILE]
+bool ParseKeygen(int argc, const char* const* argv, Options* options, std::string* error) {
+    options->command = Command::kKeygen;
+    for (int i = 2; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const bool output = argument == "-o" || argument == "--output";
+        if (!output && argument != "--public") {
+            *error = "keygen takes -o SECRET and --public FILE, got \"" + argument + "\"";
+            return false;
+        }
+        if (i + 1 >= argc) {
+            *error = argument + " needs a value";
+            return false;
+        }
+        (output ? options->output : options->publicKey) = argv[++i];
+    }
+    if (options->output.empty()) {
+        *error = "keygen needs -o SECRET";
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 const char* UsageText() {
     return "usage: pkdtool create -o KIT [--single] [--level N] [--product RECORD]...\n"
-           "                      [--manifest FILE] DIR\n"
+           "                      [--manifest FILE] [--sign SECRET | --no-integrity] DIR\n"
            "       pkdtool list KIT\n"
+           "       pkdtool verify KIT [--key FILE]...\n"
+           "       pkdtool extract KIT DIR\n"
+           "       pkdtool keygen -o SECRET [--public FILE]\n"
            "       pkdtool --help\n"
            "\n"
            "create  packs every regular file under DIR, sorted by path, with its\n"
-           "        modification time, into the kit file KIT.\n"
+           "        modification time, into the kit file KIT (an earlier KIT inside\n"
+           "        DIR is left out). The kit ends with an integrity record: the\n"
+           "        SHA-256 digest of the kit and, with --sign, an Ed25519 signature.\n"
            "  -o, --output KIT   the kit file to write (replaced when complete)\n"
            "  --product RECORD   a product record, LANG:NAME:PROVIDER:DESCRIPTION in\n"
            "                     UTF-8, e.g. en:Templates:ACME:doc\\readme.html;\n"
@@ -48,10 +103,29 @@ const char* UsageText() {
            "  --single           the single-product layout (format version 0); the\n"
            "                     one product's language is taken as en\n"
            "  --level N          compression level 0 (store) to 9 (smallest)\n"
-           "list    prints the products of KIT, then one line per file: size,\n"
-           "        time (UTC) and name.\n"
+           "  --sign SECRET      sign the kit with the secret key in SECRET\n"
+           "  --no-integrity     no integrity record: the bare DEFLATE stream\n"
+           "list    prints the products of KIT, the integrity line of verify,\n"
+           "        then one line per file: size, time (UTC) and name.\n"
+           "        Control characters in texts and names are shown escaped.\n"
+           "verify  checks KIT's integrity record and prints one line:\n"
+           "          intact, signed by KEYID    intact, not signed\n"
+           "          no integrity record        damaged: REASON\n"
+           "        Status 0 when intact and, when keys are given, signed by one of\n"
+           "        them; 1 otherwise.\n"
+           "  --key FILE         a public key as keygen prints it; repeatable\n"
+           "extract writes every file of KIT under DIR (created when missing) with\n"
+           "        its recorded time. Names the installer refuses make the kit\n"
+           "        damaged; nothing is written outside DIR and no link in DIR is\n"
+           "        followed (a link where a file goes is replaced by the file).\n"
+           "keygen  writes a new Ed25519 secret key to SECRET (mode 0600; an existing\n"
+           "        file is never overwritten) and prints its public key on one\n"
+           "        line, in the form that --key files and the installer's build\n"
+           "        setting QA_KIT_PUBLIC_KEYS take.\n"
+           "  --public FILE      also write the public key to FILE\n"
            "\n"
-           "Exit status: 0 on success, 1 on failure, 2 on a usage error.\n";
+           "Exit status: 0 on success, 1 on failure (verify: not intact or not\n"
+           "signed by a given key), 2 on a usage error.\n";
 }
 
 bool ParseProductArgument(const std::string& argument, config::ProductInfo* product,
@@ -154,6 +228,22 @@ bool ParseArguments(int argc, const char* const* argv, Options* options, std::st
         options->source = argv[2];
         return true;
     }
+    if (command == "extract") {
+        if (argc != 4) {
+            *error = "extract takes a kit file and a directory";
+            return false;
+        }
+        options->command = Command::kExtract;
+        options->source = argv[2];
+        options->output = argv[3];
+        return true;
+    }
+    if (command == "verify") {
+        return ParseVerify(argc, argv, options, error);
+    }
+    if (command == "keygen") {
+        return ParseKeygen(argc, argv, options, error);
+    }
     if (command != "create") {
         *error = "unknown command \"" + command + "\" (try pkdtool --help)";
         return false;
@@ -173,7 +263,7 @@ bool ParseArguments(int argc, const char* const* argv, Options* options, std::st
         }
         const bool takesValue = argument == "-o" || argument == "--output" ||
                                 argument == "--level" || argument == "--product" ||
-                                argument == "--manifest";
+                                argument == "--manifest" || argument == "--sign";
         if (takesValue && i + 1 >= argc) {
             *error = argument + " needs a value";
             return false;
@@ -195,6 +285,10 @@ bool ParseArguments(int argc, const char* const* argv, Options* options, std::st
             options->manifest = argv[++i];
         } else if (argument == "--single") {
             options->single = true;
+        } else if (argument == "--sign") {
+            options->signingKey = argv[++i];
+        } else if (argument == "--no-integrity") {
+            options->integrity = false;
         } else if (argument == "--help" || argument == "-h") {
             options->command = Command::kHelp;
             return true;
@@ -205,6 +299,10 @@ bool ParseArguments(int argc, const char* const* argv, Options* options, std::st
     }
     if (options->output.empty()) {
         *error = "create needs -o KIT";
+        return false;
+    }
+    if (!options->signingKey.empty() && !options->integrity) {
+        *error = "--sign needs the integrity record that --no-integrity leaves out";
         return false;
     }
     if (positional.size() != 1) {

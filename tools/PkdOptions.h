@@ -8,15 +8,19 @@
 // The command line of pkdtool, parsed without touching the disk.
 namespace pkdtool {
 
-enum class Command { kHelp, kCreate, kList };
+enum class Command { kHelp, kCreate, kList, kVerify, kExtract, kKeygen };
 
 struct Options {
     Command command = Command::kHelp;
-    std::string output;                         // create: -o KIT
-    std::string source;                         // create: DIR; list: KIT
+    std::string output;                         // create: -o KIT; keygen: -o SECRET; extract: DIR
+    std::string source;                         // create: DIR; list, verify, extract: KIT
     std::string manifest;                       // create: --manifest FILE
     bool single = false;                        // create: --single
     int level = -1;                             // create: --level N (-1: zlib's default)
+    std::string signingKey;                     // create: --sign SECRET
+    bool integrity = true;                      // create: false with --no-integrity
+    std::string publicKey;                      // keygen: --public FILE
+    std::vector<std::string> keyFiles;          // verify: --key FILE, in order
     std::vector<config::ProductInfo> products;  // create: --product, in order
 };
 

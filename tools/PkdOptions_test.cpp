@@ -42,6 +42,16 @@ TEST(PkdOptions, UsageErrorsSayWhatIsWrong) {
         {{"create", "-o", "k", "--level", "10", "d"}, "0 to 9"},
         {{"create", "-o", "k", "--product", "en:only", "d"}, "LANG:NAME"},
         {{"create", "-o", "k", "--bogus", "d"}, "unknown option"},
+        {{"create", "-o", "k", "--sign"}, "needs a value"},
+        {{"create", "-o", "k", "--sign", "s", "--no-integrity", "d"}, "--no-integrity"},
+        {{"verify"}, "exactly one kit"},
+        {{"verify", "a", "b"}, "exactly one kit"},
+        {{"verify", "k", "--key"}, "needs a value"},
+        {{"verify", "k", "--keys", "f"}, "unknown option"},
+        {{"extract", "k"}, "a kit file and a directory"},
+        {{"keygen"}, "-o SECRET"},
+        {{"keygen", "--public", "p"}, "-o SECRET"},
+        {{"keygen", "-o", "s", "extra"}, "keygen takes"},
     };
     for (const auto& [arguments, expected] : cases) {
         std::vector<const char*> argv = {"pkdtool"};
@@ -53,6 +63,32 @@ TEST(PkdOptions, UsageErrorsSayWhatIsWrong) {
         EXPECT_NE(error.find(expected), std::string::npos) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos);
     }
+}
+
+TEST(PkdOptions, IntegrityCommandsAndOptions) {
+    Options create;
+    std::string error;
+    ASSERT_TRUE(Parse({"create", "-o", "k", "--sign", "s.key", "d"}, &create, &error)) << error;
+    EXPECT_EQ(create.signingKey, "s.key");
+    EXPECT_TRUE(create.integrity);
+    Options bare;
+    ASSERT_TRUE(Parse({"create", "--no-integrity", "-o", "k", "d"}, &bare, &error)) << error;
+    EXPECT_FALSE(bare.integrity);
+    Options verify;
+    ASSERT_TRUE(Parse({"verify", "--key", "a.pub", "k.pkd", "--key", "b.pub"}, &verify, &error));
+    EXPECT_EQ(verify.command, Command::kVerify);
+    EXPECT_EQ(verify.source, "k.pkd");
+    EXPECT_EQ(verify.keyFiles, (std::vector<std::string>{"a.pub", "b.pub"}));
+    Options extract;
+    ASSERT_TRUE(Parse({"extract", "k.pkd", "out"}, &extract, &error));
+    EXPECT_EQ(extract.command, Command::kExtract);
+    EXPECT_EQ(extract.source, "k.pkd");
+    EXPECT_EQ(extract.output, "out");
+    Options keygen;
+    ASSERT_TRUE(Parse({"keygen", "--public", "p", "-o", "s"}, &keygen, &error));
+    EXPECT_EQ(keygen.command, Command::kKeygen);
+    EXPECT_EQ(keygen.output, "s");
+    EXPECT_EQ(keygen.publicKey, "p");
 }
 
 TEST(PkdOptions, ProductArgumentKeepsColonsInTheDescriptionAndUtf8) {

@@ -160,7 +160,7 @@ TEST_F(PkdtoolTree, ListShowsProductsThenSizeTimeAndName) {
     const ToolRun listed = RunTool({"list", m_dir / "k.pkd"});
     ASSERT_EQ(listed.status, 0) << listed.err;
     EXPECT_NE(listed.out.find("products: 1\n  en: name \"Name\", provider \"Vendor\", "
-                              "description \"doc.txt\"\nfiles: 4\n"),
+                              "description \"doc.txt\"\nintegrity: intact, not signed\nfiles: 4\n"),
               std::string::npos)
         << listed.out;
     EXPECT_NE(listed.out.find("           5  2017-07-14T03:40:00Z  a \"$(touch pwned)\" `x`.cfg\n"),
@@ -210,6 +210,84 @@ TEST_F(PkdtoolTree, FailuresAreOneLineOnStandardErrorWithAStatus) {
     const ToolRun help = RunTool({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: pkdtool create"), std::string::npos);
+}
+
+// A hostile kit's names and texts reached the terminal raw, escape
+// sequences and all.
+TEST_F(PkdtoolTree, ListPrintsControlCharactersRaw) {
+    WriteFile(m_dir / "tree/evil\x1b]0;title\x07.cfg", "x");
+    ASSERT_EQ(RunTool({"create", "-o", m_dir / "k.pkd", "--product", "en:Bell\x07:V\x1b[2J:d",
+                       m_dir / "tree"})
+                  .status,
+              0);
+    const ToolRun listed = RunTool({"list", m_dir / "k.pkd"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(listed.out.find('\x1b'), std::string::npos) << listed.out;
+    EXPECT_EQ(listed.out.find('\x07'), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("name \"Bell\\x07\", provider \"V\\x1B[2J\""), std::string::npos)
+        << listed.out;
+    EXPECT_NE(listed.out.find("  evil\\x1B]0;title\\x07.cfg\n"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("\"\nintegrity: intact, not signed\nfiles: "), std::string::npos)
+        << listed.out;
+}
+
+// "create -o DIR/qarn.pkd DIR" packed the earlier qarn.pkd as a template.
+TEST_F(PkdtoolTree, CreateIntoItsOwnSourcePacksTheEarlierKit) {
+    for (int run = 0; run < 2; ++run) {
+        const ToolRun created = RunTool({"create", "-o", m_dir / "tree/qarn.pkd", m_dir / "tree"});
+        ASSERT_EQ(created.status, 0) << created.err;
+    }
+    Kit kit;
+    ASSERT_EQ(kit.Load(U16(m_dir / "tree/qarn.pkd")), 0u);
+    EXPECT_EQ(kit.m_files.size(), m_files.size());
+    for (const auto& file : kit.m_files) {
+        EXPECT_NE(file.m_name, u"qarn.pkd");
+    }
+}
+
+TEST_F(PkdtoolTree, KeygenSignAndVerifyWithStatuses) {
+    const ToolRun made = RunTool({"keygen", "-o", m_dir / "secret", "--public", m_dir / "pub"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(made.out, ReadFile(m_dir / "pub"));
+    EXPECT_EQ(made.out.rfind("ed25519:", 0), 0u);
+    struct stat status;
+    ASSERT_EQ(::stat((m_dir / "secret").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+    const std::string secret = ReadFile(m_dir / "secret");
+    const ToolRun again = RunTool({"keygen", "-o", m_dir / "secret"});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(ReadFile(m_dir / "secret"), secret) << "an existing key was overwritten";
+    ASSERT_EQ(RunTool({"keygen", "-o", m_dir / "other", "--public", m_dir / "other.pub"}).status,
+              0);
+    WriteFile(m_dir / "bad.pub", "not a key\n");
+
+    ASSERT_EQ(
+        RunTool({"create", "-o", m_dir / "signed.pkd", "--sign", m_dir / "secret", m_dir / "tree"})
+            .status,
+        0);
+    ASSERT_EQ(
+        RunTool({"create", "-o", m_dir / "bare.pkd", "--no-integrity", m_dir / "tree"}).status, 0);
+    const std::string keyId = RunTool({"verify", m_dir / "signed.pkd"}).out;
+    ASSERT_EQ(keyId.rfind("intact, signed by ", 0), 0u) << keyId;
+    const std::vector<std::pair<std::vector<std::string>, std::pair<int, std::string>>> cases = {
+        {{"verify", m_dir / "signed.pkd", "--key", m_dir / "pub"}, {0, keyId}},
+        {{"verify", m_dir / "signed.pkd", "--key", m_dir / "other.pub", "--key", m_dir / "pub"},
+         {0, keyId}},
+        {{"verify", m_dir / "signed.pkd", "--key", m_dir / "other.pub"}, {1, keyId}},
+        {{"verify", m_dir / "bare.pkd"}, {1, "no integrity record\n"}},
+        {{"verify", m_dir / "signed.pkd", "--key", m_dir / "bad.pub"}, {2, ""}},
+        {{"verify"}, {2, ""}},
+        {{"create", "-o", m_dir / "x.pkd", "--sign", m_dir / "secret", "--no-integrity",
+          m_dir / "tree"},
+         {2, ""}},
+        {{"create", "-o", m_dir / "x.pkd", "--sign", m_dir / "pub", m_dir / "tree"}, {1, ""}},
+    };
+    for (const auto& [arguments, expected] : cases) {
+        const ToolRun run = RunTool(arguments);
+        EXPECT_EQ(run.status, expected.first) << arguments[0] << " " << arguments.back();
+        EXPECT_EQ(run.out, expected.second) << arguments[0] << " " << arguments.back();
+    }
+    EXPECT_FALSE(fs_test::Exists(m_dir / "x.pkd"));
 }
 
 }  // namespace
