@@ -1,0 +1,100 @@
+// The built Setup program with its window layer module beside it, broken, or
+// taken away: only a run that may show a window looks for the module, and
+// the program itself needs no toolkit library.
+#include "tests/SetupProgramFixture.h"
+
+#ifdef WINDOW_MODULE_PATH
+
+namespace setup_test {
+namespace {
+
+enum class Module { Real, Removed, NotLoadable };
+
+class SetupWindowModuleTest : public SetupProgramTest {
+protected:
+    // A copy of the program in its own bundle beside the kit, with the
+    // module as asked for; returns the program's path.
+    std::string MakeBundle(Module module) {
+        const std::string macos = root + "/Volume/Setup.app/Contents/MacOS";
+        fs::remove_all(root + "/Volume");
+        fs::create_directories(macos);
+        fs::copy_file(SETUP_PATH, macos + "/Setup");
+        fs::permissions(macos + "/Setup", fs::perms::owner_all);
+        modulePath = macos + "/libqa_cocoa.so";
+        if (module == Module::Real) {
+            fs::copy_file(WINDOW_MODULE_PATH, modulePath);
+        } else if (module == Module::NotLoadable) {
+            test_support::WriteFile(modulePath, "not an object file\n");
+        }
+        fs::copy_file(root + "/qarn.pkd", root + "/Volume/qarn.pkd");
+        return macos + "/Setup";
+    }
+
+    std::string modulePath;
+};
+
+// No X server listens on this display: XOpenDisplay fails at once.
+const char kUnreachableDisplay[] = "DISPLAY=unix:9999";
+
+TEST_F(SetupWindowModuleTest, OnlyARunThatMayShowAWindowLooksForTheModule) {
+    MakeKit(root + "/qarn.pkd");
+    const struct Case {
+        const char* name;
+        Module module;
+        std::vector<std::string> arguments;
+        bool display;
+        int status;
+        // Standard error names the module with this complaint; null: empty.
+        const char* complaint;
+        bool installs;
+    } cases[] = {
+        // Loading with RTLD_NOW proves that the program exports every
+        // symbol the layer takes from it; the layer then finds no server.
+        {"real module, silent", Module::Real, {"/S"}, true, 0, nullptr, true},
+        {"no module, silent without a display", Module::Removed, {"/S"}, false, 0, nullptr, true},
+        {"no module, quiet", Module::Removed, {"--quiet"}, true, 0, nullptr, true},
+        {"no module, help", Module::Removed, {"--help"}, true, 0, nullptr, false},
+        {"no module, plan", Module::Removed, {"--plan"}, true, 0, nullptr, false},
+        {"no module, silent", Module::Removed, {"/S"}, true, 0, " is missing", true},
+        {"broken module, silent",
+         Module::NotLoadable,
+         {"/S"},
+         true,
+         0,
+         " cannot be loaded: ",
+         true},
+        {"no module, wizard", Module::Removed, {}, true, 10, " is missing", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(home);
+        fs::remove_all(tmp);
+        fs::create_directories(home);
+        fs::create_directories(tmp);
+        const std::string program = MakeBundle(c.module);
+        std::vector<std::string> environment;
+        if (c.display) {
+            environment.push_back(kUnreachableDisplay);
+        }
+        Result result = Run(program, c.arguments, root, environment);
+        EXPECT_EQ(result.status, c.status) << result.err;
+        if (c.complaint == nullptr) {
+            EXPECT_EQ(result.err, "");
+        } else {
+            EXPECT_NE(result.err.find("the window layer module " + modulePath + c.complaint),
+                      std::string::npos)
+                << result.err;
+        }
+        if (c.installs) {
+            EXPECT_EQ(Files(DefaultTarget()), Files(source));
+        } else {
+            EXPECT_TRUE(fs::is_empty(home)) << "HOME was changed";
+        }
+        EXPECT_TRUE(fs::is_empty(tmp)) << "TMPDIR was left with files";
+    }
+}
+
+}  // namespace
+}  // namespace setup_test
+
+#endif
