@@ -94,6 +94,17 @@ TEST_F(SetupWindowModuleTest, OnlyARunThatMayShowAWindowLooksForTheModule) {
     }
 }
 
+// The dynamic loader lists the libraries the program needs and ends without
+// running it: none of the toolkit's may be among them.
+TEST_F(SetupWindowModuleTest, ProgramNeedsNoToolkitLibrary) {
+    Result result = Setup({}, {"LD_TRACE_LOADED_OBJECTS=1"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    ASSERT_NE(result.out.find("libc.so"), std::string::npos) << result.out;
+    for (const char* toolkit : {"gnustep", "libobjc", "libX11", "fontconfig"}) {
+        EXPECT_EQ(result.out.find(toolkit), std::string::npos) << toolkit << " in\n" << result.out;
+    }
+}
+
 }  // namespace
 }  // namespace setup_test
 
