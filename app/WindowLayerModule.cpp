@@ -5,11 +5,34 @@
 #include "engine/FileSystem.h"
 #include "text/Encoding.h"
 
-WindowLayerChoice ChooseWindowLayer(const AdminOptions& options, const char* display) {
-    if (options.WithoutWindows() || display == nullptr || display[0] == '\0') {
+WindowLayerChoice ChooseWindowLayer(const AdminOptions& options, const char* display,
+                                    bool (*canOpen)(const char* display)) {
+    if (options.WithoutWindows() || display == nullptr || display[0] == '\0' || !canOpen(display)) {
         return WindowLayerChoice::Headless;
     }
     return WindowLayerChoice::Module;
+}
+
+bool CanOpenXDisplay(const char* display) {
+    // Never unloaded: the module links the same library, and Xlib keeps
+    // per-process state once a display was opened.
+    void* xlib = dlopen("libX11.so.6", RTLD_LAZY | RTLD_LOCAL);
+    if (xlib == nullptr) {
+        return false;
+    }
+    using OpenDisplay = void* (*)(const char*);
+    using CloseDisplay = int (*)(void*);
+    auto open = reinterpret_cast<OpenDisplay>(dlsym(xlib, "XOpenDisplay"));
+    auto close = reinterpret_cast<CloseDisplay>(dlsym(xlib, "XCloseDisplay"));
+    if (open == nullptr || close == nullptr) {
+        return false;
+    }
+    void* connection = open(display);
+    if (connection == nullptr) {
+        return false;
+    }
+    close(connection);
+    return true;
 }
 
 stdx::string WindowLayerModulePath(const stdx::string& executablePath) {

@@ -24,8 +24,17 @@ enum class WindowLayerChoice {
 };
 
 // Headless for the options that show no window (AdminOptions::WithoutWindows)
-// and when display, the value of DISPLAY, is null or empty; else Module.
-WindowLayerChoice ChooseWindowLayer(const AdminOptions& options, const char* display);
+// and when display, the value of DISPLAY, is null or empty or canOpen says
+// it does not open; else Module. canOpen is asked only when a window may be
+// wanted: the runs without one never touch the display.
+WindowLayerChoice ChooseWindowLayer(const AdminOptions& options, const char* display,
+                                    bool (*canOpen)(const char* display));
+
+// True when an X display of that name opens (and is closed again), tried
+// with Xlib alone, loaded by its shared-object name as the toolkit would
+// load it, so that a run that finds no display never maps the toolkit.
+// False when Xlib is not installed. Xlib stays loaded.
+bool CanOpenXDisplay(const char* display);
 
 // The module's path beside the executable at executablePath (absolute, as
 // /proc/self/exe gives it); empty when executablePath holds no "/".

@@ -18,34 +18,50 @@ AdminOptions Options(void (*set)(AdminOptions&)) {
     return options;
 }
 
-TEST(WindowLayerModuleTest, ModuleOnlyWhenAWindowMayShowOnADisplay) {
+// The display probe of the choice: opens only ":0", and counts its calls.
+int g_probes = 0;
+bool OnlyZeroOpens(const char* display) {
+    ++g_probes;
+    return std::string(display) == ":0";
+}
+
+TEST(WindowLayerModuleTest, ModuleOnlyWhenAWindowMayShowOnADisplayThatOpens) {
     struct Case {
         const char* name;
         AdminOptions options;
         const char* display;
         WindowLayerChoice expected;
+        int probes;
     };
     const Case cases[] = {
-        {"wizard", AdminOptions(), ":0", WindowLayerChoice::Module},
-        {"no DISPLAY", AdminOptions(), nullptr, WindowLayerChoice::Headless},
-        {"empty DISPLAY", AdminOptions(), "", WindowLayerChoice::Headless},
-        {"help", Options([](AdminOptions& o) { o.help = true; }), ":0",
-         WindowLayerChoice::Headless},
+        {"wizard", AdminOptions(), ":0", WindowLayerChoice::Module, 1},
+        {"display does not open", AdminOptions(), ":1", WindowLayerChoice::Headless, 1},
+        {"no DISPLAY", AdminOptions(), nullptr, WindowLayerChoice::Headless, 0},
+        {"empty DISPLAY", AdminOptions(), "", WindowLayerChoice::Headless, 0},
+        {"help", Options([](AdminOptions& o) { o.help = true; }), ":0", WindowLayerChoice::Headless,
+         0},
         {"version", Options([](AdminOptions& o) { o.version = true; }), ":0",
-         WindowLayerChoice::Headless},
+         WindowLayerChoice::Headless, 0},
         {"quiet", Options([](AdminOptions& o) { o.quiet = true; }), ":0",
-         WindowLayerChoice::Headless},
-        {"plan", Options([](AdminOptions& o) { o.plan = true; }), ":0",
-         WindowLayerChoice::Headless},
+         WindowLayerChoice::Headless, 0},
+        {"plan", Options([](AdminOptions& o) { o.plan = true; }), ":0", WindowLayerChoice::Headless,
+         0},
         {"usage error", Options([](AdminOptions& o) { o.usageError = "unknown option"; }), ":0",
-         WindowLayerChoice::Headless},
+         WindowLayerChoice::Headless, 0},
         // --dir and --log show the wizard like any other start.
         {"dir and log", Options([](AdminOptions& o) { o.hasDir = o.hasLog = true; }), ":0",
-         WindowLayerChoice::Module},
+         WindowLayerChoice::Module, 1},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ChooseWindowLayer(c.options, c.display), c.expected) << c.name;
+        g_probes = 0;
+        EXPECT_EQ(ChooseWindowLayer(c.options, c.display, &OnlyZeroOpens), c.expected) << c.name;
+        EXPECT_EQ(g_probes, c.probes) << c.name;
     }
+}
+
+TEST(WindowLayerModuleTest, NoXDisplayOpensWhereNoServerListens) {
+    EXPECT_FALSE(CanOpenXDisplay("unix:9999"));
+    EXPECT_FALSE(CanOpenXDisplay("not a display name"));
 }
 
 TEST(WindowLayerModuleTest, PathIsBesideTheExecutable) {

@@ -29,7 +29,8 @@ std::unique_ptr<WindowLayer> MakeWindowLayer(int argc, char** argv) {
     KeepToolkitDiagnosticsOffStandardError();
     return CreateCocoaWindowLayer();
 #elif defined(QA_WINDOW_LAYER_MODULE)
-    if (ChooseWindowLayer(options, std::getenv("DISPLAY")) == WindowLayerChoice::Headless) {
+    if (ChooseWindowLayer(options, std::getenv("DISPLAY"), &CanOpenXDisplay) ==
+        WindowLayerChoice::Headless) {
         return nullptr;
     }
     // Only the module beside this very executable: never one found through
