@@ -97,12 +97,14 @@ make_templates() {
 }
 
 # make_kit SRC [pkdtool create options]: $WORK/kit/qarn.pkd from SRC and a
-# copy of the program in $WORK/kit/Setup.app, where it looks for the kit.
+# copy of the program and of its window layer module (which lies beside it)
+# in $WORK/kit/Setup.app, where it looks for the kit.
 make_kit() {
     local src=$1
     shift
     mkdir -p "$WORK/kit/Setup.app/Contents/MacOS"
     cp "$SETUP_BIN" "$WORK/kit/Setup.app/Contents/MacOS/Setup"
+    cp "$(dirname "$SETUP_BIN")/libqa_cocoa.so" "$WORK/kit/Setup.app/Contents/MacOS/"
     "$PKDTOOL" create -o "$WORK/kit/qarn.pkd" "$@" "$src" >/dev/null
 }
 
