@@ -62,34 +62,42 @@ public:
     // the handle of the level above (-1 for the root, then name is empty),
     // path the level's own absolute path without "/" at the end; it returns
     // 0 (or 183 when something appeared meanwhile) and the level is then
-    // opened. Codes: 0 with *handle and *rule (the StoredTimeRule of the
-    // directory, looked up once per directory); 2 when a level is missing
-    // and nothing makes it; 87 when a level exists but is not a directory
-    // (a link to one included); the code of make or of FS::OpenDirectoryAt.
-    // Find without making anything.
-    ErrorCode Find(const std::string& relative, FileHandle* handle, const StoredTimeRule** rule) {
-        using NoMake = ErrorCode (*)(FileHandle, const std::string&, const stdx::u16string&);
-        return Find(relative, static_cast<NoMake*>(nullptr), handle, rule);
+    // opened. Codes: 0 with *handle; 2 when a level is missing and nothing
+    // makes it; 87 when a level exists but is not a directory (a link to one
+    // included); the code of make or of FS::OpenDirectoryAt.
+    template <class Make>
+    ErrorCode Find(const std::string& relative, Make* make, FileHandle* handle) {
+        // Most files lie in the directory of the file before them.
+        if (m_last == nullptr || relative != m_lastKey) {
+            if (m_open.size() >= kMaxOpen) {
+                Close();
+            }
+            Slot* slot = nullptr;
+            const ErrorCode code = Open(relative, make, &slot);
+            if (code != kErrorSuccess) {
+                return code;
+            }
+            m_lastKey = relative;
+            m_last = slot;
+        }
+        *handle = m_last->handle;
+        return kErrorSuccess;
     }
 
-    template <class Make>
-    ErrorCode Find(const std::string& relative, Make* make, FileHandle* handle,
-                   const StoredTimeRule** rule) {
-        // Most files lie in the directory of the file before them.
-        if (m_last != nullptr && relative == m_lastKey) {
-            return Deliver(m_last, handle, rule);
+    // Find without making anything.
+    ErrorCode Find(const std::string& relative, FileHandle* handle) {
+        using NoMake = ErrorCode (*)(FileHandle, const std::string&, const stdx::u16string&);
+        return Find(relative, static_cast<NoMake*>(nullptr), handle);
+    }
+
+    // The StoredTimeRule of the directory the last successful Find gave,
+    // looked up once per directory. Only after a successful Find.
+    const StoredTimeRule& LastRule() {
+        if (!m_last->ruleKnown) {
+            m_last->rule = m_fileSystem.StoredTimeRuleOf(PathOf(m_last->relative));
+            m_last->ruleKnown = true;
         }
-        if (m_open.size() >= kMaxOpen) {
-            Close();
-        }
-        Slot* slot = nullptr;
-        const ErrorCode code = Open(relative, make, &slot);
-        if (code != kErrorSuccess) {
-            return code;
-        }
-        m_lastKey = relative;
-        m_last = slot;
-        return Deliver(slot, handle, rule);
+        return m_last->rule;
     }
 
 private:
@@ -99,18 +107,6 @@ private:
         StoredTimeRule rule;
         std::string relative;
     };
-
-    ErrorCode Deliver(Slot* slot, FileHandle* handle, const StoredTimeRule** rule) {
-        if (rule != nullptr) {
-            if (!slot->ruleKnown) {
-                slot->rule = m_fileSystem.StoredTimeRuleOf(PathOf(slot->relative));
-                slot->ruleKnown = true;
-            }
-            *rule = &slot->rule;
-        }
-        *handle = slot->handle;
-        return kErrorSuccess;
-    }
 
     static std::string WithoutSlash(const std::string& bytes) {
         std::string trimmed = bytes;

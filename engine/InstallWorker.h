@@ -250,8 +250,7 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
         // pattern character is just a character, and a link is never
         // followed.
         FileHandle directory = kInvalidHandle;
-        const StoredTimeRule* rule = nullptr;
-        code = m_targetDirs.Find(m_directoryBytes, &directory, &rule);
+        code = m_targetDirs.Find(m_directoryBytes, &directory);
         FileStatus status;
         if (code == kErrorSuccess) {
             code = m_fileSystem.StatusAt(directory, m_leafBytes, &status);
@@ -268,7 +267,7 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
         if (status.type == FileType::Regular) {
             // Compared with what this file system keeps for the record's
             // time, so that a clamped copy is not taken as older every run.
-            const FileTime stored = rule->Apply(record.m_lastWriteTime);
+            const FileTime stored = m_targetDirs.LastRule().Apply(record.m_lastWriteTime);
             if (install_worker_detail::WholeSeconds(status.modified) >=
                 install_worker_detail::WholeSeconds(stored)) {
                 Tell(relative, FileAction::Skip);
@@ -496,7 +495,7 @@ ErrorCode InstallWorker<FS, Finder>::InstallFile(Kit& kit, std::size_t index,
                            const stdx::u16string& levelPath) {
             return MakeLevel(parent, name, levelPath);
         };
-        code = m_targetDirs.Find(m_directoryBytes, &make, &directory, nullptr);
+        code = m_targetDirs.Find(m_directoryBytes, &make, &directory);
         if (code != kErrorSuccess) {
             return code;
         }
@@ -594,7 +593,7 @@ ErrorCode InstallWorker<FS, Finder>::BackupFile(FileHandle directory, const stdx
         return m_fileSystem.CreateDirectoryAt(parent, name, true);
     };
     FileHandle backup = kInvalidHandle;
-    ErrorCode code = m_backupDirs.Find(m_directoryBytes, &make, &backup, nullptr);
+    ErrorCode code = m_backupDirs.Find(m_directoryBytes, &make, &backup);
     if (code == kErrorSuccess) {
         // No-replace: a backup already there is an original, never to be
         // lost.
