@@ -171,6 +171,8 @@ private:
     std::string m_directoryBytes;
     std::string m_leafBytes;
     std::string m_recordBytes;
+    // The journal entry being written.
+    std::string m_journalRecord;
     // The name of the run's temporaries, ".qa-<tag>.tmp", in UTF-8.
     std::string m_temporaryName;
     std::chrono::milliseconds m_finishPause = kFinishPause;
@@ -463,10 +465,11 @@ ErrorCode InstallWorker<FS, Finder>::Journal(run_journal::Step step, const stdx:
     run_journal::Entry entry;
     entry.step = step;
     entry.path = path;
-    std::string record;
-    run_journal::AppendRecordBytes(static_cast<char>(step), bytes.data(), bytes.size(), &record);
+    m_journalRecord.clear();
+    run_journal::AppendRecordBytes(static_cast<char>(step), bytes.data(), bytes.size(),
+                                   &m_journalRecord);
     // One write per entry: in the kernel before the change it describes.
-    const ErrorCode code = run_journal::WriteRecords(m_fileSystem, m_journal, record);
+    const ErrorCode code = run_journal::WriteRecords(m_fileSystem, m_journal, m_journalRecord);
     // Kept even when the write failed: part of it may be on disk, and undoing
     // a step that never happened changes nothing.
     Current().m_journal.push_back(std::move(entry));
