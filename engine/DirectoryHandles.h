@@ -73,7 +73,8 @@ public:
                 Close();
             }
             Slot* slot = nullptr;
-            const ErrorCode code = Open(relative, make, &slot);
+            bool made = false;
+            const ErrorCode code = Open(relative, make, &slot, &made);
             if (code != kErrorSuccess) {
                 return code;
             }
@@ -117,7 +118,9 @@ private:
     }
 
     template <class Make>
-    ErrorCode Open(const std::string& relative, Make* make, Slot** slot) {
+    // *made tells whether make created the level itself.
+    ErrorCode Open(const std::string& relative, Make* make, Slot** slot, bool* made) {
+        *made = false;
         const auto found = m_open.find(relative);
         if (found != m_open.end()) {
             *slot = &found->second;
@@ -131,7 +134,7 @@ private:
                 slash == std::string::npos ? std::string() : relative.substr(0, slash);
             name = slash == std::string::npos ? relative : relative.substr(slash + 1);
             Slot* up = nullptr;
-            const ErrorCode code = Open(above, make, &up);
+            const ErrorCode code = Open(above, make, &up, made);
             if (code != kErrorSuccess) {
                 return code;
             }
@@ -139,10 +142,13 @@ private:
         }
         const std::string opened = relative.empty() ? WithoutSlash(m_rootBytes) : name;
         FileHandle handle = kInvalidHandle;
-        ErrorCode code = m_fileSystem.OpenDirectoryAt(parent, opened, &handle);
+        // Below a level just made nothing can be there yet: no open to fail.
+        ErrorCode code =
+            *made ? kErrorNotFound : m_fileSystem.OpenDirectoryAt(parent, opened, &handle);
         if (code == kErrorNotFound && make != nullptr) {
             const stdx::u16string path = PathOf(relative);
             code = (*make)(parent, name, stdx::u16string(path, 0, WithoutSlashSize(path)));
+            *made = code == kErrorSuccess;
             if (code == kErrorSuccess || code == kErrorAlreadyExists) {
                 code = m_fileSystem.OpenDirectoryAt(parent, opened, &handle);
             }
@@ -150,10 +156,10 @@ private:
         if (code != kErrorSuccess) {
             return code;
         }
-        Slot& made = m_open[relative];
-        made.handle = handle;
-        made.relative = relative;
-        *slot = &made;
+        Slot& entry = m_open[relative];
+        entry.handle = handle;
+        entry.relative = relative;
+        *slot = &entry;
         return kErrorSuccess;
     }
 
