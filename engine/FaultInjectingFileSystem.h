@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "engine/FileFinder.h"
 #include "engine/FileSystem.h"
@@ -227,6 +228,48 @@ public:
     ErrorCode HandleStatus(FileHandle handle, FileStatus* status, bool* linked) {
         return Checked("HandleStatus", kErrorInvalidHandle,
                        [&] { return FileSystem::HandleStatus(handle, status, linked); });
+    }
+
+    ErrorCode OpenDirectoryAt(FileHandle directory, const std::string& name, FileHandle* handle) {
+        return Checked("OpenDirectoryAt", kErrorInvalidParameter,
+                       [&] { return FileSystem::OpenDirectoryAt(directory, name, handle); });
+    }
+    ErrorCode StatusAt(FileHandle directory, const std::string& name, FileStatus* status) {
+        return Checked("StatusAt", kErrorInvalidParameter,
+                       [&] { return FileSystem::StatusAt(directory, name, status); });
+    }
+    ErrorCode CreateExclusiveAt(FileHandle directory, const std::string& name, bool privateMode,
+                                FileHandle* handle) {
+        return Checked("CreateExclusiveAt", kErrorInvalidParameter, [&] {
+            return FileSystem::CreateExclusiveAt(directory, name, privateMode, handle);
+        });
+    }
+    ErrorCode CreateDirectoryAt(FileHandle directory, const std::string& name, bool privateMode) {
+        return Checked("CreateDirectoryAt", kErrorInvalidParameter,
+                       [&] { return FileSystem::CreateDirectoryAt(directory, name, privateMode); });
+    }
+    ErrorCode RenameAt(FileHandle fromDirectory, const std::string& from, FileHandle toDirectory,
+                       const std::string& to, bool replace) {
+        return Checked("RenameAt", kErrorInvalidParameter, [&] {
+            return FileSystem::RenameAt(fromDirectory, from, toDirectory, to, replace);
+        });
+    }
+    bool CopyRangeAt(FileHandle source, std::uint64_t offset, FileHandle target,
+                     std::uint32_t count, std::uint32_t* copied, ErrorCode* code) {
+        if (FaultSchedule::Tick("CopyRangeAt")) {
+            t_fault = kErrorInvalidParameter;
+            *copied = 0;
+            *code = kErrorInvalidParameter;
+            return true;
+        }
+        t_fault = kErrorSuccess;
+        return FileSystem::CopyRangeAt(source, offset, target, count, copied, code);
+    }
+    ErrorCode ReadAt(FileHandle handle, std::uint64_t offset, void* buffer, std::uint32_t count,
+                     std::uint32_t* countRead) {
+        return Checked("ReadAt", kErrorInvalidParameter, [&] {
+            return FileSystem::ReadAt(handle, offset, buffer, count, countRead);
+        });
     }
 
 private:

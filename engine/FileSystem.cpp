@@ -58,14 +58,7 @@ bool ToDescriptor(FileHandle handle, int* fd) {
     return true;
 }
 
-// What one file system keeps of a modification time set in whole seconds:
-// the range it can hold (later and earlier times are clamped) and what it
-// adds to an odd second (0, or -1 or +1 where it keeps even seconds only).
-struct KeptTimes {
-    std::int64_t earliest;
-    std::int64_t latest;
-    std::int64_t oddShift;
-};
+using KeptTimes = StoredTimeRule;
 
 // An odd second well inside every file system's range.
 constexpr std::int64_t kOddProbeSeconds = 1000000001;
@@ -541,18 +534,27 @@ ErrorCode FileSystem::GetTempFreeSpace(std::uint32_t* freeBytes) {
     return kErrorSuccess;
 }
 
-FileTime FileSystem::StoredTime(const stdx::u16string& directory, FileTime time) {
+FileTime StoredTimeRule::Apply(FileTime time) const {
     const FileTime whole = time - time % kTicksPerSecond;
-    KeptTimes kept;
-    if (!KeptTimesFor(Narrow(directory), &kept)) {
+    if (!known) {
         return whole;
     }
-    std::int64_t seconds = ToUnixSeconds(whole);
+    std::int64_t seconds = FileSystem::ToUnixSeconds(whole);
     if (seconds % 2 != 0) {
-        seconds += kept.oddShift;
+        seconds += oddShift;
     }
-    seconds = std::max(kept.earliest, std::min(kept.latest, seconds));
-    return FromUnixSeconds(seconds);
+    seconds = std::max(earliest, std::min(latest, seconds));
+    return FileSystem::FromUnixSeconds(seconds);
+}
+
+StoredTimeRule FileSystem::StoredTimeRuleOf(const stdx::u16string& directory) {
+    KeptTimes kept;
+    kept.known = KeptTimesFor(Narrow(directory), &kept);
+    return kept;
+}
+
+FileTime FileSystem::StoredTime(const stdx::u16string& directory, FileTime time) {
+    return StoredTimeRuleOf(directory).Apply(time);
 }
 
 FileTime FileSystem::FromUnixSeconds(std::int64_t seconds) {
@@ -665,6 +667,22 @@ int RenameNoReplace(const char* from, const char* to) {
     // Through syscall: older C libraries lack the wrapper.
     return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 1u));
 #else
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+// The same between names in open directories.
+int RenameNoReplaceAt(int fromDirectory, const char* from, int toDirectory, const char* to) {
+#if defined(__APPLE__)
+    return ::renameatx_np(fromDirectory, from, toDirectory, to, RENAME_EXCL);
+#elif defined(SYS_renameat2)
+    return static_cast<int>(::syscall(SYS_renameat2, fromDirectory, from, toDirectory, to, 1u));
+#else
+    (void)fromDirectory;
+    (void)from;
+    (void)toDirectory;
+    (void)to;
     errno = ENOSYS;
     return -1;
 #endif
@@ -806,6 +824,183 @@ ErrorCode FileSystem::HandleStatus(FileHandle handle, FileStatus* status, bool* 
     FillStatus(info, status);
     if (linked != nullptr) {
         *linked = info.st_nlink > 0;
+    }
+    return kErrorSuccess;
+}
+
+namespace {
+
+// An open directory and one name in it: anything else is refused, so that
+// no "At" operation resolves more than the one level it is given.
+bool OneLevel(FileHandle directory, const std::string& name, int* fd) {
+    return ToDescriptor(directory, fd) && !name.empty() && name.find('/') == std::string::npos;
+}
+
+}  // namespace
+
+ErrorCode FileSystem::OpenDirectoryAt(FileHandle directory, const std::string& name,
+                                      FileHandle* handle) {
+    if (handle == nullptr) {
+        return kErrorInvalidParameter;
+    }
+    int base = AT_FDCWD;
+    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    if (directory != kInvalidHandle) {
+        if (!OneLevel(directory, name, &base)) {
+            return kErrorInvalidParameter;
+        }
+        flags |= O_NOFOLLOW;
+    }
+    int fd;
+    do {
+        fd = ::openat(base, name.c_str(), flags);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        // ENOTDIR and ELOOP: something other than a directory stands there.
+        return errno == ENOENT ? kErrorNotFound : kErrorInvalidParameter;
+    }
+    *handle = fd;
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::StatusAt(FileHandle directory, const std::string& name, FileStatus* status) {
+    int base;
+    if (status == nullptr || !OneLevel(directory, name, &base)) {
+        return kErrorInvalidParameter;
+    }
+    *status = FileStatus();
+    struct stat info;
+    if (::fstatat(base, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? kErrorSuccess : kErrorInvalidParameter;
+    }
+    FillStatus(info, status);
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::CreateExclusiveAt(FileHandle directory, const std::string& name,
+                                        bool privateMode, FileHandle* handle) {
+    t_lastError = kErrorSuccess;
+    int base;
+    if (handle == nullptr || !OneLevel(directory, name, &base)) {
+        return Fail(kErrorInvalidParameter);
+    }
+    int fd;
+    do {
+        fd = ::openat(base, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      privateMode ? 0600 : 0660);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return Fail(CreateCode(errno));
+    }
+    *handle = fd;
+    return kErrorSuccess;
+}
+
+ErrorCode FileSystem::CreateDirectoryAt(FileHandle directory, const std::string& name,
+                                        bool privateMode) {
+    int base;
+    if (!OneLevel(directory, name, &base)) {
+        return kErrorInvalidParameter;
+    }
+    if (::mkdirat(base, name.c_str(), privateMode ? 0700 : 0777) == 0) {
+        return kErrorSuccess;
+    }
+    return CreateCode(errno);
+}
+
+ErrorCode FileSystem::RenameAt(FileHandle fromDirectory, const std::string& from,
+                               FileHandle toDirectory, const std::string& to, bool replace) {
+    int source;
+    int destination;
+    if (!OneLevel(fromDirectory, from, &source) || !OneLevel(toDirectory, to, &destination)) {
+        return kErrorInvalidParameter;
+    }
+    if (replace) {
+        if (::renameat(source, from.c_str(), destination, to.c_str()) == 0) {
+            return kErrorSuccess;
+        }
+        return errno == ENOENT ? kErrorNotFound : kErrorInvalidParameter;
+    }
+    if (RenameNoReplaceAt(source, from.c_str(), destination, to.c_str()) == 0) {
+        return kErrorSuccess;
+    }
+    int error = errno;
+    if (error == EINVAL || error == ENOSYS || error == ENOTSUP) {
+        // As in Rename: a second name, then the first one gone.
+        if (::linkat(source, from.c_str(), destination, to.c_str(), 0) != 0) {
+            error = errno;
+        } else if (::unlinkat(source, from.c_str(), 0) != 0) {
+            error = errno;
+            ::unlinkat(destination, to.c_str(), 0);
+        } else {
+            return kErrorSuccess;
+        }
+    }
+    return CreateCode(error);
+}
+
+bool FileSystem::CopyRangeAt(FileHandle source, std::uint64_t offset, FileHandle target,
+                             std::uint32_t count, std::uint32_t* copied, ErrorCode* code) {
+    int in;
+    int out;
+    if (copied == nullptr || code == nullptr || !ToDescriptor(source, &in) ||
+        !ToDescriptor(target, &out)) {
+        return false;
+    }
+    *copied = 0;
+    t_lastError = kErrorSuccess;
+    *code = kErrorSuccess;
+#if defined(__linux__)
+    for (;;) {
+        loff_t from = static_cast<loff_t>(offset);
+        const ssize_t moved = ::copy_file_range(in, &from, out, nullptr, count, 0);
+        if (moved >= 0) {
+            *copied = static_cast<std::uint32_t>(moved);
+            return true;
+        }
+        const int error = errno;
+        if (error == EINTR) {
+            continue;
+        }
+        if (error == ENOSYS || error == EXDEV || error == EINVAL || error == EOPNOTSUPP ||
+            error == EBADF) {
+            return false;
+        }
+        *code = Fail(CodeFromErrno(error));
+        return true;
+    }
+#else
+    (void)offset;
+    (void)count;
+    return false;
+#endif
+}
+
+ErrorCode FileSystem::ReadAt(FileHandle handle, std::uint64_t offset, void* buffer,
+                             std::uint32_t count, std::uint32_t* countRead) {
+    t_lastError = kErrorSuccess;
+    if (countRead == nullptr) {
+        return Fail(kErrorInvalidParameter);
+    }
+    *countRead = 0;
+    int fd;
+    if (!ToDescriptor(handle, &fd)) {
+        return Fail(kErrorInvalidParameter);
+    }
+    char* out = static_cast<char*>(buffer);
+    while (*countRead < count) {
+        const ssize_t got = ::pread(fd, out + *countRead, count - *countRead,
+                                    static_cast<off_t>(offset + *countRead));
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return Fail(CodeFromErrno(errno));
+        }
+        if (got == 0) {
+            break;
+        }
+        *countRead += static_cast<std::uint32_t>(got);
     }
     return kErrorSuccess;
 }

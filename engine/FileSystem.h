@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "engine/ErrorCodes.h"
 #include "text/String.h"
@@ -34,6 +35,21 @@ struct FileStatus {
     FileTime modified = 0;
 };
 
+// What one file system keeps of a modification time set in whole seconds:
+// the range it can hold (later and earlier times are clamped) and what it
+// adds to an odd second (0, or -1 or +1 where it keeps even seconds only).
+// Unknown (the file system could not be probed): whole seconds kept as
+// they are.
+struct StoredTimeRule {
+    bool known = false;
+    std::int64_t earliest = 0;
+    std::int64_t latest = 0;
+    std::int64_t oddShift = 0;
+
+    // The time the file system keeps when a file's time is set to `time`.
+    FileTime Apply(FileTime time) const;
+};
+
 // Seek origins.
 constexpr int kSeekBegin = 0;
 constexpr int kSeekCurrent = 1;
@@ -44,7 +60,10 @@ constexpr int kSeekEnd = 2;
 // substitute a policy that fails chosen operations.
 //
 // Paths are UTF-16 and are converted to UTF-8 right before each system call.
-// No path ever reaches a shell.
+// The "At" operations instead take one name already in UTF-8, relative to an
+// open directory, so that a run over many files walks each directory once
+// and never converts or resolves a whole path per call. No path ever
+// reaches a shell.
 class FileSystem {
 public:
     // Codes: 0, 2 (ENOENT), 87 (any other errno). The handle is written only
@@ -178,6 +197,42 @@ public:
     // fstat of an open file: its device and inode (type Regular or Other),
     // and whether a name of it still exists (links above 0). 0 or 6.
     ErrorCode HandleStatus(FileHandle handle, FileStatus* status, bool* linked);
+
+    // What the file system holding `directory` keeps of a time: the rule
+    // behind StoredTime, looked up once so that StoredTimeRule::Apply gives
+    // StoredTime's answer for any time without touching the disk again.
+    StoredTimeRule StoredTimeRuleOf(const stdx::u16string& directory);
+
+    // The directory operations relative to an open directory. `directory`
+    // is a handle from OpenDirectoryAt; `name` is one path component in
+    // UTF-8 (no "/"), never a link followed at it.
+    //
+    // Opens a directory for use as `directory` below: with `directory` -1,
+    // `name` is a whole path resolved as usual (links on the way followed);
+    // otherwise `name` is one level, and a link there is not followed.
+    // Close the handle with Close. 0; 2 missing; 87 anything else, a link
+    // or any other non-directory at the name included.
+    ErrorCode OpenDirectoryAt(FileHandle directory, const std::string& name, FileHandle* handle);
+    // Status (lstat) of a name in an open directory. 0 with type Missing
+    // when nothing is there; 87 when the status cannot be read.
+    ErrorCode StatusAt(FileHandle directory, const std::string& name, FileStatus* status);
+    // CreateExclusive of a name in an open directory; same modes and codes.
+    ErrorCode CreateExclusiveAt(FileHandle directory, const std::string& name, bool privateMode,
+                                FileHandle* handle);
+    // CreateDirectory of a name in an open directory; same modes and codes.
+    ErrorCode CreateDirectoryAt(FileHandle directory, const std::string& name, bool privateMode);
+    // Rename between names in open directories on one file system; same
+    // rules and codes.
+    ErrorCode RenameAt(FileHandle fromDirectory, const std::string& from, FileHandle toDirectory,
+                       const std::string& to, bool replace);
+    // CopyRange reading `source` from `offset` (its own position is neither
+    // used nor moved), so that a caller that knows where a piece lies needs
+    // no seek. Same results.
+    bool CopyRangeAt(FileHandle source, std::uint64_t offset, FileHandle target,
+                     std::uint32_t count, std::uint32_t* copied, ErrorCode* code);
+    // Read from `offset`, leaving the position alone; otherwise as Read.
+    ErrorCode ReadAt(FileHandle handle, std::uint64_t offset, void* buffer, std::uint32_t count,
+                     std::uint32_t* countRead);
 
     // Seconds since 1970 to FileTime: 0 before 1601, the largest FileTime
     // after it can hold, never an overflow.

@@ -145,6 +145,15 @@ bool RemoveDirectoryTree(const char* path, const struct stat& status) {
             if (IsDotOrDotDot(name.c_str()) || top.kept.count(name) != 0) {
                 continue;
             }
+            // The listing's own type saves a status per file; unlinkat
+            // refuses a directory anyway, should one have taken the name.
+            if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_DIR) {
+                if (::unlinkat(fd, name.c_str(), 0) != 0 && errno != ENOENT) {
+                    top.kept.insert(name);
+                    top.removedAll = false;
+                }
+                continue;
+            }
             struct stat child;
             if (::fstatat(fd, name.c_str(), &child, AT_SYMLINK_NOFOLLOW) != 0) {
                 if (errno != ENOENT) {

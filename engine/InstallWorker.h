@@ -4,11 +4,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <set>
+#include <string>
 #include <thread>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "engine/DirectoryHandles.h"
 #include "engine/ErrorCodes.h"
 #include "engine/FileFinder.h"
 #include "engine/FileSystem.h"
@@ -67,15 +68,21 @@ public:
     // finished state before the thread ends.
     static constexpr std::chrono::milliseconds kFinishPause{1000};
 
+    InstallWorker() = default;
+    InstallWorker(const InstallWorker&) = delete;
+    InstallWorker& operator=(const InstallWorker&) = delete;
+
     // Performs one run with the kit and the target directory of
     // processData, posting its progress there. Returns 0 after success (the
     // last status is 0, "IDS_INSTALL_FINISH", 100, followed by the finish
     // pause), or the code that ended the run once it has been rolled back
     // (its status posted as described at InstallProcessDataBase). Codes: those
     // of the FS operations and of Kit::WriteFileTo; 87 for a missing kit, an
-    // empty or relative target directory, an unsafe kit name, or anything
-    // but a regular file (a directory, a link, a pipe, a socket, a device)
-    // where a kit file goes; 1223 for a cancel. When the rollback could not
+    // empty or relative target directory, an unsafe kit name, anything but
+    // a regular file (a directory, a link, a pipe, a socket, a device) where
+    // a kit file goes, or anything but a directory (a link to one included)
+    // at a level between the target directory and a kit file, found before
+    // anything at that file's path is touched; 1223 for a cancel. When the rollback could not
     // move every earlier file back, the backup directory is kept (and named
     // with SetKeptBackup) and so is the journal, for the next start. Must
     // not be called with a null processData.
@@ -95,22 +102,33 @@ private:
     // code of the failed step.
     ErrorCode PrepareRun(const stdx::u16string& targetDir, const Kit& kit);
     // Installs record index at path as step says (NewFile, Replace or
-    // Overwrite), journal entry first. 0 or the code of the failed step.
+    // Overwrite), journal entry first; m_directoryBytes and m_leafBytes
+    // name it below the template directory, and directory is the open
+    // handle of its directory, or -1 when a level of it is missing. 0 or
+    // the code of the failed step.
     ErrorCode InstallFile(Kit& kit, std::size_t index, const stdx::u16string& path,
-                          const stdx::u16string& relative, run_journal::Step step);
+                          const stdx::u16string& relative, FileHandle directory,
+                          run_journal::Step step);
     // Appends one entry to the journal (and the in-memory copy).
     ErrorCode Journal(run_journal::Step step, const stdx::u16string& path);
+    // The same with the path's UTF-8 bytes already at hand.
+    ErrorCode Journal(run_journal::Step step, const stdx::u16string& path,
+                      const std::string& bytes);
+    // Makes one missing level of the template tree for m_targetDirs: the
+    // root by its path (MakeDirectoryRecorded), any other level as name in
+    // parent, journalled first and recorded once made. 0, 183 or the code
+    // of the failed step.
+    ErrorCode MakeLevel(FileHandle parent, const std::string& name, const stdx::u16string& path);
     // Creates the directory and any missing parent, deepest level first (a
     // parent is only tried when the level itself reports it missing), each
     // level journalled before it is made and recorded once made. 0, 3 (no
     // parent to create) or the code of FS::CreateDirectory.
     ErrorCode MakeDirectoryRecorded(const stdx::u16string& directory);
-    // The same inside the backup directory: private, not journalled.
-    ErrorCode MakeBackupDirectory(const stdx::u16string& directory);
-    // Renames the installed copy at path to the same relative path in the
-    // backup directory, never over anything there. 0 or the code that ends
-    // the run, since the file would be lost otherwise.
-    ErrorCode BackupFile(const stdx::u16string& path, const stdx::u16string& relative);
+    // Renames the installed copy at path (m_leafBytes in directory) to the
+    // same relative path in the backup directory, never over anything
+    // there. 0 or the code that ends the run, since the file would be lost
+    // otherwise.
+    ErrorCode BackupFile(FileHandle directory, const stdx::u16string& path);
     // Undoes the current run and returns code.
     ErrorCode Rollback(ErrorCode code);
     // Rolls back, then posts code with the text of textKey and percent, so
@@ -143,9 +161,20 @@ private:
     // case-insensitive file system) writes over the run's own copy instead
     // of backing it up over the backup of the original.
     std::set<std::pair<std::uint64_t, std::uint64_t>> m_written;
-    // Directories of the backup known to exist.
-    std::unordered_set<stdx::u16string> m_backupDirs;
     FS m_fileSystem;
+    // The open directories of the template tree and of the backup.
+    DirectoryHandles<FS> m_targetDirs{m_fileSystem};
+    DirectoryHandles<FS> m_backupDirs{m_fileSystem};
+    // The current file below the template directory in UTF-8: its directory
+    // ("" for the template directory itself), its name and the whole.
+    // Members, so that their buffers serve every file of the run.
+    std::string m_directoryBytes;
+    std::string m_leafBytes;
+    std::string m_recordBytes;
+    // The journal entry being written.
+    std::string m_journalRecord;
+    // The name of the run's temporaries, ".qa-<tag>.tmp", in UTF-8.
+    std::string m_temporaryName;
     std::chrono::milliseconds m_finishPause = kFinishPause;
 };
 
@@ -207,10 +236,31 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
         const stdx::u16string relative(path, targetDir.size());
         m_processData->SetStatus(kErrorSuccess, path, percent);
 
-        // lstat of the literal name: a pattern character is just a
-        // character, and a link is never followed.
+        const stdx::string bytes = Utf16ToUtf8(relative);
+        const std::size_t slash = bytes.rfind('/');
+        if (slash == stdx::string::npos) {
+            m_directoryBytes.clear();
+            m_leafBytes.assign(bytes.c_str(), bytes.size());
+        } else {
+            m_directoryBytes.assign(bytes.c_str(), slash);
+            m_leafBytes.assign(bytes.c_str() + slash + 1, bytes.size() - slash - 1);
+        }
+        m_recordBytes.assign(bytes.c_str(), bytes.size());
+        // Each level is opened without following a link, so a link or a
+        // file planted in place of a directory fails the run here, before
+        // anything is written through it. Then lstat of the literal name: a
+        // pattern character is just a character, and a link is never
+        // followed.
+        FileHandle directory = kInvalidHandle;
+        code = m_targetDirs.Find(m_directoryBytes, &directory);
         FileStatus status;
-        code = m_fileSystem.Status(path, &status);
+        if (code == kErrorSuccess) {
+            code = m_fileSystem.StatusAt(directory, m_leafBytes, &status);
+        } else if (code == kErrorNotFound) {
+            // A missing level: the file is missing too.
+            directory = kInvalidHandle;
+            code = kErrorSuccess;
+        }
         if (code != kErrorSuccess) {
             return ReportFailure(code, percent);
         }
@@ -219,8 +269,7 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
         if (status.type == FileType::Regular) {
             // Compared with what this file system keeps for the record's
             // time, so that a clamped copy is not taken as older every run.
-            const FileTime stored = m_fileSystem.StoredTime(install_worker_detail::ParentOf(path),
-                                                            record.m_lastWriteTime);
+            const FileTime stored = m_targetDirs.LastRule().Apply(record.m_lastWriteTime);
             if (install_worker_detail::WholeSeconds(status.modified) >=
                 install_worker_detail::WholeSeconds(stored)) {
                 Tell(relative, FileAction::Skip);
@@ -238,7 +287,7 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
             return ReportFailure(kErrorInvalidParameter, percent);
         }
         Tell(relative, action);
-        code = InstallFile(*kit, i, path, relative, step);
+        code = InstallFile(*kit, i, path, relative, directory, step);
         if (code != kErrorSuccess) {
             return ReportFailure(code, percent);
         }
@@ -246,6 +295,10 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
             return ReportCancel(percent);
         }
     }
+
+    // Every file is in place: no handle is needed any more.
+    m_targetDirs.Close();
+    m_backupDirs.Close();
 
     // Every rename of the run is durable before "complete" is: a power cut
     // must never leave a complete journal over a half-done run. On a
@@ -281,7 +334,8 @@ ErrorCode InstallWorker<FS, Finder>::PrepareRun(const stdx::u16string& targetDir
     entry.m_targetDir = targetDir;
     m_header = run_journal::Header();
     m_written.clear();
-    m_backupDirs.clear();
+    m_targetDirs.Close();
+    m_backupDirs.Close();
     // Without an absolute directory the kit's names would land relative to
     // whatever the working directory is, and the journal could not name
     // them for a later start.
@@ -371,6 +425,10 @@ ErrorCode InstallWorker<FS, Finder>::PrepareRun(const stdx::u16string& targetDir
     m_header.targetDir = targetDir;
     m_header.tag = tag;
     m_header.backupDir = inside ? targetDir + u".qa-" + tag + u".backup/" : runDir + u"/files/";
+    m_targetDirs.Reset(targetDir);
+    m_backupDirs.Reset(m_header.backupDir);
+    const stdx::string temporaryName = Utf16ToUtf8(u".qa-" + tag + u".tmp");
+    m_temporaryName.assign(temporaryName.c_str(), temporaryName.size());
 
     code = run_journal::WriteRecords(m_fileSystem, m_journal, run_journal::EncodeHeader(m_header));
     if (code == kErrorSuccess) {
@@ -397,14 +455,24 @@ ErrorCode InstallWorker<FS, Finder>::PrepareRun(const stdx::u16string& targetDir
 
 template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::Journal(run_journal::Step step, const stdx::u16string& path) {
+    const stdx::string bytes = Utf16ToUtf8(path);
+    return Journal(step, path, std::string(bytes.c_str(), bytes.size()));
+}
+
+template <class FS, class Finder>
+ErrorCode InstallWorker<FS, Finder>::Journal(run_journal::Step step, const stdx::u16string& path,
+                                             const std::string& bytes) {
     run_journal::Entry entry;
     entry.step = step;
     entry.path = path;
-    const ErrorCode code =
-        run_journal::WriteRecords(m_fileSystem, m_journal, run_journal::EncodeEntry(entry));
+    m_journalRecord.clear();
+    run_journal::AppendRecordBytes(static_cast<char>(step), bytes.data(), bytes.size(),
+                                   &m_journalRecord);
+    // One write per entry: in the kernel before the change it describes.
+    const ErrorCode code = run_journal::WriteRecords(m_fileSystem, m_journal, m_journalRecord);
     // Kept even when the write failed: part of it may be on disk, and undoing
     // a step that never happened changes nothing.
-    Current().m_journal.push_back(entry);
+    Current().m_journal.push_back(std::move(entry));
     return code;
 }
 
@@ -412,28 +480,30 @@ template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::InstallFile(Kit& kit, std::size_t index,
                                                  const stdx::u16string& path,
                                                  const stdx::u16string& relative,
-                                                 run_journal::Step step) {
-    ErrorCode code = Journal(step, relative);
+                                                 FileHandle directory, run_journal::Step step) {
+    ErrorCode code = Journal(step, relative, m_recordBytes);
     if (code != kErrorSuccess) {
         return code;
     }
     if (step == run_journal::Step::Replace) {
-        code = BackupFile(path, relative);
+        code = BackupFile(directory, path);
         if (code != kErrorSuccess) {
             return code;
         }
     }
-    const stdx::u16string directory = install_worker_detail::ParentOf(path);
-    const stdx::u16string temporary = run_journal::TemporaryIn(directory, m_header.tag);
     // Most files go into a directory that exists; only a missing one costs
     // the directory creation.
-    code = m_fileSystem.CreateExclusive(temporary, false, &m_temporary);
-    if (code == kErrorNotFound) {
-        code = MakeDirectoryRecorded(directory);
-        if (code == kErrorSuccess) {
-            code = m_fileSystem.CreateExclusive(temporary, false, &m_temporary);
+    if (directory == kInvalidHandle) {
+        auto make = [this](FileHandle parent, const std::string& name,
+                           const stdx::u16string& levelPath) {
+            return MakeLevel(parent, name, levelPath);
+        };
+        code = m_targetDirs.Find(m_directoryBytes, &make, &directory);
+        if (code != kErrorSuccess) {
+            return code;
         }
     }
+    code = m_fileSystem.CreateExclusiveAt(directory, m_temporaryName, false, &m_temporary);
     if (code != kErrorSuccess) {
         m_temporary = kInvalidHandle;
         return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
@@ -457,7 +527,8 @@ ErrorCode InstallWorker<FS, Finder>::InstallFile(Kit& kit, std::size_t index,
     }
     // Only the run's own earlier copy may be replaced: anything else that
     // appeared at the name meanwhile is not the run's to overwrite.
-    code = m_fileSystem.Rename(temporary, path, step == run_journal::Step::Overwrite);
+    code = m_fileSystem.RenameAt(directory, m_temporaryName, directory, m_leafBytes,
+                                 step == run_journal::Step::Overwrite);
     if (code != kErrorSuccess) {
         return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
     }
@@ -465,6 +536,25 @@ ErrorCode InstallWorker<FS, Finder>::InstallFile(Kit& kit, std::size_t index,
         Current().m_newFiles.push_back(path);
     }
     return kErrorSuccess;
+}
+
+template <class FS, class Finder>
+ErrorCode InstallWorker<FS, Finder>::MakeLevel(FileHandle parent, const std::string& name,
+                                               const stdx::u16string& path) {
+    if (parent == kInvalidHandle) {
+        return MakeDirectoryRecorded(path);
+    }
+    ErrorCode code = Journal(run_journal::Step::Directory, path);
+    if (code != kErrorSuccess) {
+        return code;
+    }
+    code = m_fileSystem.CreateDirectoryAt(parent, name, false);
+    if (code == kErrorSuccess) {
+        Current().m_createdDirs.push_back(path);
+    }
+    // Something already there: the caller opens it as a directory, which
+    // fails for anything else.
+    return code;
 }
 
 template <class FS, class Finder>
@@ -499,36 +589,18 @@ ErrorCode InstallWorker<FS, Finder>::MakeDirectoryRecorded(const stdx::u16string
 }
 
 template <class FS, class Finder>
-ErrorCode InstallWorker<FS, Finder>::MakeBackupDirectory(const stdx::u16string& directory) {
-    const stdx::u16string path = install_worker_detail::WithoutTrailingSlash(directory);
-    if (m_backupDirs.count(path) != 0) {
-        return kErrorSuccess;
-    }
-    ErrorCode code = m_fileSystem.CreateDirectory(path, true);
-    if (code == kErrorNotFound) {
-        code = MakeBackupDirectory(install_worker_detail::ParentOf(path));
-        if (code == kErrorSuccess) {
-            code = m_fileSystem.CreateDirectory(path, true);
-        }
-    }
-    if (code != kErrorSuccess && code != kErrorAlreadyExists) {
-        return code;
-    }
-    m_backupDirs.insert(path);
-    return kErrorSuccess;
-}
-
-template <class FS, class Finder>
-ErrorCode InstallWorker<FS, Finder>::BackupFile(const stdx::u16string& path,
-                                                const stdx::u16string& relative) {
-    const stdx::u16string backup = m_header.backupDir + relative;
-    // No-replace: a backup already there is an original, never to be lost.
-    ErrorCode code = m_fileSystem.Rename(path, backup, false);
-    if (code == kErrorNotFound && relative.find(u'/') != stdx::u16string::npos) {
-        code = MakeBackupDirectory(install_worker_detail::ParentOf(backup));
-        if (code == kErrorSuccess) {
-            code = m_fileSystem.Rename(path, backup, false);
-        }
+ErrorCode InstallWorker<FS, Finder>::BackupFile(FileHandle directory, const stdx::u16string& path) {
+    // The backup tree is private to the run: its levels are made as needed,
+    // not journalled (undo removes the whole backup directory).
+    auto make = [this](FileHandle parent, const std::string& name, const stdx::u16string&) {
+        return m_fileSystem.CreateDirectoryAt(parent, name, true);
+    };
+    FileHandle backup = kInvalidHandle;
+    ErrorCode code = m_backupDirs.Find(m_directoryBytes, &make, &backup);
+    if (code == kErrorSuccess) {
+        // No-replace: a backup already there is an original, never to be
+        // lost.
+        code = m_fileSystem.RenameAt(directory, m_leafBytes, backup, m_leafBytes, false);
     }
     if (code != kErrorSuccess) {
         return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
@@ -544,6 +616,9 @@ ErrorCode InstallWorker<FS, Finder>::Rollback(ErrorCode code) {
         m_fileSystem.Close(m_temporary);
         m_temporary = kInvalidHandle;
     }
+    // The undo works by path, from the journal alone, as a recovery would.
+    m_targetDirs.Close();
+    m_backupDirs.Close();
     if (entry.m_runDir.empty()) {
         return code;
     }

@@ -110,6 +110,61 @@ TEST_F(InstallWorkerHostileTest, NonRegularFileWhereAKitFileGoesFailsWith87AndIs
     }
 }
 
+// Regression: only the last component of a kit path was checked, so a link
+// planted in place of a directory level was followed and a kit file was
+// written outside the template directory. Any non-directory at a level
+// fails the run with 87 before anything at that path is touched, and the
+// files installed before it are rolled back.
+TEST_F(InstallWorkerHostileTest, LinkInPlaceOfADirectoryLevelIsNotFollowed) {
+    const std::string outside = m_root / "outside";
+    const struct {
+        const char* what;
+        const char* kitName;
+        std::function<bool()> make;
+    } cases[] = {
+        {"link to a directory", "conf\\x.cfg",
+         [&] { return symlink(outside.c_str(), T("conf").c_str()) == 0; }},
+        {"link one level deeper", "conf\\deep\\x.cfg",
+         [&] {
+             std::filesystem::create_directory(T("conf"));
+             return symlink(outside.c_str(), T("conf/deep").c_str()) == 0;
+         }},
+        {"relative link", "conf\\x.cfg",
+         [&] { return symlink("../outside", T("conf").c_str()) == 0; }},
+        {"dangling link", "conf\\x.cfg",
+         [&] { return symlink("/nonexistent/dir", T("conf").c_str()) == 0; }},
+        {"regular file", "conf\\x.cfg",
+         [&] {
+             WriteFile(T("conf"), "a file", kBaseSeconds);
+             return true;
+         }},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.what);
+        std::filesystem::remove_all(m_target);
+        std::filesystem::remove_all(outside);
+        std::filesystem::create_directories(outside);
+        WriteFile(outside + "/x.cfg", "outside", kBaseSeconds - 100);
+        WriteFile(T("keep.cfg"), "installed", kBaseSeconds - 100);
+        ASSERT_TRUE(entry.make());
+        // No snapshot of the template tree: it holds the planted link.
+        const std::vector<std::string> names = ListDir(m_target);
+        const mode_t type = TypeOf(T("conf"));
+        const Tree outsideBefore = Snapshot(outside);
+
+        const RunResult result = Install({{"keep.cfg", "kit keep", kBaseSeconds},
+                                          {"new\\a.cfg", "kit a", kBaseSeconds},
+                                          {entry.kitName, "kit x", kBaseSeconds}});
+        EXPECT_EQ(result.code, kErrorInvalidParameter);
+        EXPECT_EQ(result.statusCode, kErrorInvalidParameter);
+        EXPECT_EQ(ListDir(m_target), names);
+        EXPECT_EQ(ReadFile(T("keep.cfg")), "installed");
+        EXPECT_EQ(TypeOf(T("conf")), type);
+        EXPECT_EQ(Snapshot(outside), outsideBefore);
+        EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+    }
+}
+
 // Regression: existence checks took "*" as a pattern, so "a*\x.cfg" failed
 // with 2 only because an unrelated directory "ab" existed.
 TEST_F(InstallWorkerHostileTest, PatternCharactersInKitNamesAreLiteral) {
@@ -174,6 +229,34 @@ public:
     }
     ErrorCode SyncDirectory(const stdx::u16string& path) {
         return FaultInjectingFileSystem::SyncDirectory(Fold(path));
+    }
+    // A name relative to an open directory lies below a root whenever a
+    // root is set: the worker opens nothing else.
+    static std::string FoldName(std::string name) {
+        for (char& c : name) {
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        return name;
+    }
+    ErrorCode OpenDirectoryAt(FileHandle directory, const std::string& name, FileHandle* handle) {
+        return FaultInjectingFileSystem::OpenDirectoryAt(
+            directory, directory == kInvalidHandle ? U8(Fold(U16(name))) : FoldName(name), handle);
+    }
+    ErrorCode StatusAt(FileHandle directory, const std::string& name, FileStatus* status) {
+        return FaultInjectingFileSystem::StatusAt(directory, FoldName(name), status);
+    }
+    ErrorCode CreateExclusiveAt(FileHandle directory, const std::string& name, bool privateMode,
+                                FileHandle* handle) {
+        return FaultInjectingFileSystem::CreateExclusiveAt(directory, FoldName(name), privateMode,
+                                                           handle);
+    }
+    ErrorCode CreateDirectoryAt(FileHandle directory, const std::string& name, bool privateMode) {
+        return FaultInjectingFileSystem::CreateDirectoryAt(directory, FoldName(name), privateMode);
+    }
+    ErrorCode RenameAt(FileHandle fromDirectory, const std::string& from, FileHandle toDirectory,
+                       const std::string& to, bool replace) {
+        return FaultInjectingFileSystem::RenameAt(fromDirectory, FoldName(from), toDirectory,
+                                                  FoldName(to), replace);
     }
 };
 
@@ -243,8 +326,9 @@ TEST_F(InstallWorkerHostileTest, SinkHearsEachDecisionAndTheRollback) {
         {"old.cfg", FileAction::Replace},
         {"same.cfg", FileAction::Skip},
         {"d1/d2/new.cfg", FileAction::Install},
-        {"blocker/x.cfg", FileAction::Install},
     };
+    // "blocker/x.cfg" is refused before any decision: a file stands where
+    // its directory goes.
     EXPECT_EQ(sink.actions, expected);
     // One file back; the new file and its two directory levels removed.
     EXPECT_EQ(sink.rollbacks, (std::vector<std::pair<int, int>>{{1, 3}}));
@@ -261,7 +345,7 @@ TEST_F(InstallWorkerHostileTest, CancelIsSeenInsideALargeFile) {
         static void Hook(std::int64_t, const char* operation, void* context) {
             auto* self = static_cast<Probe*>(context);
             const std::string name = operation;
-            if (!self->cancelled && name == "CopyRange") {
+            if (!self->cancelled && name == "CopyRangeAt") {
                 self->data->Cancel();
                 self->cancelled = true;
             } else if (self->cancelled && name == "RemoveFile" && self->writtenAtRollback < 0) {

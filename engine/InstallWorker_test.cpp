@@ -260,7 +260,7 @@ TEST_F(InstallWorkerTest, FailedBackupMoveEndsTheRunAndKeepsTheOldFile) {
         std::int64_t number = 0;
         static void Hook(std::int64_t number, const char* operation, void* context) {
             FirstMove* self = static_cast<FirstMove*>(context);
-            if (self->number == 0 && std::string(operation) == "Rename") {
+            if (self->number == 0 && std::string(operation) == "RenameAt") {
                 self->number = number;
             }
         }

@@ -107,13 +107,18 @@ inline stdx::u16string TemporaryIn(const stdx::u16string& directory, const stdx:
     return directory + u"/.qa-" + tag + u".tmp";
 }
 
+// Appends one record whose bytes are already UTF-8.
+inline void AppendRecordBytes(char letter, const char* bytes, std::size_t size, std::string* out) {
+    out->push_back(letter);
+    out->append(std::to_string(size));
+    out->push_back(':');
+    out->append(bytes, size);
+    out->push_back('\n');
+}
+
 inline void AppendRecord(char letter, const stdx::u16string& text, std::string* out) {
     const stdx::string bytes = Utf16ToUtf8(text);
-    out->push_back(letter);
-    out->append(std::to_string(bytes.size()));
-    out->push_back(':');
-    out->append(bytes.c_str(), bytes.size());
-    out->push_back('\n');
+    AppendRecordBytes(letter, bytes.c_str(), bytes.size(), out);
 }
 
 // The header records, ready to be written in one piece.

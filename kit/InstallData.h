@@ -72,8 +72,8 @@ public:
     // Writes file `index` to `targetPath` (created when missing, cut to the
     // file's size) and sets its access and modification times to the
     // recorded time in whole seconds. Codes: 0; 87 for an index out of range
-    // or a kit that is not loaded; the code of FileSystem::Open, Seek, Read,
-    // Write, SetEnd, SetTimes or Close; 13 when the stream ends before the
+    // or a kit that is not loaded; the code of FileSystem::Open, ReadAt,
+    // CopyRangeAt, Write, SetEnd, SetTimes or Close; 13 when the stream ends before the
     // file does. A partly written target is left for the caller's rollback.
     ErrorCode ExtractFile(std::size_t index, const stdx::u16string& targetPath);
     // The same into `target`, an open writable handle that stays open (the
@@ -355,10 +355,9 @@ template <class Compressor, class FileSystemPolicy>
 template <class Stop>
 ErrorCode InstallData<Compressor, FileSystemPolicy>::CopyOut(
     const config::FileData<FileSystemPolicy>& file, FileHandle target, Stop stop) {
-    if (m_fileSystem.Seek(m_stream, file.m_offset, kSeekBegin) < 0) {
-        const ErrorCode code = m_fileSystem.LastError();
-        return code != kErrorSuccess ? code : kErrorInvalidParameter;
-    }
+    // The offset is known, so every piece is read from it: no seek, and the
+    // stream's own position is left alone.
+    std::uint64_t offset = file.m_offset;
     std::uint32_t remaining = file.m_size;
     bool inKernel = true;
     while (remaining != 0) {
@@ -371,13 +370,13 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::CopyOut(
         // The kernel copies without the buffer, so it is given as much as a
         // look at the stop request allows.
         const std::uint32_t piece = remaining < kStopCheckBytes ? remaining : kStopCheckBytes;
-        if (inKernel && m_fileSystem.CopyRange(m_stream, target, piece, &moved, &code)) {
+        if (inKernel && m_fileSystem.CopyRangeAt(m_stream, offset, target, piece, &moved, &code)) {
             if (code != kErrorSuccess) {
                 return code;
             }
         } else {
             inKernel = false;
-            code = m_fileSystem.Read(m_stream, m_buffer.get(), chunk, &moved);
+            code = m_fileSystem.ReadAt(m_stream, offset, m_buffer.get(), chunk, &moved);
             if (code != kErrorSuccess) {
                 return code;
             }
@@ -395,6 +394,7 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::CopyOut(
             return kErrorInflate;
         }
         remaining -= moved;
+        offset += moved;
     }
     return kErrorSuccess;
 }

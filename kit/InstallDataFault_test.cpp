@@ -109,16 +109,17 @@ TEST(InstallDataFaults, EveryFailingCallDuringExtractionIsReported) {
 // Reads that deliver nothing, as from a stream file cut short under us.
 struct StarvedFileSystem : FileSystem {
     bool m_starve = false;
-    ErrorCode Read(FileHandle handle, void* buffer, std::uint32_t count, std::uint32_t* got) {
+    ErrorCode ReadAt(FileHandle handle, std::uint64_t offset, void* buffer, std::uint32_t count,
+                     std::uint32_t* got) {
         if (m_starve) {
             *got = 0;
             return kErrorSuccess;
         }
-        return FileSystem::Read(handle, buffer, count, got);
+        return FileSystem::ReadAt(handle, offset, buffer, count, got);
     }
-    bool CopyRange(FileHandle source, FileHandle target, std::uint32_t count, std::uint32_t* copied,
-                   ErrorCode* code) {
-        return !m_starve && FileSystem::CopyRange(source, target, count, copied, code);
+    bool CopyRangeAt(FileHandle source, std::uint64_t offset, FileHandle target,
+                     std::uint32_t count, std::uint32_t* copied, ErrorCode* code) {
+        return !m_starve && FileSystem::CopyRangeAt(source, offset, target, count, copied, code);
     }
 };
 
@@ -139,11 +140,13 @@ TEST(InstallDataFaults, ExtractionFailsInsteadOfSpinningWhenReadsStarve) {
 // takes three reads, and only its last half MiB comes from the third.
 struct BufferedFileSystem : FileSystem {
     int m_reads = 0;
-    ErrorCode Read(FileHandle handle, void* buffer, std::uint32_t count, std::uint32_t* got) {
+    ErrorCode ReadAt(FileHandle handle, std::uint64_t offset, void* buffer, std::uint32_t count,
+                     std::uint32_t* got) {
         ++m_reads;
-        return FileSystem::Read(handle, buffer, count, got);
+        return FileSystem::ReadAt(handle, offset, buffer, count, got);
     }
-    bool CopyRange(FileHandle, FileHandle, std::uint32_t, std::uint32_t*, ErrorCode*) {
+    bool CopyRangeAt(FileHandle, std::uint64_t, FileHandle, std::uint32_t, std::uint32_t*,
+                     ErrorCode*) {
         return false;
     }
 };

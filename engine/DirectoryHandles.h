@@ -1,0 +1,186 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+
+#include "engine/ErrorCodes.h"
+#include "engine/FileSystem.h"
+#include "text/Encoding.h"
+#include "text/String.h"
+
+// The open directories of one tree (the template directory, or a run's
+// backup directory), by their path below its root, so that a run over many
+// files opens each directory once and reaches every file with one call
+// relative to it instead of resolving its whole path.
+//
+// Every level below the root is opened with FS::OpenDirectoryAt, which
+// follows no link: a link or any other non-directory standing in for a
+// level is reported, never walked through, so nothing below it is touched.
+// The root itself is opened by its path, links on the way followed, as the
+// user named it. When kMaxOpen handles are open, all are closed and opened
+// again as they are needed.
+template <class FS>
+class DirectoryHandles {
+public:
+    static constexpr std::size_t kMaxOpen = 64;
+
+    explicit DirectoryHandles(FS& fileSystem) : m_fileSystem(fileSystem) {}
+    ~DirectoryHandles() { Close(); }
+    DirectoryHandles(const DirectoryHandles&) = delete;
+    DirectoryHandles& operator=(const DirectoryHandles&) = delete;
+
+    // Closes every handle and starts over with `root` (absolute, ending in
+    // "/"); nothing is opened until Find.
+    void Reset(const stdx::u16string& root) {
+        Close();
+        m_root = root;
+        m_rootBytes = Utf16ToUtf8String(root);
+    }
+
+    // Closes every handle; Find opens them again.
+    void Close() {
+        for (auto& entry : m_open) {
+            m_fileSystem.Close(entry.second.handle);
+        }
+        m_open.clear();
+        m_lastKey.clear();
+        m_last = nullptr;
+    }
+
+    // The root followed by `relative` (UTF-8, "/" between levels and none
+    // at the end; "" is the root itself), as UTF-16.
+    stdx::u16string PathOf(const std::string& relative) const {
+        if (relative.empty()) {
+            return m_root;
+        }
+        return m_root + Utf8ToUtf16(stdx::string(relative.data(), relative.size()));
+    }
+
+    // Opens the directory root + relative. With a `make` that is not null,
+    // a missing level is made by calling make(parent, name, path): parent
+    // the handle of the level above (-1 for the root, then name is empty),
+    // path the level's own absolute path without "/" at the end; it returns
+    // 0 (or 183 when something appeared meanwhile) and the level is then
+    // opened. Codes: 0 with *handle; 2 when a level is missing and nothing
+    // makes it; 87 when a level exists but is not a directory (a link to one
+    // included); the code of make or of FS::OpenDirectoryAt.
+    template <class Make>
+    ErrorCode Find(const std::string& relative, Make* make, FileHandle* handle) {
+        // Most files lie in the directory of the file before them.
+        if (m_last == nullptr || relative != m_lastKey) {
+            if (m_open.size() >= kMaxOpen) {
+                Close();
+            }
+            Slot* slot = nullptr;
+            bool made = false;
+            const ErrorCode code = Open(relative, make, &slot, &made);
+            if (code != kErrorSuccess) {
+                return code;
+            }
+            m_lastKey = relative;
+            m_last = slot;
+        }
+        *handle = m_last->handle;
+        return kErrorSuccess;
+    }
+
+    // Find without making anything.
+    ErrorCode Find(const std::string& relative, FileHandle* handle) {
+        using NoMake = ErrorCode (*)(FileHandle, const std::string&, const stdx::u16string&);
+        return Find(relative, static_cast<NoMake*>(nullptr), handle);
+    }
+
+    // The StoredTimeRule of the directory the last successful Find gave,
+    // looked up once per directory. Only after a successful Find.
+    const StoredTimeRule& LastRule() {
+        if (!m_last->ruleKnown) {
+            m_last->rule = m_fileSystem.StoredTimeRuleOf(PathOf(m_last->relative));
+            m_last->ruleKnown = true;
+        }
+        return m_last->rule;
+    }
+
+private:
+    struct Slot {
+        FileHandle handle = kInvalidHandle;
+        bool ruleKnown = false;
+        StoredTimeRule rule;
+        std::string relative;
+    };
+
+    static std::string WithoutSlash(const std::string& bytes) {
+        std::string trimmed = bytes;
+        while (trimmed.size() > 1 && trimmed.back() == '/') {
+            trimmed.pop_back();
+        }
+        return trimmed;
+    }
+
+    template <class Make>
+    // *made tells whether make created the level itself.
+    ErrorCode Open(const std::string& relative, Make* make, Slot** slot, bool* made) {
+        *made = false;
+        const auto found = m_open.find(relative);
+        if (found != m_open.end()) {
+            *slot = &found->second;
+            return kErrorSuccess;
+        }
+        FileHandle parent = kInvalidHandle;
+        std::string name;
+        if (!relative.empty()) {
+            const std::size_t slash = relative.rfind('/');
+            const std::string above =
+                slash == std::string::npos ? std::string() : relative.substr(0, slash);
+            name = slash == std::string::npos ? relative : relative.substr(slash + 1);
+            Slot* up = nullptr;
+            const ErrorCode code = Open(above, make, &up, made);
+            if (code != kErrorSuccess) {
+                return code;
+            }
+            parent = up->handle;
+        }
+        const std::string opened = relative.empty() ? WithoutSlash(m_rootBytes) : name;
+        FileHandle handle = kInvalidHandle;
+        // Below a level just made nothing can be there yet: no open to fail.
+        ErrorCode code =
+            *made ? kErrorNotFound : m_fileSystem.OpenDirectoryAt(parent, opened, &handle);
+        if (code == kErrorNotFound && make != nullptr) {
+            const stdx::u16string path = PathOf(relative);
+            code = (*make)(parent, name, stdx::u16string(path, 0, WithoutSlashSize(path)));
+            *made = code == kErrorSuccess;
+            if (code == kErrorSuccess || code == kErrorAlreadyExists) {
+                code = m_fileSystem.OpenDirectoryAt(parent, opened, &handle);
+            }
+        }
+        if (code != kErrorSuccess) {
+            return code;
+        }
+        Slot& entry = m_open[relative];
+        entry.handle = handle;
+        entry.relative = relative;
+        *slot = &entry;
+        return kErrorSuccess;
+    }
+
+    static std::size_t WithoutSlashSize(const stdx::u16string& path) {
+        std::size_t end = path.size();
+        while (end > 1 && path[end - 1] == u'/') {
+            --end;
+        }
+        return end;
+    }
+
+    static std::string Utf16ToUtf8String(const stdx::u16string& text) {
+        const stdx::string bytes = Utf16ToUtf8(text);
+        return std::string(bytes.c_str(), bytes.size());
+    }
+
+    FS& m_fileSystem;
+    stdx::u16string m_root;
+    std::string m_rootBytes;
+    // Node-based, so a Slot stays where it is while others are added.
+    std::unordered_map<std::string, Slot> m_open;
+    std::string m_lastKey;
+    Slot* m_last = nullptr;
+};

@@ -1,0 +1,162 @@
+// The operations relative to an open directory: one level each, no link
+// followed, the same codes as their path forms.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "engine/FileSystem.h"
+#include "engine/FileSystemTestSupport.h"
+
+using fs_test::ReadFile;
+using fs_test::TempDir;
+using fs_test::U16;
+using fs_test::WriteFile;
+
+namespace {
+
+class FileSystemAtTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(mkdir((m_dir / "sub").c_str(), 0700), 0);
+        WriteFile(m_dir / "file", "file bytes");
+        ASSERT_EQ(symlink((m_dir / "sub").c_str(), (m_dir / "link").c_str()), 0);
+        ASSERT_EQ(symlink("/nonexistent/x", (m_dir / "dangling").c_str()), 0);
+        ASSERT_EQ(m_fs.OpenDirectoryAt(kInvalidHandle, m_dir.path(), &m_handle), kErrorSuccess);
+    }
+    void TearDown() override { m_fs.Close(m_handle); }
+
+    TempDir m_dir;
+    FileSystem m_fs;
+    FileHandle m_handle = kInvalidHandle;
+};
+
+TEST_F(FileSystemAtTest, OpenDirectoryAtOpensOneRealDirectoryLevel) {
+    const struct {
+        const char* name;
+        ErrorCode code;
+    } cases[] = {
+        {"sub", kErrorSuccess},           {"missing", kErrorNotFound},
+        {"link", kErrorInvalidParameter}, {"dangling", kErrorInvalidParameter},
+        {"file", kErrorInvalidParameter}, {"sub/..", kErrorInvalidParameter},
+        {"", kErrorInvalidParameter},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.name);
+        FileHandle handle = kInvalidHandle;
+        EXPECT_EQ(m_fs.OpenDirectoryAt(m_handle, entry.name, &handle), entry.code);
+        EXPECT_EQ(handle != kInvalidHandle, entry.code == kErrorSuccess);
+        if (handle != kInvalidHandle) {
+            m_fs.Close(handle);
+        }
+    }
+    // The root is named by the user: a link to a directory serves there.
+    FileHandle root = kInvalidHandle;
+    EXPECT_EQ(m_fs.OpenDirectoryAt(kInvalidHandle, m_dir / "link", &root), kErrorSuccess);
+    m_fs.Close(root);
+}
+
+TEST_F(FileSystemAtTest, StatusAtTellsTheNameItself) {
+    const struct {
+        const char* name;
+        FileType type;
+    } cases[] = {
+        {"sub", FileType::Directory}, {"file", FileType::Regular},    {"link", FileType::Link},
+        {"dangling", FileType::Link}, {"missing", FileType::Missing},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.name);
+        FileStatus status;
+        EXPECT_EQ(m_fs.StatusAt(m_handle, entry.name, &status), kErrorSuccess);
+        EXPECT_EQ(status.type, entry.type);
+    }
+    FileStatus status;
+    EXPECT_EQ(m_fs.StatusAt(m_handle, "sub/x", &status), kErrorInvalidParameter);
+}
+
+TEST_F(FileSystemAtTest, CreateAndRenameCodes) {
+    FileHandle created = kInvalidHandle;
+    ASSERT_EQ(m_fs.CreateExclusiveAt(m_handle, "new", true, &created), kErrorSuccess);
+    m_fs.Close(created);
+    struct stat status;
+    ASSERT_EQ(lstat((m_dir / "new").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0077, 0u) << "private mode";
+
+    const struct {
+        const char* what;
+        std::function<ErrorCode()> call;
+        ErrorCode code;
+    } cases[] = {
+        {"exclusive over a file",
+         [&] {
+             FileHandle h = kInvalidHandle;
+             return m_fs.CreateExclusiveAt(m_handle, "file", false, &h);
+         },
+         kErrorAlreadyExists},
+        {"exclusive over a dangling link",
+         [&] {
+             FileHandle h = kInvalidHandle;
+             return m_fs.CreateExclusiveAt(m_handle, "dangling", false, &h);
+         },
+         kErrorAlreadyExists},
+        {"directory over a link", [&] { return m_fs.CreateDirectoryAt(m_handle, "link", false); },
+         kErrorAlreadyExists},
+        {"new directory", [&] { return m_fs.CreateDirectoryAt(m_handle, "made", true); },
+         kErrorSuccess},
+        {"no-replace rename onto a file",
+         [&] { return m_fs.RenameAt(m_handle, "new", m_handle, "file", false); },
+         kErrorAlreadyExists},
+        {"rename of a missing name",
+         [&] { return m_fs.RenameAt(m_handle, "missing", m_handle, "x", true); }, kErrorNotFound},
+        {"no-replace rename into another directory",
+         [&] {
+             FileHandle sub = kInvalidHandle;
+             m_fs.OpenDirectoryAt(m_handle, "sub", &sub);
+             const ErrorCode code = m_fs.RenameAt(m_handle, "new", sub, "moved", false);
+             m_fs.Close(sub);
+             return code;
+         },
+         kErrorSuccess},
+        {"replacing rename",
+         [&] { return m_fs.RenameAt(m_handle, "file", m_handle, "copy", true); }, kErrorSuccess},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(entry.what);
+        EXPECT_EQ(entry.call(), entry.code);
+    }
+    EXPECT_EQ(ReadFile(m_dir / "copy"), "file bytes");
+    EXPECT_EQ(ReadFile(m_dir / "sub/moved"), "");
+    ASSERT_EQ(stat((m_dir / "made").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0077, 0u) << "private mode";
+}
+
+TEST_F(FileSystemAtTest, ReadsFromAnOffsetLeaveThePositionAlone) {
+    FileHandle source = kInvalidHandle;
+    ASSERT_EQ(m_fs.Open(U16(m_dir / "file"), kAccessRead, 0, kDispositionOpenExisting, &source,
+                        kAttributeNormal),
+              kErrorSuccess);
+    char buffer[16] = {};
+    std::uint32_t got = 0;
+    ASSERT_EQ(m_fs.ReadAt(source, 5, buffer, sizeof(buffer), &got), kErrorSuccess);
+    EXPECT_EQ(std::string(buffer, got), "bytes");
+
+    FileHandle target = kInvalidHandle;
+    ASSERT_EQ(m_fs.CreateExclusiveAt(m_handle, "out", false, &target), kErrorSuccess);
+    std::uint32_t copied = 0;
+    ErrorCode code = kErrorSuccess;
+    if (m_fs.CopyRangeAt(source, 2, target, 3, &copied, &code)) {
+        EXPECT_EQ(code, kErrorSuccess);
+        EXPECT_EQ(copied, 3u);
+        EXPECT_EQ(ReadFile(m_dir / "out"), "le ");
+    }
+    EXPECT_EQ(m_fs.Seek(source, 0, kSeekCurrent), 0) << "position untouched";
+    m_fs.Close(target);
+    m_fs.Close(source);
+}
+
+}  // namespace
