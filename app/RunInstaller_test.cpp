@@ -10,16 +10,6 @@ namespace {
 
 const char kNoSource[] = "Distribution kit file qarn.pkd not found.";
 
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end = text.find('\n'); end != std::string::npos;
-         start = end + 1, end = text.find('\n', start)) {
-        lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
-}
-
 // The whole program on the recording fake, from the command line to the
 // exit status, with the kit in the current directory ("usecwd").
 class RunInstallerTest : public ControllerTest {
@@ -265,9 +255,9 @@ TEST_F(RunInstallerTest, WizardLogNamesTheTypedTarget) {
     const std::string logPath = root / "run.log";
     EXPECT_EQ(Run({"usecwd", "--log=" + logPath}), kExitSuccess);
     std::vector<std::string> targets;
-    for (const std::string& line : SplitLines(ReadFile(logPath))) {
-        if (line.compare(21, 8, "target: ") == 0) {
-            targets.push_back(line.substr(29));
+    for (const std::string& event : LogEvents(logPath)) {
+        if (event.compare(0, 8, "target: ") == 0) {
+            targets.push_back(event.substr(8));
         }
     }
     EXPECT_EQ(targets, (std::vector<std::string>{DefaultTarget(), typed}));
@@ -294,10 +284,10 @@ TEST_F(RunInstallerTest, RecoveryIsReportedOnceEach) {
         EXPECT_EQ(layer.messageBoxes[i].text, texts[i]);
         EXPECT_EQ(layer.messageBoxes[i].flags, MSG_OK | MSG_STYLE_INFORMATION);
     }
-    const std::vector<std::string> lines = SplitLines(ReadFile(root / "run.log"));
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[0].substr(21), "recovery: 2 restored, 1 completed, 2 kept");
-    EXPECT_EQ(lines[3].substr(21),
+    const std::vector<std::string> events = LogEvents(root / "run.log");
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(events[0], "recovery: 2 restored, 1 completed, 2 kept");
+    EXPECT_EQ(events[3],
               "message: " + U8(LocalizedString("IDS_RESTORE_INCOMPLETE")) + "\\x0a/tmp/qrstp3/");
 
     ::testing::internal::CaptureStderr();
@@ -315,7 +305,7 @@ TEST_F(RunInstallerTest, RecoveryIsReportedOnceEach) {
     ReportRecovery(RecoveryResult(), false, layer, log, stderr);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(layer.messageBoxes.size(), texts.size());
-    EXPECT_EQ(SplitLines(ReadFile(root / "run.log")).size(), 10u);
+    EXPECT_EQ(LogEvents(root / "run.log").size(), 10u);
 }
 
 }  // namespace

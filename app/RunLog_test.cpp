@@ -13,21 +13,11 @@
 
 namespace {
 
+using test_support::Lines;
 using test_support::ReadFile;
 using test_support::TempDir;
 using test_support::U16;
 using test_support::WriteFile;
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end = text.find('\n'); end != std::string::npos;
-         start = end + 1, end = text.find('\n', start)) {
-        lines.push_back(text.substr(start, end - start));
-    }
-    EXPECT_EQ(start, text.size()) << "the last line is not ended";
-    return lines;
-}
 
 TEST(RunLogTest, NewFileIsPrivateAndEveryEventIsOneTimedLine) {
     TempDir dir;

@@ -1,5 +1,6 @@
-// The floor for extracting many small files: the same 20,000 files of 1 to
-// 8 KiB in 200 directories as install_bench, written by the minimal writer
+// The floor for extracting many small files: the tree of bench/BenchTree.h
+// that install_bench installs, 20,000 files of 1 to 8 KiB in 200
+// directories, written by the minimal writer
 // of bench/FloorWriter.h directly and through temporary names. Reports
 // microseconds per file, median of the rounds. Usage:
 //   floor_bench [work-directory [rounds]]
@@ -10,47 +11,25 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "bench/BenchTree.h"
 #include "bench/FloorWriter.h"
+
+using bench::Median;
 
 namespace {
 
-constexpr int kFileCount = 20000;
-constexpr int kDirectoryCount = 200;
-
-// install_bench's names and sizes: its generator, with the contents only
-// counted, since the floor writes its own bytes.
-std::vector<bench::FloorFile> InstallBenchFiles() {
-    static const char* const kWords[] = {
-        "section", "key", "value", "=",  "true",   "false", "path",   "name", "width", "height",
-        "0",       "1",   "100",   "\n", "[main]", "color", "border", "font", "size",  "template"};
+// The tree's names and sizes; the floor writes its own bytes.
+std::vector<bench::FloorFile> TreeFiles() {
     std::vector<bench::FloorFile> files;
-    std::uint32_t seed = 12345;
-    for (int i = 0; i < kFileCount; ++i) {
-        seed = seed * 1664525u + 1013904223u;
-        const std::size_t size = 1024 + (seed >> 8) % (7 * 1024 + 1);
-        std::size_t made = 0;
-        while (made < size) {
-            seed = seed * 1664525u + 1013904223u;
-            made += std::char_traits<char>::length(
-                        kWords[(seed >> 16) % (sizeof(kWords) / sizeof(kWords[0]))]) +
-                    1;
-        }
-        files.push_back(
-            {"dir" + std::to_string(i % kDirectoryCount) + "/file" + std::to_string(i) + ".cfg",
-             size});
-    }
+    bench::ForEachTreeFile([&](const std::string& name, const std::string& contents) {
+        files.push_back({name, contents.size()});
+    });
     return files;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }  // namespace
@@ -63,7 +42,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot make a directory in %s\n", base.c_str());
         return 1;
     }
-    const bench::FloorWriter writer(InstallBenchFiles());
+    const bench::FloorWriter writer(TreeFiles());
     std::vector<double> direct;
     std::vector<double> viaTemporary;
     for (int round = 0; round < rounds; ++round) {
@@ -86,7 +65,7 @@ int main(int argc, char** argv) {
     std::filesystem::remove_all(work);
     const double count = static_cast<double>(writer.Count());
     std::printf("\nmedian of %d rounds, %zu files in %d directories under %s\n", rounds,
-                writer.Count(), kDirectoryCount, base.c_str());
+                writer.Count(), bench::kTreeDirectoryCount, base.c_str());
     std::printf("%-44s %8.3f s %8.1f us/file\n", "open, write, futimens, close", Median(direct),
                 Median(direct) * 1e6 / count);
     std::printf("%-44s %8.3f s %8.1f us/file\n", "the same through a temporary name and rename",

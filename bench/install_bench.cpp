@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchTree.h"
 #include "bench/FloorWriter.h"
 #include "engine/InstallProcessData.h"
 #include "engine/InstallWorker.h"
@@ -42,10 +43,10 @@
 
 extern char** environ;
 
+using bench::Median;
+
 namespace {
 
-constexpr int kFileCount = 20000;
-constexpr int kDirectoryCount = 200;
 constexpr std::int64_t kBaseSeconds = 1700000000;
 
 using Clock = std::chrono::steady_clock;
@@ -58,22 +59,6 @@ stdx::u16string U16(const std::string& text) {
     return Utf8ToUtf16(stdx::string(text.c_str(), text.size()));
 }
 
-// Text-like contents, so that both DEFLATE and gzip see what templates are.
-std::string MakeContents(std::uint32_t* seed, std::size_t size) {
-    static const char* const kWords[] = {
-        "section", "key", "value", "=",  "true",   "false", "path",   "name", "width", "height",
-        "0",       "1",   "100",   "\n", "[main]", "color", "border", "font", "size",  "template"};
-    std::string text;
-    text.reserve(size + 16);
-    while (text.size() < size) {
-        *seed = *seed * 1664525u + 1013904223u;
-        text += kWords[(*seed >> 16) % (sizeof(kWords) / sizeof(kWords[0]))];
-        text += ' ';
-    }
-    text.resize(size);
-    return text;
-}
-
 void SetTimes(const std::string& path, std::int64_t seconds) {
     struct timeval times[2] = {{static_cast<time_t>(seconds), 0},
                                {static_cast<time_t>(seconds), 0}};
@@ -82,22 +67,17 @@ void SetTimes(const std::string& path, std::int64_t seconds) {
 
 std::vector<std::string> WriteSourceTree(const std::string& root) {
     std::vector<std::string> relative;
-    std::uint32_t seed = 12345;
-    for (int d = 0; d < kDirectoryCount; ++d) {
+    for (int d = 0; d < bench::kTreeDirectoryCount; ++d) {
         std::filesystem::create_directories(root + "/dir" + std::to_string(d));
     }
-    for (int i = 0; i < kFileCount; ++i) {
-        const std::string name =
-            "dir" + std::to_string(i % kDirectoryCount) + "/file" + std::to_string(i) + ".cfg";
-        seed = seed * 1664525u + 1013904223u;
-        const std::size_t size = 1024 + (seed >> 8) % (7 * 1024 + 1);
+    bench::ForEachTreeFile([&](const std::string& name, const std::string& contents) {
         {
             std::ofstream out(root + "/" + name, std::ios::binary);
-            out << MakeContents(&seed, size);
+            out << contents;
         }
         SetTimes(root + "/" + name, kBaseSeconds);
         relative.push_back(name);
-    }
+    });
     return relative;
 }
 
@@ -171,7 +151,7 @@ double TimeJournal(const std::string& directory, const std::vector<std::string>&
 void TimeRenames(const std::string& target, const std::string& backup,
                  const std::vector<std::string>& files, double* noReplace, double* replace) {
     FileSystem fileSystem;
-    for (int d = 0; d < kDirectoryCount; ++d) {
+    for (int d = 0; d < bench::kTreeDirectoryCount; ++d) {
         std::filesystem::create_directories(backup + "/dir" + std::to_string(d));
     }
     Clock::time_point start = Clock::now();
@@ -188,11 +168,6 @@ void TimeRenames(const std::string& target, const std::string& backup,
     }
     *replace = Seconds(Clock::now() - start) / static_cast<double>(files.size());
     std::filesystem::remove_all(backup);
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 }  // namespace
@@ -213,8 +188,8 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(temp);
     setenv("TMPDIR", temp.c_str(), 1);
 
-    std::printf("preparing %d files in %d directories under %s\n", kFileCount, kDirectoryCount,
-                work.c_str());
+    std::printf("preparing %d files in %d directories under %s\n", bench::kTreeFileCount,
+                bench::kTreeDirectoryCount, work.c_str());
     const std::vector<std::string> files = WriteSourceTree(source);
     kit::KitWriter writer;
     std::string error;
@@ -305,19 +280,21 @@ int main(int argc, char** argv) {
     } rows[] = {{"(a) fresh install", Median(fresh), 0.6},
                 {"(b) reinstall, all up to date", Median(upToDate), 0.25},
                 {"(c) reinstall, all one second older", Median(replace), 1.0}};
-    std::printf("\nmedian of %d rounds, %d files\n", rounds, kFileCount);
-    std::printf("%-38s %8.3f s %8.1f us/file\n", "tar -xzf", tar, tar * 1e6 / kFileCount);
+    std::printf("\nmedian of %d rounds, %d files\n", rounds, bench::kTreeFileCount);
+    std::printf("%-38s %8.3f s %8.1f us/file\n", "tar -xzf", tar,
+                tar * 1e6 / bench::kTreeFileCount);
     std::printf("%-38s %8.3f s (part of each run below)\n", "kit load alone", Median(loads));
     for (const auto& row : rows) {
         std::printf("%-38s %8.3f s %8.1f us/file  %.2f x tar (target <= %.2f)\n", row.name,
-                    row.seconds, row.seconds * 1e6 / kFileCount, row.seconds / tar, row.target);
+                    row.seconds, row.seconds * 1e6 / bench::kTreeFileCount, row.seconds / tar,
+                    row.target);
     }
     std::printf("%-38s %8.2f us/entry\n", "journal entry (write)", Median(journal) * 1e6);
     std::printf("%-38s %8.2f us/file\n", "rename into backup (no replace)",
                 Median(noReplaceRenames) * 1e6);
     std::printf("%-38s %8.2f us/file\n", "rename over a name (replace)",
                 Median(replaceRenames) * 1e6);
-    const double perFile = 1e6 / kFileCount;
+    const double perFile = 1e6 / bench::kTreeFileCount;
     const double extraction = (Median(fresh) - Median(loads)) * perFile;
     std::printf("%-38s %8.3f s %8.1f us/file\n", "floor: open, write, futimens, close",
                 Median(floorDirect), Median(floorDirect) * perFile);

@@ -43,6 +43,15 @@ std::vector<KitFile> SmallKit() {
     };
 }
 
+// SmallKit with a last record that cannot be written (a file stands where
+// its directory goes), so that a run fails after every other change and
+// rolls back.
+std::vector<KitFile> FailingKit() {
+    std::vector<KitFile> files = SmallKit();
+    files.push_back({"top.cfg\\blocked.cfg", "x", kBaseSeconds});
+    return files;
+}
+
 void KillAt(std::int64_t number, const char*, void* context) {
     if (number == *static_cast<std::int64_t*>(context)) {
         raise(SIGKILL);
@@ -199,11 +208,7 @@ TEST_F(InstallRecoveryAcrossDevicesTest, KillAtEveryOperationRestoresFromTheHidd
 }
 
 TEST_F(InstallRecoveryTest, KillDuringTheRollbackOfAFailedRunIsUndoneByTheNextStart) {
-    // The last record cannot be written (a file stands where its directory
-    // goes), so the run fails after every other change and rolls back.
-    std::vector<KitFile> files = SmallKit();
-    files.push_back({"top.cfg\\blocked.cfg", "x", kBaseSeconds});
-    ASSERT_EQ(BuildKit(m_kitPath, files), "");
+    ASSERT_EQ(BuildKit(m_kitPath, FailingKit()), "");
     FaultyKit failing;
     ASSERT_EQ(failing.Load(U16(m_kitPath)), kErrorSuccess);
     const RunResult reference = RunArmed(failing, m_data, m_target, 0);
@@ -310,9 +315,7 @@ TEST_F(InstallRecoveryTest, RunOfALiveInstallerIsLeftAlone) {
 // A restore move that fails keeps the backup and the journal, names the
 // backup for the user, and the next start restores from it.
 TEST_F(InstallRecoveryTest, FailedRestoreKeepsTheBackupUntilTheNextStart) {
-    std::vector<KitFile> files = SmallKit();
-    files.push_back({"top.cfg\\blocked.cfg", "x", kBaseSeconds});
-    ASSERT_EQ(BuildKit(m_kitPath, files), "");
+    ASSERT_EQ(BuildKit(m_kitPath, FailingKit()), "");
     FaultyKit failing;
     ASSERT_EQ(failing.Load(U16(m_kitPath)), kErrorSuccess);
     // The restores are the last renames of a failed run.

@@ -13,39 +13,22 @@ using fs_test::ReadFile;
 using fs_test::TempDir;
 using fs_test::U16;
 using fs_test::WriteFile;
+using kit_test::KeyPair;
 using kit_test::Kit;
+using kit_test::NewKey;
 using kit_test::ScopedTempRoot;
 
 namespace {
 
-struct KeyPair {
-    kit::SecretKey secret;
-    kit::PublicKey publicKey;
-};
-
-KeyPair NewKey() {
-    KeyPair pair;
-    EXPECT_TRUE(kit::GenerateKey(&pair.secret, &pair.publicKey));
-    return pair;
-}
-
-// A small multi-language kit with a record signed by `keys` (none: the
-// digest alone), or the bare format when `record` is false.
-kit::KitStats WriteSealedKit(const std::string& path, const std::vector<KeyPair>& keys,
-                             bool record = true, const std::string& content = "alpha") {
-    kit::KitWriter writer;
-    writer.AddProduct({u"en", u"Templates", u"Vendor", u"doc.html"});
-    writer.AddFileBytes(u"a.cfg", FileSystem::FromUnixSeconds(1600000000), content);
-    writer.AddFileBytes(u"sub\\b.cfg", FileSystem::FromUnixSeconds(1500000000),
-                        kit_test::Pattern(3000, 4));
-    writer.SetIntegrityRecord(record);
-    for (const KeyPair& key : keys) {
-        writer.AddSigningKey(key.secret);
-    }
-    kit::KitStats stats;
-    std::string error;
-    EXPECT_TRUE(writer.Write(path, &stats, &error)) << error;
-    return stats;
+// A small kit with a record signed by `keys` (none: the digest alone), or
+// the bare format when `record` is false.
+kit::KitStats WriteSmallKit(const std::string& path, const std::vector<KeyPair>& keys,
+                            bool record = true, const std::string& content = "alpha") {
+    return kit_test::WriteSealedKit(
+        path,
+        {{u"a.cfg", FileSystem::FromUnixSeconds(1600000000), content},
+         {u"sub\\b.cfg", FileSystem::FromUnixSeconds(1500000000), kit_test::Pattern(3000, 4)}},
+        keys, record);
 }
 
 kit::KitTrust TrustOf(const std::vector<KeyPair>& keys) {
@@ -173,12 +156,12 @@ TEST(KitIntegrityLoad, TrustDecidesWhichKitsLoad) {
     const KeyPair first = NewKey();
     const KeyPair second = NewKey();
     const KeyPair other = NewKey();
-    WriteSealedKit(dir / "bare", {}, false);
-    WriteSealedKit(dir / "digest", {});
-    WriteSealedKit(dir / "first", {first});
-    WriteSealedKit(dir / "second", {second});
-    WriteSealedKit(dir / "other", {other});
-    WriteSealedKit(dir / "both", {other, second});
+    WriteSmallKit(dir / "bare", {}, false);
+    WriteSmallKit(dir / "digest", {});
+    WriteSmallKit(dir / "first", {first});
+    WriteSmallKit(dir / "second", {second});
+    WriteSmallKit(dir / "other", {other});
+    WriteSmallKit(dir / "both", {other, second});
     const kit::KitTrust none;
     const kit::KitTrust configured = TrustOf({first, second});
     struct Case {
@@ -209,9 +192,9 @@ TEST(KitIntegrityLoad, TamperedRecordsAreRefused) {
     ScopedTempRoot temp;
     TempDir dir;
     const KeyPair key = NewKey();
-    WriteSealedKit(dir / "genuine", {key}, true, "genuine");
-    WriteSealedKit(dir / "forged", {key}, true, "forged!");
-    WriteSealedKit(dir / "digest", {});
+    WriteSmallKit(dir / "genuine", {key}, true, "genuine");
+    WriteSmallKit(dir / "forged", {key}, true, "forged!");
+    WriteSmallKit(dir / "digest", {});
     const std::string genuine = ReadFile(dir / "genuine");
     const std::string forged = ReadFile(dir / "forged");
     const std::size_t record = kit::kRecordFixedBytes + kit::kSignatureEntryBytes;
@@ -251,7 +234,7 @@ TEST(KitIntegrityLoad, LargeKitIsCheckedAcrossWindows) {
     ScopedTempRoot temp;
     TempDir dir;
     const KeyPair key = NewKey();
-    WriteSealedKit(dir / "kit", {key}, true, kit_test::Pattern(3 * 1024 * 1024, 8));
+    WriteSmallKit(dir / "kit", {key}, true, kit_test::Pattern(3 * 1024 * 1024, 8));
     std::string bytes = ReadFile(dir / "kit");
     ASSERT_GT(bytes.size(), 2 * LZCompressor::kWindowBytes);
     EXPECT_EQ(LoadWith(dir / "kit", TrustOf({key})), 0u);
@@ -282,7 +265,7 @@ TEST(KitIntegrityLoad, FooterLengthOutsideTheFileIsRefused) {
 // file gives the stream the writer made, with the files in it.
 TEST(KitIntegrityCompatibility, PlainRawInflateReadsASignedKit) {
     TempDir dir;
-    const kit::KitStats stats = WriteSealedKit(dir / "kit", {NewKey()});
+    const kit::KitStats stats = WriteSmallKit(dir / "kit", {NewKey()});
     const std::string packed = ReadFile(dir / "kit");
     EXPECT_EQ(stats.kitBytes, packed.size());
     z_stream stream = {};

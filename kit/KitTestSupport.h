@@ -10,10 +10,12 @@
 #include "engine/FileSystemTestSupport.h"
 #include "kit/InstallData.h"
 #include "kit/KitRecords.h"
+#include "kit/KitSigning.h"
 #include "kit/KitWriter.h"
 
 // Helpers for kit tests: a private temporary directory to watch for
-// leftover stream files, and hand-made kit streams.
+// leftover stream files, hand-made kit streams, and signed kits made by
+// the writer with keys made for the test.
 namespace kit_test {
 
 using Kit = InstallData<LZCompressor, FileSystem>;
@@ -74,6 +76,38 @@ inline std::string MultiStream(const std::vector<config::ProductInfo>& products,
 inline void WriteKit(const std::string& path, const std::string& stream, int level = 6) {
     std::string error;
     ASSERT_TRUE(kit::KitWriter::WriteRawKit(path, stream, level, &error)) << error;
+}
+
+// An Ed25519 key pair made for one test.
+struct KeyPair {
+    kit::SecretKey secret;
+    kit::PublicKey publicKey;
+};
+
+inline KeyPair NewKey() {
+    KeyPair pair;
+    EXPECT_TRUE(kit::GenerateKey(&pair.secret, &pair.publicKey));
+    return pair;
+}
+
+// An English kit of `files` written by the kit writer, with an integrity
+// record signed by each of `keys` (none: the digest alone), or the bare
+// format when `record` is false.
+inline kit::KitStats WriteSealedKit(const std::string& path, const std::vector<TestFile>& files,
+                                    const std::vector<KeyPair>& keys, bool record = true) {
+    kit::KitWriter writer;
+    writer.AddProduct({u"en", u"Templates", u"Vendor", u"doc.html"});
+    for (const TestFile& file : files) {
+        writer.AddFileBytes(file.name, file.time, file.bytes);
+    }
+    writer.SetIntegrityRecord(record);
+    for (const KeyPair& key : keys) {
+        writer.AddSigningKey(key.secret);
+    }
+    kit::KitStats stats;
+    std::string error;
+    EXPECT_TRUE(writer.Write(path, &stats, &error)) << error;
+    return stats;
 }
 
 // A directory in memory where the system has one (/dev/shm), else /tmp: for

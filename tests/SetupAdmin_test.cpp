@@ -13,25 +13,7 @@
 namespace setup_test {
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end = text.find('\n'); end != std::string::npos;
-         start = end + 1, end = text.find('\n', start)) {
-        lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
-}
-
-// The events of a log, without their time stamps.
-std::vector<std::string> Events(const std::string& logPath) {
-    std::vector<std::string> events;
-    for (const std::string& line : Lines(ReadFile(logPath))) {
-        EXPECT_EQ(line.size() > 21 && line[10] == 'T' && line[19] == 'Z', true) << line;
-        events.push_back(line.substr(21));
-    }
-    return events;
-}
+using test_support::LogEvents;
 
 // Every entry below root with its kind, mode, size, time and bytes: what
 // "byte-identical" compares.
@@ -169,9 +151,9 @@ TEST_F(SetupAdminTest, SignalDuringARunEndsWithStatus8AndRestores) {
     WriteFile(DefaultTarget() + "/f1.txt", "older", 1500000000);
     const auto before = Files(DefaultTarget());
     const std::string logPath = root + "/run.log";
-    pid_t pid = StartSetup(
-        {"usecwd", "/S", "--log=" + logPath},
-        {std::string("LD_PRELOAD=") + SLOW_TIMES_LIB, "QA_SLOW_FILE_TIMES_US=50000"});
+    pid_t pid =
+        StartSetup({"usecwd", "/S", "--log=" + logPath},
+                   {std::string("LD_PRELOAD=") + SLOW_TIMES_LIB, "QA_SLOW_FILE_TIMES_US=50000"});
     // The log is written line by line: the third file is the sign that the
     // run is under way.
     for (int tries = 0; tries < 200; ++tries) {
@@ -187,7 +169,7 @@ TEST_F(SetupAdminTest, SignalDuringARunEndsWithStatus8AndRestores) {
     EXPECT_EQ(Files(DefaultTarget()), before);
     EXPECT_TRUE(fs::is_empty(tmp));
     EXPECT_FALSE(fs::exists(UserConfig()));
-    const std::vector<std::string> events = Events(logPath);
+    const std::vector<std::string> events = LogEvents(logPath);
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events.back(), "end: status 8");
 #endif
@@ -267,7 +249,7 @@ TEST_F(SetupAdminTest, LogHasALineForEachEvent) {
         "message: " + Localized("en", "IDS_INSTALL_ERROR"),
         "end: status 7",
     };
-    EXPECT_EQ(Events(logPath), expected);
+    EXPECT_EQ(LogEvents(logPath), expected);
 }
 
 // The dry run reads and prints; the template directory, the temporary

@@ -12,36 +12,20 @@ using fs_test::ReadFile;
 using fs_test::TempDir;
 using fs_test::U16;
 using fs_test::WriteFile;
+using kit_test::KeyPair;
+using kit_test::NewKey;
 using kit_test::ScopedTempRoot;
 
 namespace {
 
-struct KeyPair {
-    kit::SecretKey secret;
-    kit::PublicKey publicKey;
-};
-
-KeyPair NewKey() {
-    KeyPair pair;
-    EXPECT_TRUE(kit::GenerateKey(&pair.secret, &pair.publicKey));
-    return pair;
-}
-
-std::string MakeKit(const std::string& path, const std::vector<const KeyPair*>& keys,
-                    bool record = true) {
-    kit::KitWriter writer;
-    writer.AddProduct({u"en", u"Templates", u"Vendor", u"doc.html"});
-    writer.AddFileBytes(u"a.cfg", FileSystem::FromUnixSeconds(1600000000),
-                        "[main]\nwidth = 100\nheight = 200\n");
-    // Incompressible, so that the kit is a few kilobytes.
-    writer.AddFileBytes(u"sub\\b.bin", FileSystem::FromUnixSeconds(1500000000),
-                        kit_test::Pattern(2000, 9));
-    writer.SetIntegrityRecord(record);
-    for (const KeyPair* key : keys) {
-        writer.AddSigningKey(key->secret);
-    }
-    std::string error;
-    EXPECT_TRUE(writer.Write(path, nullptr, &error)) << error;
+// A kit of a few kilobytes signed by `keys`; its bytes.
+std::string MakeKit(const std::string& path, const std::vector<KeyPair>& keys, bool record = true) {
+    kit_test::WriteSealedKit(
+        path,
+        {{u"a.cfg", FileSystem::FromUnixSeconds(1600000000), "[main]\nwidth = 100\nheight = 200\n"},
+         // Incompressible, so that the kit is a few kilobytes.
+         {u"sub\\b.bin", FileSystem::FromUnixSeconds(1500000000), kit_test::Pattern(2000, 9)}},
+        keys, record);
     return ReadFile(path);
 }
 
@@ -51,7 +35,7 @@ TEST(PkdtoolVerify, OneLineAndAStatusForEachKindOfKit) {
     TempDir dir;
     const KeyPair first = NewKey();
     const KeyPair other = NewKey();
-    MakeKit(dir / "signed", {&first});
+    MakeKit(dir / "signed", {first});
     MakeKit(dir / "digest", {});
     MakeKit(dir / "bare", {}, false);
     const std::string signedBytes = ReadFile(dir / "signed");
@@ -97,7 +81,7 @@ TEST(PkdtoolVerify, EveryBitFlipAndEveryTruncationOfASignedKitIsRefused) {
     ScopedTempRoot temp(kit_test::MemoryDirectory());
     TempDir dir(kit_test::MemoryDirectory());
     const KeyPair key = NewKey();
-    const std::string good = MakeKit(dir / "good", {&key});
+    const std::string good = MakeKit(dir / "good", {key});
     ASSERT_GT(good.size(), 2000u);
     ASSERT_LT(good.size(), 4096u);
     const std::string path = dir / "mutant";

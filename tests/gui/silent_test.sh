@@ -26,15 +26,7 @@ start_setup /S -Len
 wait_dialog
 shot silent-damaged-kit
 press Return
-tries=0
-while kill -0 "$SETUP_PID" 2>/dev/null; do
-    tries=$((tries + 1))
-    [ "$tries" -lt 100 ] || gui_fail "Setup did not end"
-    sleep 0.1
-done
-status=0
-wait "$SETUP_PID" || status=$?
-SETUP_PID=
-[ "$status" -eq 4 ] || gui_fail "a damaged kit in silent mode ended with status $status"
+wait_end 10
+[ "$EXIT_STATUS" -eq 4 ] || gui_fail "a damaged kit in silent mode ended with status $EXIT_STATUS"
 [ ! -e "$HOME/.qarn" ] && [ ! -e "$HOME/.Qa" ] || gui_fail "the failed run changed something"
 echo "PASS ($TEST_NAME)"

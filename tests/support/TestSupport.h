@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -15,8 +16,9 @@
 #include "text/String.h"
 
 // Helpers every subsystem's tests share: a scoped temporary directory, a
-// scoped environment variable, whole-file reads and writes, and the UTF-8
-// and UTF-16 forms of a text.
+// scoped environment variable, whole-file reads and writes, the lines of a
+// text and the events of a run log, and the UTF-8 and UTF-16 forms of a
+// text.
 namespace test_support {
 
 inline stdx::u16string U16(const std::string& utf8) {
@@ -40,6 +42,36 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
 inline std::string ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The lines of a text, each without its line break. A last line without
+// one is a test failure: every writer under test ends its lines.
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos;
+         start = end + 1, end = text.find('\n', start)) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    EXPECT_EQ(start, text.size()) << "the last line is not ended";
+    return lines;
+}
+
+// The events of a run log, each line without the UTC time stamp
+// ("2026-01-31T12:00:00Z ") it must start with.
+inline std::vector<std::string> LogEvents(const std::string& logPath) {
+    static const char kStamp[] = "0000-00-00T00:00:00Z ";  // '0': any digit
+    const std::size_t stampSize = sizeof(kStamp) - 1;
+    std::vector<std::string> events;
+    for (const std::string& line : Lines(ReadFile(logPath))) {
+        bool stamped = line.size() > stampSize;
+        for (std::size_t i = 0; stamped && i < stampSize; ++i) {
+            stamped = kStamp[i] == '0' ? line[i] >= '0' && line[i] <= '9' : line[i] == kStamp[i];
+        }
+        EXPECT_TRUE(stamped) << "no time stamp: " << line;
+        events.push_back(stamped ? line.substr(stampSize) : line);
+    }
+    return events;
 }
 
 // Whether anything is at path, a dangling link included.
