@@ -22,9 +22,9 @@
 
 namespace {
 
-// libFuzzer may end the process without running exit handlers, so each run
-// cleans up after itself and the first one sweeps away the directories of
-// fuzzer processes that are gone.
+// A run removes its directory at exit; libFuzzer may end the process
+// without running exit handlers (a crash), so the first run also sweeps
+// away the directories of fuzzer processes that are gone.
 std::string g_directory;
 
 std::string BaseDirectory() {
@@ -53,6 +53,12 @@ void SweepStaleDirectories(const std::string& base) {
     ::closedir(listing);
 }
 
+void RemoveWorkDirectory() {
+    ::unlink((g_directory + "/kit").c_str());
+    ::unlink((g_directory + "/out").c_str());
+    ::rmdir(g_directory.c_str());
+}
+
 const std::string& WorkDirectory() {
     if (g_directory.empty()) {
         const std::string base = BaseDirectory();
@@ -63,6 +69,8 @@ const std::string& WorkDirectory() {
         }
         // Stream files go here too, so that a leftover one can be seen.
         ::setenv("TMPDIR", g_directory.c_str(), 1);
+        // A run that ends normally (the time limit) leaves nothing behind.
+        ::atexit(RemoveWorkDirectory);
     }
     return g_directory;
 }
