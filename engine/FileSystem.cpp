@@ -597,19 +597,22 @@ void FileSystem::Unmap(const void* view, std::uint32_t length) {
     }
 }
 
-bool FileSystem::CopyRange(FileHandle source, FileHandle target, std::uint32_t count,
-                           std::uint32_t* copied, ErrorCode* code) {
-    int in;
-    int out;
-    if (copied == nullptr || code == nullptr || !ToDescriptor(source, &in) ||
-        !ToDescriptor(target, &out)) {
-        return false;
-    }
+namespace {
+
+// copy_file_range from `in`, at *from when given (its own position stays),
+// else at its own position, to the position of `out`. False when the kernel
+// cannot copy between these two files, having copied nothing; otherwise
+// *code is 0 or the failure code, also kept as the last error.
+bool KernelCopy(int in, const std::uint64_t* from, int out, std::uint32_t count,
+                std::uint32_t* copied, ErrorCode* code) {
     *copied = 0;
     t_lastError = kErrorSuccess;
     *code = kErrorSuccess;
+#if defined(__linux__)
     for (;;) {
-        const ssize_t moved = ::copy_file_range(in, nullptr, out, nullptr, count, 0);
+        loff_t position = from != nullptr ? static_cast<loff_t>(*from) : 0;
+        const ssize_t moved =
+            ::copy_file_range(in, from != nullptr ? &position : nullptr, out, nullptr, count, 0);
         if (moved >= 0) {
             *copied = static_cast<std::uint32_t>(moved);
             return true;
@@ -626,6 +629,26 @@ bool FileSystem::CopyRange(FileHandle source, FileHandle target, std::uint32_t c
         *code = Fail(CodeFromErrno(error));
         return true;
     }
+#else
+    (void)in;
+    (void)from;
+    (void)out;
+    (void)count;
+    return false;
+#endif
+}
+
+}  // namespace
+
+bool FileSystem::CopyRange(FileHandle source, FileHandle target, std::uint32_t count,
+                           std::uint32_t* copied, ErrorCode* code) {
+    int in;
+    int out;
+    if (copied == nullptr || code == nullptr || !ToDescriptor(source, &in) ||
+        !ToDescriptor(target, &out)) {
+        return false;
+    }
+    return KernelCopy(in, nullptr, out, count, copied, code);
 }
 
 namespace {
@@ -947,33 +970,7 @@ bool FileSystem::CopyRangeAt(FileHandle source, std::uint64_t offset, FileHandle
         !ToDescriptor(target, &out)) {
         return false;
     }
-    *copied = 0;
-    t_lastError = kErrorSuccess;
-    *code = kErrorSuccess;
-#if defined(__linux__)
-    for (;;) {
-        loff_t from = static_cast<loff_t>(offset);
-        const ssize_t moved = ::copy_file_range(in, &from, out, nullptr, count, 0);
-        if (moved >= 0) {
-            *copied = static_cast<std::uint32_t>(moved);
-            return true;
-        }
-        const int error = errno;
-        if (error == EINTR) {
-            continue;
-        }
-        if (error == ENOSYS || error == EXDEV || error == EINVAL || error == EOPNOTSUPP ||
-            error == EBADF) {
-            return false;
-        }
-        *code = Fail(CodeFromErrno(error));
-        return true;
-    }
-#else
-    (void)offset;
-    (void)count;
-    return false;
-#endif
+    return KernelCopy(in, &offset, out, count, copied, code);
 }
 
 ErrorCode FileSystem::ReadAt(FileHandle handle, std::uint64_t offset, void* buffer,
