@@ -132,6 +132,30 @@ bool KeptTimesFor(std::string directory, KeptTimes* kept) {
     return true;
 }
 
+// Reads until count bytes are in or the file ends: at *offset when given
+// (the descriptor's position stays), else at the descriptor's position.
+// 0, or the code of the failed read, also kept as the last error.
+ErrorCode ReadFully(int fd, const std::uint64_t* offset, void* buffer, std::uint32_t count,
+                    std::uint32_t* countRead) {
+    char* out = static_cast<char*>(buffer);
+    while (*countRead < count) {
+        const ssize_t got = offset != nullptr ? ::pread(fd, out + *countRead, count - *countRead,
+                                                        static_cast<off_t>(*offset + *countRead))
+                                              : ::read(fd, out + *countRead, count - *countRead);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return Fail(CodeFromErrno(errno));
+        }
+        if (got == 0) {
+            break;
+        }
+        *countRead += static_cast<std::uint32_t>(got);
+    }
+    return kErrorSuccess;
+}
+
 }  // namespace
 
 ErrorCode FileSystem::Open(const stdx::u16string& path, std::uint32_t access, std::uint32_t share,
@@ -182,21 +206,7 @@ ErrorCode FileSystem::Read(FileHandle handle, void* buffer, std::uint32_t count,
     if (!ToDescriptor(handle, &fd)) {
         return Fail(kErrorInvalidParameter);
     }
-    char* out = static_cast<char*>(buffer);
-    while (*countRead < count) {
-        const ssize_t got = ::read(fd, out + *countRead, count - *countRead);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return Fail(CodeFromErrno(errno));
-        }
-        if (got == 0) {
-            break;
-        }
-        *countRead += static_cast<std::uint32_t>(got);
-    }
-    return kErrorSuccess;
+    return ReadFully(fd, nullptr, buffer, count, countRead);
 }
 
 ErrorCode FileSystem::Write(FileHandle handle, const void* buffer, std::uint32_t count,
@@ -984,20 +994,5 @@ ErrorCode FileSystem::ReadAt(FileHandle handle, std::uint64_t offset, void* buff
     if (!ToDescriptor(handle, &fd)) {
         return Fail(kErrorInvalidParameter);
     }
-    char* out = static_cast<char*>(buffer);
-    while (*countRead < count) {
-        const ssize_t got = ::pread(fd, out + *countRead, count - *countRead,
-                                    static_cast<off_t>(offset + *countRead));
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return Fail(CodeFromErrno(errno));
-        }
-        if (got == 0) {
-            break;
-        }
-        *countRead += static_cast<std::uint32_t>(got);
-    }
-    return kErrorSuccess;
+    return ReadFully(fd, &offset, buffer, count, countRead);
 }
