@@ -1,7 +1,10 @@
 #include "app/RunInstaller.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <thread>
 
 #include "app/ControllerFixture.h"
 
@@ -14,6 +17,18 @@ const char kNoSource[] = "Distribution kit file qarn.pkd not found.";
 // exit status, with the kit in the current directory ("usecwd").
 class RunInstallerTest : public ControllerTest {
 protected:
+    // Whether a run directory in the temporary directory holds a backup of
+    // relative.
+    bool BackedUp(const std::string& relative) const {
+        std::error_code error;
+        for (const auto& run : std::filesystem::directory_iterator(tmp, error)) {
+            if (std::filesystem::exists(run.path() / "files" / relative, error)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     RunInstallerTest() : m_lang("LANG", "C"), m_cwd(kitDir) {}
 
     int Run(const std::vector<std::string>& arguments) {
@@ -221,6 +236,11 @@ TEST_F(RunInstallerTest, SilentRunWhoseRestoreFailsEndsWithStatus9) {
     WriteFile(DefaultTarget() + "sub/a.txt", "older");
     SetModificationTime(DefaultTarget() + "sub/a.txt", 1500000000);
     layer.DuringRun([this] {
+        // Once the earlier file is in the backup: files may be written on
+        // threads of their own while the run's status moves on.
+        for (int tries = 0; tries < 1000 && !BackedUp("sub/a.txt"); ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         std::filesystem::rename(DefaultTarget() + "sub", root / "moved-away");
         WriteFile(DefaultTarget() + "sub", "a file where the folder was");
         layer.dlg->OnCancel();

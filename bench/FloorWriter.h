@@ -12,10 +12,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -41,40 +43,74 @@ public:
     std::size_t Count() const { return m_files.size(); }
 
     // Writes every file under `root` (an existing, empty directory) and
-    // returns the seconds taken, or -1 when a call failed.
-    double Write(const std::string& root, bool viaTemporary) const {
-        const auto start = std::chrono::steady_clock::now();
+    // returns the seconds taken, or -1 when a call failed. With more than
+    // one thread, each writes whole directories of its own (every
+    // threads-th one, in order), under a temporary name of its own.
+    double Write(const std::string& root, bool viaTemporary, unsigned threads = 1) const {
+        std::vector<std::vector<const FloorFile*>> groups;
         std::string lastDirectory;
-        const struct timespec times[2] = {{1700000000, 0}, {1700000000, 0}};
         for (const FloorFile& file : m_files) {
-            const std::string path = root + "/" + file.relative;
-            const std::string directory = path.substr(0, path.rfind('/'));
-            if (directory != lastDirectory) {
-                if (::mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST) {
-                    return -1;
-                }
+            const std::string directory = file.relative.substr(0, file.relative.rfind('/'));
+            if (groups.empty() || directory != lastDirectory) {
+                groups.emplace_back();
                 lastDirectory = directory;
             }
-            const std::string name = viaTemporary ? directory + "/.tmp-floor" : path;
-            const int fd = ::open(
-                name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (viaTemporary ? O_EXCL : 0), 0644);
-            if (fd < 0) {
-                return -1;
-            }
-            const std::size_t size = file.size < kMaxBytes ? file.size : kMaxBytes;
-            const bool written = ::write(fd, m_bytes.data(), size) == static_cast<ssize_t>(size);
-            const bool timed = ::futimens(fd, times) == 0;
-            if (::close(fd) != 0 || !written || !timed) {
-                return -1;
-            }
-            if (viaTemporary && ::rename(name.c_str(), path.c_str()) != 0) {
-                return -1;
-            }
+            groups.back().push_back(&file);
         }
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const auto start = std::chrono::steady_clock::now();
+        std::atomic<bool> failed{false};
+        auto work = [&](unsigned number) {
+            for (std::size_t g = number; g < groups.size(); g += threads) {
+                if (!WriteDirectory(root, groups[g], viaTemporary, number)) {
+                    failed = true;
+                    return;
+                }
+            }
+        };
+        std::vector<std::thread> helpers;
+        for (unsigned number = 1; number < threads; ++number) {
+            helpers.emplace_back(work, number);
+        }
+        work(0);
+        for (std::thread& helper : helpers) {
+            helper.join();
+        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return failed ? -1 : seconds;
     }
 
 private:
+    bool WriteDirectory(const std::string& root, const std::vector<const FloorFile*>& files,
+                        bool viaTemporary, unsigned number) const {
+        const struct timespec times[2] = {{1700000000, 0}, {1700000000, 0}};
+        const std::string& first = files.front()->relative;
+        const std::string directory = root + "/" + first.substr(0, first.rfind('/'));
+        if (::mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST) {
+            return false;
+        }
+        const std::string temporary = directory + "/.tmp-floor-" + std::to_string(number);
+        for (const FloorFile* file : files) {
+            const std::string path = root + "/" + file->relative;
+            const std::string& name = viaTemporary ? temporary : path;
+            const int fd = ::open(
+                name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (viaTemporary ? O_EXCL : 0), 0644);
+            if (fd < 0) {
+                return false;
+            }
+            const std::size_t size = file->size < kMaxBytes ? file->size : kMaxBytes;
+            const bool written = ::write(fd, m_bytes.data(), size) == static_cast<ssize_t>(size);
+            const bool timed = ::futimens(fd, times) == 0;
+            if (::close(fd) != 0 || !written || !timed) {
+                return false;
+            }
+            if (viaTemporary && ::rename(name.c_str(), path.c_str()) != 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     std::vector<FloorFile> m_files;
     std::string m_bytes;
 };

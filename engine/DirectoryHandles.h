@@ -101,9 +101,15 @@ public:
         return m_last->rule;
     }
 
+    // Whether the directory the last successful Find gave was made by the
+    // make of a Find of this cache, since it was last opened: then it holds
+    // nothing that was there before the run. Only after a successful Find.
+    bool LastMade() const { return m_last->made; }
+
 private:
     struct Slot {
         FileHandle handle = kInvalidHandle;
+        bool made = false;
         bool ruleKnown = false;
         StoredTimeRule rule;
         std::string relative;
@@ -158,6 +164,7 @@ private:
         }
         Slot& entry = m_open[relative];
         entry.handle = handle;
+        entry.made = *made;
         entry.relative = relative;
         *slot = &entry;
         return kErrorSuccess;

@@ -58,6 +58,7 @@ void* InstallThread::ThreadProc(void* self) {
         return nullptr;
     }
     InstallWorker<FileSystem> worker;
+    worker.SetWriters(InstallWorker<FileSystem>::DefaultWriters());
     if (thread->m_finishPause.count() >= 0) {
         worker.SetFinishPause(thread->m_finishPause);
     }

@@ -43,8 +43,10 @@ stdx::u16string RandomTag() {
 }
 
 bool NameMeetsTag(const stdx::u16string& kitName, const stdx::u16string& tag) {
-    const stdx::u16string backup = u".qa-" + tag + u".backup";
-    const stdx::u16string temporary = u".qa-" + tag + u".tmp";
+    std::vector<stdx::u16string> privateNames{u".qa-" + tag + u".backup"};
+    for (std::size_t writer = 0; writer < run_journal::kMaxWriters; ++writer) {
+        privateNames.push_back(run_journal::TemporaryName(tag, writer));
+    }
     auto lower = [](char16_t unit) {
         return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
     };
@@ -64,8 +66,10 @@ bool NameMeetsTag(const stdx::u16string& kitName, const stdx::u16string& tag) {
         if (i < kitName.size() && kitName[i] != u'\\' && kitName[i] != u'/') {
             continue;
         }
-        if (equalNoCase(begin, i, backup) || equalNoCase(begin, i, temporary)) {
-            return true;
+        for (const stdx::u16string& name : privateNames) {
+            if (equalNoCase(begin, i, name)) {
+                return true;
+            }
         }
         begin = i + 1;
     }

@@ -1,8 +1,12 @@
 #pragma once
-
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -15,6 +19,7 @@
 #include "engine/FileSystem.h"
 #include "engine/InstallEvents.h"
 #include "engine/InstallProcessData.h"
+#include "engine/NameAliases.h"
 #include "engine/RunJournal.h"
 #include "engine/RunUndo.h"
 #include "kit/InstallData.h"
@@ -86,14 +91,93 @@ public:
     // move every earlier file back, the backup directory is kept (and named
     // with SetKeptBackup) and so is the journal, for the next start. Must
     // not be called with a null processData.
+    //
+    // With more than one writer (SetWriters), files are written on that
+    // many threads while this one walks the kit in order: it posts each
+    // file's status before handing the file on (at most kQueueFiles files
+    // or kQueueBytes bytes ahead of each writer) and tells the event sink
+    // what became of each file in kit order. Records that may name the same
+    // file (NameAliases) go to one writer in kit order, and a kit with an
+    // unsure name is written on this thread alone. The first failure or
+    // cancel stops every writer; the rollback starts once all have stopped.
     ErrorCode Run(ProcessData* processData);
 
     // Tests and benchmarks shorten the pause after success.
     void SetFinishPause(std::chrono::milliseconds pause) { m_finishPause = pause; }
+    // The threads that write files, 1 (the default: the calling thread)
+    // to run_journal::kMaxWriters.
+    void SetWriters(std::size_t writers) {
+        m_writerCount = writers < 1                          ? 1
+                        : writers > run_journal::kMaxWriters ? run_journal::kMaxWriters
+                                                             : writers;
+    }
+    // The writers worth having on this machine: two when it has two cores.
+    static std::size_t DefaultWriters() {
+        return std::thread::hardware_concurrency() >= 2 ? run_journal::kMaxWriters : 1;
+    }
     // One entry per run, the last one for the latest run.
     const std::vector<BackupEntry>& Entries() const { return m_entries; }
 
+    // Files handed to one writer and not yet finished, at most.
+    static constexpr std::size_t kQueueFiles = 512;
+    static constexpr std::uint64_t kQueueBytes = 32u * 1048576u;
+    // Consecutive files of one directory handed to the same writer before
+    // the next is chosen, so that writers mostly work in directories of
+    // their own.
+    static constexpr std::size_t kChunkFiles = 256;
+    // Files a writer takes from its queue at once.
+    static constexpr std::size_t kBatchFiles = kQueueFiles / 4;
+    // What wakes a waiting writer at once: files in its queue, or the size
+    // of one.
+    static constexpr std::size_t kWakeFiles = 16;
+    static constexpr std::uint64_t kWakeBytes = 1048576;
+
 private:
+    // One file handed to a writer: its record and its installed path, and
+    // what Plan found out for Act.
+    struct Job {
+        std::size_t index = 0;
+        stdx::u16string path;
+        // The path below the template directory in UTF-8, and where its
+        // last "/" is (npos for none).
+        std::string bytes;
+        std::size_t slash = std::string::npos;
+        bool install = false;
+        run_journal::Step step = run_journal::Step::NewFile;
+    };
+
+    // What one writer owns: its directory handles, its temporary name and
+    // the buffers that serve every file it writes.
+    struct Writer {
+        explicit Writer(FS& fileSystem) : targetDirs(fileSystem), backupDirs(fileSystem) {}
+        std::size_t number = 0;
+        // The open directories of the template tree and of the backup.
+        DirectoryHandles<FS> targetDirs;
+        DirectoryHandles<FS> backupDirs;
+        // The current file below the template directory in UTF-8: its
+        // directory ("" for the template directory itself) and its name.
+        std::string directoryBytes;
+        std::string leafBytes;
+        // Journal entries planned and not yet written, as bytes and as
+        // entries.
+        std::string journalRecord;
+        std::vector<run_journal::Entry> journalEntries;
+        // This writer's temporary name, in UTF-8.
+        std::string temporaryName;
+        // The temporary file being written, open only while its bytes go in.
+        FileHandle temporary = kInvalidHandle;
+        // The copy buffer of a writer other than the first (which uses the
+        // kit's).
+        std::unique_ptr<char[]> buffer;
+        // Handed over by the walking thread, guarded by m_queueMutex.
+        std::deque<Job> jobs;
+        std::size_t pendingFiles = 0;
+        std::uint64_t pendingBytes = 0;
+        bool waiting = false;
+        std::condition_variable ready;
+        std::thread thread;
+    };
+
     BackupEntry& Current() { return m_entries.back(); }
 
     // Starts a new entry for targetDir, makes the run directory with its
@@ -101,34 +185,85 @@ private:
     // of it durable. 87 for an empty or relative target; otherwise 0 or the
     // code of the failed step.
     ErrorCode PrepareRun(const stdx::u16string& targetDir, const Kit& kit);
+    // Makes the writers for a run over kit and, with more than one, starts
+    // their threads.
+    void StartWriters(Kit& kit, std::size_t writers);
+    // Waits until every writer has finished or dropped what it was given,
+    // ends their threads, and returns the first failure (0 for none) and in
+    // *index its record.
+    ErrorCode StopWriters(std::size_t* index);
+    // The loop of a writer thread.
+    void WriterLoop(Writer& writer, Kit& kit);
+    // Hands record index, installed at path, to a writer, waiting while its
+    // queue is full.
+    void Dispatch(const Kit& kit, std::size_t index, stdx::u16string path);
+    // The writer for record index: the one that has the record's nearest
+    // alias, else the one of its chunk. With m_queueMutex held.
+    Writer& ChooseWriter(const Kit& kit, std::size_t index);
+    // Notes the first failure of a writer, at record index, and stops the
+    // others.
+    void Fail(ErrorCode code, std::size_t index);
+    // Tells the event sink, in kit order, what became of every record
+    // decided and not yet told, up to the first undecided one; once stopped
+    // (every writer has ended), past undecided ones, which were dropped.
+    // With m_retireMutex held.
+    void Retire(bool stopped);
+    // Plans job and, for a file to install, writes its journal entry and
+    // acts. 0 or the code of the failed step.
+    ErrorCode Handle(Writer& writer, Kit& kit, Job& job);
+    // Plans and acts on the jobs of one batch, those that may meet no
+    // earlier one of theirs with a single journal write.
+    void HandleBatch(Writer& writer, Kit& kit, std::vector<Job>& batch);
+    // Looks at job's place and decides what to do (told through Decide):
+    // sets job.install and job.step and, for a file to install, adds its
+    // journal entry to the writer's pending ones. 0 or the code that ends
+    // the run.
+    ErrorCode Plan(Writer& writer, Kit& kit, Job& job);
+    // Installs a planned job, whose journal entry is written. 0 or the code
+    // of the failed step.
+    ErrorCode Act(Writer& writer, Kit& kit, const Job& job);
+    // The writer's names of job: its directory, its leaf and the whole.
+    static void SetNames(Writer& writer, const Job& job);
+    // What a writer decided for record index and its path below the
+    // template directory: told at once on one writer, kept for Retire on
+    // several.
+    void Decide(std::size_t index, const stdx::u16string& relative, FileAction action);
     // Installs record index at path as step says (NewFile, Replace or
-    // Overwrite), journal entry first; m_directoryBytes and m_leafBytes
+    // Overwrite), its journal entry written; writer's directoryBytes and leafBytes
     // name it below the template directory, and directory is the open
     // handle of its directory, or -1 when a level of it is missing. 0 or
     // the code of the failed step.
-    ErrorCode InstallFile(Kit& kit, std::size_t index, const stdx::u16string& path,
-                          const stdx::u16string& relative, FileHandle directory,
-                          run_journal::Step step);
+    ErrorCode InstallFile(Writer& writer, Kit& kit, std::size_t index, const stdx::u16string& path,
+                          FileHandle directory, run_journal::Step step);
     // Appends one entry to the journal (and the in-memory copy).
-    ErrorCode Journal(run_journal::Step step, const stdx::u16string& path);
-    // The same with the path's UTF-8 bytes already at hand.
-    ErrorCode Journal(run_journal::Step step, const stdx::u16string& path,
-                      const std::string& bytes);
-    // Makes one missing level of the template tree for m_targetDirs: the
-    // root by its path (MakeDirectoryRecorded), any other level as name in
-    // parent, journalled first and recorded once made. 0, 183 or the code
-    // of the failed step.
-    ErrorCode MakeLevel(FileHandle parent, const std::string& name, const stdx::u16string& path);
+    ErrorCode Journal(Writer& writer, run_journal::Step step, const stdx::u16string& path);
+    // Adds one entry to the writer's pending ones, with the path's UTF-8
+    // bytes already at hand.
+    void AddEntry(Writer& writer, run_journal::Step step, const stdx::u16string& path,
+                  const std::string& bytes);
+    // Writes the writer's pending entries with one write (and moves them to
+    // the in-memory copy, even when the write failed: part of it may be on
+    // disk, and undoing a step that never happened changes nothing).
+    ErrorCode FlushJournal(Writer& writer);
+    // Makes one missing level of the template tree for a writer's
+    // targetDirs: the root by its path (MakeDirectoryRecorded), any other
+    // level as name in parent, journalled first and recorded once made. 0,
+    // 183 or the code of the failed step.
+    ErrorCode MakeLevel(Writer& writer, FileHandle parent, const std::string& name,
+                        const stdx::u16string& path);
     // Creates the directory and any missing parent, deepest level first (a
     // parent is only tried when the level itself reports it missing), each
     // level journalled before it is made and recorded once made. 0, 3 (no
     // parent to create) or the code of FS::CreateDirectory.
-    ErrorCode MakeDirectoryRecorded(const stdx::u16string& directory);
-    // Renames the installed copy at path (m_leafBytes in directory) to the
-    // same relative path in the backup directory, never over anything
-    // there. 0 or the code that ends the run, since the file would be lost
-    // otherwise.
-    ErrorCode BackupFile(FileHandle directory, const stdx::u16string& path);
+    ErrorCode MakeDirectoryRecorded(Writer& writer, const stdx::u16string& directory);
+    // Renames the installed copy at path (writer's leafBytes in directory)
+    // to the same relative path in the backup directory, never over
+    // anything there. 0 or the code that ends the run, since the file would
+    // be lost otherwise.
+    ErrorCode BackupFile(Writer& writer, FileHandle directory, const stdx::u16string& path);
+    // Removes the earlier copies of a complete run, on as many threads as
+    // it wrote files with when there are many.
+    void RemoveBackups();
     // Undoes the current run and returns code.
     ErrorCode Rollback(ErrorCode code);
     // Rolls back, then posts code with the text of textKey and percent, so
@@ -140,41 +275,52 @@ private:
         }
         return Finish(code, "IDS_INSTALL_ERROR", percent);
     }
-    ErrorCode ReportCancel(std::int32_t percent) {
-        return Finish(kErrorCancelled, "IDS_CANCEL_FINISH", percent);
-    }
     void Tell(const stdx::u16string& relative, FileAction action) {
         if (m_sink != nullptr) {
             m_sink->OnFileAction(relative, action);
         }
     }
+    bool Threaded() const { return m_writers.size() > 1; }
 
     std::vector<BackupEntry> m_entries;
     ProcessData* m_processData = nullptr;
     InstallEventSink* m_sink = nullptr;
     run_journal::Header m_header;
     FileHandle m_journal = kInvalidHandle;
-    // The temporary file being written, open only while its bytes go in.
-    FileHandle m_temporary = kInvalidHandle;
-    // Files the run has written, by device and inode: a later record that
-    // names one of them (a duplicate, or the same name in another case on a
-    // case-insensitive file system) writes over the run's own copy instead
-    // of backing it up over the backup of the original.
-    std::set<std::pair<std::uint64_t, std::uint64_t>> m_written;
     FS m_fileSystem;
-    // The open directories of the template tree and of the backup.
-    DirectoryHandles<FS> m_targetDirs{m_fileSystem};
-    DirectoryHandles<FS> m_backupDirs{m_fileSystem};
-    // The current file below the template directory in UTF-8: its directory
-    // ("" for the template directory itself), its name and the whole.
-    // Members, so that their buffers serve every file of the run.
-    std::string m_directoryBytes;
-    std::string m_leafBytes;
-    std::string m_recordBytes;
-    // The journal entry being written.
-    std::string m_journalRecord;
-    // The name of the run's temporaries, ".qa-<tag>.tmp", in UTF-8.
-    std::string m_temporaryName;
+    std::size_t m_writerCount = 1;
+    std::vector<std::unique_ptr<Writer>> m_writers;
+    NameAliases m_aliases;
+
+    // Guards the journal, the run's records in Current() and m_written,
+    // which writers share.
+    std::mutex m_stateMutex;
+    // Files the run has written, by device and inode, where a later record
+    // may name them (a duplicate, or the same name in another case on a
+    // case-insensitive file system): that record writes over the run's own
+    // copy instead of backing it up over the backup of the original.
+    std::set<std::pair<std::uint64_t, std::uint64_t>> m_written;
+    ErrorCode m_failure = kErrorSuccess;
+    std::size_t m_failedAt = 0;
+    std::atomic<bool> m_stopped{false};
+
+    // Guards the writers' queues and the fields below.
+    std::mutex m_queueMutex;
+    std::condition_variable m_space;
+    bool m_walkerWaiting = false;
+    bool m_closing = false;
+    // The writer of each record handed on, and its chunk.
+    std::vector<std::uint8_t> m_writerOf;
+    std::size_t m_chunkWriter = 0;
+    std::size_t m_chunkLeft = 0;
+    // Guards the two below, which hold, for the event sink, what became of
+    // each record (0 while undecided, else 1 + FileAction) and how many
+    // records it has been told of.
+    std::mutex m_retireMutex;
+    std::unique_ptr<std::uint8_t[]> m_decided;
+    std::size_t m_retired = 0;
+    Kit* m_kit = nullptr;
+    stdx::u16string m_targetDir;
     std::chrono::milliseconds m_finishPause = kFinishPause;
 };
 
@@ -211,94 +357,81 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
         m_entries.emplace_back();
         return ReportFailure(kErrorInvalidParameter, 0);
     }
+    m_kit = kit;
+    m_targetDir = targetDir;
     ErrorCode code = PrepareRun(targetDir, *kit);
     if (code != kErrorSuccess) {
         return ReportFailure(code, 0);
     }
 
     const std::size_t count = kit->m_files.size();
+    {
+        std::vector<const stdx::u16string*> names;
+        names.reserve(count);
+        for (const auto& record : kit->m_files) {
+            names.push_back(&record.m_name);
+        }
+        m_aliases.Find(names);
+    }
+    // Threads pay only where there are files enough to share, and a kit
+    // whose names may meet in ways this run cannot foresee is written in
+    // kit order.
+    StartWriters(*kit, m_aliases.Unsure() || count < 2 ? 1 : m_writerCount);
     std::int32_t percent = 0;
-    for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t i = 0; i < count && code == kErrorSuccess; ++i) {
         // Also checked before each record, so that a run over files that are
         // all up to date stops as well. The percent is still the one posted
         // last: the run has not reached this record.
         if (m_processData->IsCancelled()) {
-            return ReportCancel(percent);
+            code = kErrorCancelled;
+            break;
+        }
+        if (m_stopped.load(std::memory_order_acquire)) {
+            break;
         }
         percent = static_cast<std::int32_t>(static_cast<std::uint64_t>(i) * 100 / count);
         const auto& record = kit->m_files[i];
         // A loaded kit holds only safe names; the check stays here because
         // this is where a name meets the disk.
         if (!kit::IsSafeKitName(record.m_name)) {
-            return ReportFailure(kErrorInvalidParameter, percent);
+            code = kErrorInvalidParameter;
+            break;
         }
-        const stdx::u16string path = install_worker_detail::InstalledPath(targetDir, record.m_name);
-        const stdx::u16string relative(path, targetDir.size());
+        stdx::u16string path = install_worker_detail::InstalledPath(targetDir, record.m_name);
         m_processData->SetStatus(kErrorSuccess, path, percent);
-
-        const stdx::string bytes = Utf16ToUtf8(relative);
-        const std::size_t slash = bytes.rfind('/');
-        if (slash == stdx::string::npos) {
-            m_directoryBytes.clear();
-            m_leafBytes.assign(bytes.c_str(), bytes.size());
-        } else {
-            m_directoryBytes.assign(bytes.c_str(), slash);
-            m_leafBytes.assign(bytes.c_str() + slash + 1, bytes.size() - slash - 1);
+        if (Threaded()) {
+            Dispatch(*kit, i, std::move(path));
+            continue;
         }
-        m_recordBytes.assign(bytes.c_str(), bytes.size());
-        // Each level is opened without following a link, so a link or a
-        // file planted in place of a directory fails the run here, before
-        // anything is written through it. Then lstat of the literal name: a
-        // pattern character is just a character, and a link is never
-        // followed.
-        FileHandle directory = kInvalidHandle;
-        code = m_targetDirs.Find(m_directoryBytes, &directory);
-        FileStatus status;
-        if (code == kErrorSuccess) {
-            code = m_fileSystem.StatusAt(directory, m_leafBytes, &status);
-        } else if (code == kErrorNotFound) {
-            // A missing level: the file is missing too.
-            directory = kInvalidHandle;
-            code = kErrorSuccess;
-        }
-        if (code != kErrorSuccess) {
-            return ReportFailure(code, percent);
-        }
-        run_journal::Step step = run_journal::Step::NewFile;
-        FileAction action = FileAction::Install;
-        if (status.type == FileType::Regular) {
-            // Compared with what this file system keeps for the record's
-            // time, so that a clamped copy is not taken as older every run.
-            const FileTime stored = m_targetDirs.LastRule().Apply(record.m_lastWriteTime);
-            if (install_worker_detail::WholeSeconds(status.modified) >=
-                install_worker_detail::WholeSeconds(stored)) {
-                Tell(relative, FileAction::Skip);
-                continue;
-            }
-            if (m_written.count({status.device, status.inode}) != 0) {
-                step = run_journal::Step::Overwrite;
-            } else {
-                step = run_journal::Step::Replace;
-                action = FileAction::Replace;
-            }
-        } else if (status.type != FileType::Missing) {
-            // A directory, a link, a pipe, a socket or a device: replacing it
-            // would lose what it is, and opening it could hang.
-            return ReportFailure(kErrorInvalidParameter, percent);
-        }
-        Tell(relative, action);
-        code = InstallFile(*kit, i, path, relative, directory, step);
-        if (code != kErrorSuccess) {
-            return ReportFailure(code, percent);
-        }
-        if (m_processData->IsCancelled()) {
-            return ReportCancel(percent);
+        Job job;
+        job.index = i;
+        job.path = std::move(path);
+        code = Handle(*m_writers.front(), *kit, job);
+        if (code == kErrorSuccess && m_processData->IsCancelled()) {
+            code = kErrorCancelled;
         }
     }
-
+    std::size_t failedAt = 0;
+    const ErrorCode failure = StopWriters(&failedAt);
+    if (Threaded() && m_sink != nullptr) {
+        std::lock_guard<std::mutex> lock(m_retireMutex);
+        Retire(true);
+    }
+    if (code == kErrorSuccess && failure != kErrorSuccess) {
+        code = failure;
+        // The file that failed, though the walk may have posted later ones.
+        if (failure != kErrorCancelled) {
+            percent = static_cast<std::int32_t>(static_cast<std::uint64_t>(failedAt) * 100 / count);
+        }
+    }
+    if (code != kErrorSuccess) {
+        return ReportFailure(code, percent);
+    }
     // Every file is in place: no handle is needed any more.
-    m_targetDirs.Close();
-    m_backupDirs.Close();
+    for (const auto& writer : m_writers) {
+        writer->targetDirs.Close();
+        writer->backupDirs.Close();
+    }
 
     // Every rename of the run is durable before "complete" is: a power cut
     // must never leave a complete journal over a half-done run. On a
@@ -311,7 +444,7 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
         code = m_fileSystem.SyncDirectory(install_worker_detail::WithoutTrailingSlash(targetDir));
     }
     if (code == kErrorSuccess) {
-        code = Journal(run_journal::Step::Complete, stdx::u16string());
+        code = Journal(*m_writers.front(), run_journal::Step::Complete, stdx::u16string());
     }
     if (code == kErrorSuccess) {
         code = m_fileSystem.Sync(m_journal);
@@ -319,6 +452,11 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
     if (code != kErrorSuccess) {
         return ReportFailure(code, percent);
     }
+    // The run is complete, durably: what is left is removing the earlier
+    // copies, which the next start also does should this process end
+    // first. The final status waits for it: nothing of a run reaches the
+    // disk once it is posted.
+    RemoveBackups();
     run_undo::RemoveRun(m_fileSystem, Current().m_runDir, Current().m_backupDir);
     m_fileSystem.Close(m_journal);
     m_journal = kInvalidHandle;
@@ -328,14 +466,363 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
 }
 
 template <class FS, class Finder>
+void InstallWorker<FS, Finder>::StartWriters(Kit& kit, std::size_t writers) {
+    m_writers.clear();
+    m_written.clear();
+    m_failure = kErrorSuccess;
+    m_stopped = false;
+    m_closing = false;
+    m_walkerWaiting = false;
+    m_chunkWriter = 0;
+    m_chunkLeft = 0;
+    m_retired = 0;
+    const std::size_t count = kit.m_files.size();
+    m_decided.reset(writers > 1 && m_sink != nullptr ? new std::uint8_t[count]() : nullptr);
+    m_writerOf.assign(writers > 1 ? count : 0, 0);
+    for (std::size_t number = 0; number < writers; ++number) {
+        auto writer = std::make_unique<Writer>(m_fileSystem);
+        writer->number = number;
+        writer->targetDirs.Reset(m_header.targetDir);
+        writer->backupDirs.Reset(m_header.backupDir);
+        const stdx::string name = Utf16ToUtf8(run_journal::TemporaryName(m_header.tag, number));
+        writer->temporaryName.assign(name.c_str(), name.size());
+        if (number != 0) {
+            writer->buffer.reset(new char[Kit::kBufferBytes]);
+        }
+        m_writers.push_back(std::move(writer));
+    }
+    if (writers > 1) {
+        for (const auto& writer : m_writers) {
+            Writer* self = writer.get();
+            writer->thread = std::thread([this, self, &kit] { WriterLoop(*self, kit); });
+        }
+    }
+}
+
+template <class FS, class Finder>
+ErrorCode InstallWorker<FS, Finder>::StopWriters(std::size_t* index) {
+    if (Threaded()) {
+        {
+            std::lock_guard<std::mutex> lock(m_queueMutex);
+            m_closing = true;
+            for (const auto& writer : m_writers) {
+                writer->ready.notify_one();
+            }
+        }
+        for (const auto& writer : m_writers) {
+            writer->thread.join();
+        }
+    }
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    *index = m_failedAt;
+    return m_failure;
+}
+
+template <class FS, class Finder>
+void InstallWorker<FS, Finder>::Fail(ErrorCode code, std::size_t index) {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    if (m_failure == kErrorSuccess) {
+        m_failure = code;
+        m_failedAt = index;
+    }
+    m_stopped.store(true, std::memory_order_release);
+}
+
+template <class FS, class Finder>
+void InstallWorker<FS, Finder>::WriterLoop(Writer& writer, Kit& kit) {
+    std::vector<Job> batch;
+    for (;;) {
+        batch.clear();
+        {
+            std::unique_lock<std::mutex> lock(m_queueMutex);
+            while (writer.jobs.empty() && !m_closing) {
+                writer.waiting = true;
+                writer.ready.wait(lock);
+                writer.waiting = false;
+            }
+            if (writer.jobs.empty()) {
+                return;
+            }
+            // Taken a batch at a time, so that the walking thread and this one
+            // meet once per batch, not once per file.
+            while (!writer.jobs.empty() && batch.size() < kBatchFiles) {
+                batch.push_back(std::move(writer.jobs.front()));
+                writer.jobs.pop_front();
+            }
+        }
+        std::uint64_t bytes = 0;
+        for (const Job& job : batch) {
+            bytes += kit.m_files[job.index].m_size;
+        }
+        HandleBatch(writer, kit, batch);
+        std::lock_guard<std::mutex> lock(m_queueMutex);
+        writer.pendingFiles -= batch.size();
+        writer.pendingBytes -= bytes;
+        if (m_walkerWaiting) {
+            m_space.notify_one();
+        }
+    }
+}
+
+template <class FS, class Finder>
+typename InstallWorker<FS, Finder>::Writer& InstallWorker<FS, Finder>::ChooseWriter(
+    const Kit& kit, std::size_t index) {
+    const std::size_t alias = m_aliases.Earlier(index);
+    if (alias != NameAliases::kNone) {
+        return *m_writers[m_writerOf[alias]];
+    }
+    // A new chunk starts with a new directory or after kChunkFiles files;
+    // it goes to the writer with the least in hand.
+    bool sameDirectory = false;
+    if (index != 0 && m_chunkLeft != 0) {
+        const stdx::u16string& name = kit.m_files[index].m_name;
+        const stdx::u16string& before = kit.m_files[index - 1].m_name;
+        const std::size_t a = name.find_last_of(u"\\/");
+        const std::size_t b = before.find_last_of(u"\\/");
+        sameDirectory =
+            a == b && (a == stdx::u16string::npos ||
+                       std::char_traits<char16_t>::compare(name.data(), before.data(), a) == 0);
+    }
+    if (!sameDirectory) {
+        std::size_t best = m_chunkWriter;
+        for (std::size_t number = 0; number < m_writers.size(); ++number) {
+            const Writer& writer = *m_writers[number];
+            const Writer& chosen = *m_writers[best];
+            if (writer.pendingFiles < chosen.pendingFiles ||
+                (writer.pendingFiles == chosen.pendingFiles && best == m_chunkWriter &&
+                 number != m_chunkWriter)) {
+                best = number;
+            }
+        }
+        Writer& previous = *m_writers[m_chunkWriter];
+        if (best != m_chunkWriter && previous.waiting && !previous.jobs.empty()) {
+            previous.ready.notify_one();
+        }
+        m_chunkWriter = best;
+        m_chunkLeft = kChunkFiles;
+    }
+    --m_chunkLeft;
+    return *m_writers[m_chunkWriter];
+}
+
+template <class FS, class Finder>
+void InstallWorker<FS, Finder>::Dispatch(const Kit& kit, std::size_t index, stdx::u16string path) {
+    const std::uint64_t bytes = kit.m_files[index].m_size;
+    std::unique_lock<std::mutex> lock(m_queueMutex);
+    Writer& writer = ChooseWriter(kit, index);
+    m_writerOf[index] = static_cast<std::uint8_t>(writer.number);
+    // A file larger than the byte limit still goes, alone.
+    while (!m_stopped.load(std::memory_order_acquire) &&
+           (writer.pendingFiles >= kQueueFiles ||
+            (writer.pendingFiles != 0 && writer.pendingBytes + bytes > kQueueBytes))) {
+        m_walkerWaiting = true;
+        m_space.wait(lock);
+        m_walkerWaiting = false;
+    }
+    Job job;
+    job.index = index;
+    job.path = std::move(path);
+    writer.jobs.push_back(std::move(job));
+    ++writer.pendingFiles;
+    writer.pendingBytes += bytes;
+    // A waiting writer is woken once it has a few files to take or a large
+    // one, so that the walk does not pay a wake-up per file of a run that
+    // has little to write; the rest of a chunk is handed over when the walk
+    // turns to another writer (ChooseWriter) or ends (StopWriters).
+    if (writer.waiting && (writer.jobs.size() >= kWakeFiles || bytes >= kWakeBytes ||
+                           writer.number != m_chunkWriter)) {
+        writer.ready.notify_one();
+    }
+}
+
+template <class FS, class Finder>
+void InstallWorker<FS, Finder>::Decide(std::size_t index, const stdx::u16string& relative,
+                                       FileAction action) {
+    if (!Threaded()) {
+        Tell(relative, action);
+        return;
+    }
+    if (m_sink == nullptr) {
+        return;
+    }
+    // Whichever writer decides the next record to tell tells it, and every
+    // decided one after it.
+    std::lock_guard<std::mutex> lock(m_retireMutex);
+    m_decided[index] = static_cast<std::uint8_t>(1 + static_cast<int>(action));
+    Retire(false);
+}
+
+template <class FS, class Finder>
+void InstallWorker<FS, Finder>::Retire(bool stopped) {
+    const std::size_t count = m_kit->m_files.size();
+    while (m_retired < count) {
+        const std::uint8_t decided = m_decided[m_retired];
+        if (decided != 0) {
+            const stdx::u16string path =
+                install_worker_detail::InstalledPath(m_targetDir, m_kit->m_files[m_retired].m_name);
+            Tell(stdx::u16string(path, m_targetDir.size()), static_cast<FileAction>(decided - 1));
+        } else if (!stopped) {
+            break;
+        }
+        ++m_retired;
+    }
+}
+
+template <class FS, class Finder>
+void InstallWorker<FS, Finder>::SetNames(Writer& writer, const Job& job) {
+    if (job.slash == std::string::npos) {
+        writer.directoryBytes.clear();
+        writer.leafBytes = job.bytes;
+    } else {
+        writer.directoryBytes.assign(job.bytes, 0, job.slash);
+        writer.leafBytes.assign(job.bytes, job.slash + 1, std::string::npos);
+    }
+}
+
+template <class FS, class Finder>
+ErrorCode InstallWorker<FS, Finder>::Handle(Writer& writer, Kit& kit, Job& job) {
+    ErrorCode code = Plan(writer, kit, job);
+    if (code == kErrorSuccess && job.install) {
+        code = FlushJournal(writer);
+        if (code == kErrorSuccess) {
+            code = Act(writer, kit, job);
+        }
+    }
+    return code;
+}
+
+template <class FS, class Finder>
+void InstallWorker<FS, Finder>::HandleBatch(Writer& writer, Kit& kit, std::vector<Job>& batch) {
+    // After a failure or a cancel the rest is dropped: the rollback waits
+    // for this thread. A copy cut short because another writer failed is
+    // not a failure of its own.
+    auto stop = [this](ErrorCode code, const Job& job) {
+        if (code != kErrorSuccess && (code != kErrorCancelled || m_processData->IsCancelled())) {
+            Fail(code, job.index);
+        }
+        return code != kErrorSuccess || m_stopped.load(std::memory_order_acquire);
+    };
+    std::size_t next = 0;
+    while (next < batch.size()) {
+        // Planned together up to a job that may name a file of an earlier
+        // one, which must see that one in place first.
+        std::size_t end = next;
+        ErrorCode code = kErrorSuccess;
+        while (end < batch.size() && code == kErrorSuccess) {
+            if (end > next && m_aliases.Earlier(batch[end].index) != NameAliases::kNone) {
+                break;
+            }
+            if (m_stopped.load(std::memory_order_acquire)) {
+                return;
+            }
+            code = m_processData->IsCancelled() ? kErrorCancelled : Plan(writer, kit, batch[end]);
+            ++end;
+        }
+        if (code == kErrorSuccess) {
+            code = FlushJournal(writer);
+        }
+        if (stop(code, batch[end - 1])) {
+            return;
+        }
+        for (std::size_t k = next; k < end; ++k) {
+            if (!batch[k].install) {
+                continue;
+            }
+            code = m_processData->IsCancelled() ? kErrorCancelled : Act(writer, kit, batch[k]);
+            if (stop(code, batch[k])) {
+                return;
+            }
+        }
+        next = end;
+    }
+}
+
+template <class FS, class Finder>
+ErrorCode InstallWorker<FS, Finder>::Plan(Writer& writer, Kit& kit, Job& job) {
+    const std::size_t i = job.index;
+    const auto& record = kit.m_files[i];
+    const stdx::u16string relative(job.path, m_targetDir.size());
+    const stdx::string bytes = Utf16ToUtf8(relative);
+    job.bytes.assign(bytes.c_str(), bytes.size());
+    job.slash = job.bytes.rfind('/');
+    job.install = false;
+    SetNames(writer, job);
+    // Each level is opened without following a link, so a link or a
+    // file planted in place of a directory fails the run here, before
+    // anything is written through it. Then lstat of the literal name: a
+    // pattern character is just a character, and a link is never
+    // followed.
+    FileHandle directory = kInvalidHandle;
+    ErrorCode code = writer.targetDirs.Find(writer.directoryBytes, &directory);
+    FileStatus status;
+    if (code == kErrorSuccess) {
+        // A directory this writer made holds only what the run wrote there:
+        // a name no earlier record can share is free. Should anything else
+        // appear there meanwhile, the no-replace rename refuses it.
+        if (m_aliases.Earlier(i) != NameAliases::kNone || !writer.targetDirs.LastMade()) {
+            code = m_fileSystem.StatusAt(directory, writer.leafBytes, &status);
+        }
+    } else if (code == kErrorNotFound) {
+        // A missing level: the file is missing too.
+        code = kErrorSuccess;
+    }
+    if (code != kErrorSuccess) {
+        return code;
+    }
+    run_journal::Step step = run_journal::Step::NewFile;
+    FileAction action = FileAction::Install;
+    if (status.type == FileType::Regular) {
+        // Compared with what this file system keeps for the record's
+        // time, so that a clamped copy is not taken as older every run.
+        const FileTime stored = writer.targetDirs.LastRule().Apply(record.m_lastWriteTime);
+        if (install_worker_detail::WholeSeconds(status.modified) >=
+            install_worker_detail::WholeSeconds(stored)) {
+            Decide(i, relative, FileAction::Skip);
+            return kErrorSuccess;
+        }
+        bool written = false;
+        {
+            std::lock_guard<std::mutex> lock(m_stateMutex);
+            written = m_written.count({status.device, status.inode}) != 0;
+        }
+        if (written) {
+            step = run_journal::Step::Overwrite;
+        } else {
+            step = run_journal::Step::Replace;
+            action = FileAction::Replace;
+        }
+    } else if (status.type != FileType::Missing) {
+        // A directory, a link, a pipe, a socket or a device: replacing it
+        // would lose what it is, and opening it could hang.
+        return kErrorInvalidParameter;
+    }
+    Decide(i, relative, action);
+    job.install = true;
+    job.step = step;
+    AddEntry(writer, step, relative, job.bytes);
+    return kErrorSuccess;
+}
+
+template <class FS, class Finder>
+ErrorCode InstallWorker<FS, Finder>::Act(Writer& writer, Kit& kit, const Job& job) {
+    SetNames(writer, job);
+    FileHandle directory = kInvalidHandle;
+    ErrorCode code = writer.targetDirs.Find(writer.directoryBytes, &directory);
+    if (code == kErrorNotFound) {
+        directory = kInvalidHandle;
+    } else if (code != kErrorSuccess) {
+        return code;
+    }
+    return InstallFile(writer, kit, job.index, job.path, directory, job.step);
+}
+
+template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::PrepareRun(const stdx::u16string& targetDir, const Kit& kit) {
     m_entries.emplace_back();
     BackupEntry& entry = Current();
     entry.m_targetDir = targetDir;
     m_header = run_journal::Header();
-    m_written.clear();
-    m_targetDirs.Close();
-    m_backupDirs.Close();
+    m_writers.clear();
     // Without an absolute directory the kit's names would land relative to
     // whatever the working directory is, and the journal could not name
     // them for a later start.
@@ -425,10 +912,6 @@ ErrorCode InstallWorker<FS, Finder>::PrepareRun(const stdx::u16string& targetDir
     m_header.targetDir = targetDir;
     m_header.tag = tag;
     m_header.backupDir = inside ? targetDir + u".qa-" + tag + u".backup/" : runDir + u"/files/";
-    m_targetDirs.Reset(targetDir);
-    m_backupDirs.Reset(m_header.backupDir);
-    const stdx::string temporaryName = Utf16ToUtf8(u".qa-" + tag + u".tmp");
-    m_temporaryName.assign(temporaryName.c_str(), temporaryName.size());
 
     code = run_journal::WriteRecords(m_fileSystem, m_journal, run_journal::EncodeHeader(m_header));
     if (code == kErrorSuccess) {
@@ -454,39 +937,52 @@ ErrorCode InstallWorker<FS, Finder>::PrepareRun(const stdx::u16string& targetDir
 }
 
 template <class FS, class Finder>
-ErrorCode InstallWorker<FS, Finder>::Journal(run_journal::Step step, const stdx::u16string& path) {
+ErrorCode InstallWorker<FS, Finder>::Journal(Writer& writer, run_journal::Step step,
+                                             const stdx::u16string& path) {
     const stdx::string bytes = Utf16ToUtf8(path);
-    return Journal(step, path, std::string(bytes.c_str(), bytes.size()));
+    AddEntry(writer, step, path, std::string(bytes.c_str(), bytes.size()));
+    return FlushJournal(writer);
 }
 
 template <class FS, class Finder>
-ErrorCode InstallWorker<FS, Finder>::Journal(run_journal::Step step, const stdx::u16string& path,
-                                             const std::string& bytes) {
+void InstallWorker<FS, Finder>::AddEntry(Writer& writer, run_journal::Step step,
+                                         const stdx::u16string& path, const std::string& bytes) {
     run_journal::Entry entry;
     entry.step = step;
     entry.path = path;
-    m_journalRecord.clear();
     run_journal::AppendRecordBytes(static_cast<char>(step), bytes.data(), bytes.size(),
-                                   &m_journalRecord);
-    // One write per entry: in the kernel before the change it describes.
-    const ErrorCode code = run_journal::WriteRecords(m_fileSystem, m_journal, m_journalRecord);
-    // Kept even when the write failed: part of it may be on disk, and undoing
-    // a step that never happened changes nothing.
-    Current().m_journal.push_back(std::move(entry));
+                                   &writer.journalRecord);
+    writer.journalEntries.push_back(std::move(entry));
+}
+
+template <class FS, class Finder>
+ErrorCode InstallWorker<FS, Finder>::FlushJournal(Writer& writer) {
+    if (writer.journalEntries.empty()) {
+        return kErrorSuccess;
+    }
+    ErrorCode code = kErrorSuccess;
+    {
+        // In the kernel before the changes the entries describe, and in the
+        // same order as the copy kept for the rollback.
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        code = run_journal::WriteRecords(m_fileSystem, m_journal, writer.journalRecord);
+        auto& kept = Current().m_journal;
+        for (auto& entry : writer.journalEntries) {
+            kept.push_back(std::move(entry));
+        }
+    }
+    writer.journalRecord.clear();
+    writer.journalEntries.clear();
     return code;
 }
 
 template <class FS, class Finder>
-ErrorCode InstallWorker<FS, Finder>::InstallFile(Kit& kit, std::size_t index,
-                                                 const stdx::u16string& path,
-                                                 const stdx::u16string& relative,
-                                                 FileHandle directory, run_journal::Step step) {
-    ErrorCode code = Journal(step, relative, m_recordBytes);
-    if (code != kErrorSuccess) {
-        return code;
-    }
+ErrorCode InstallWorker<FS, Finder>::InstallFile(Writer& writer, Kit& kit, std::size_t index,
+                                                 const stdx::u16string& path, FileHandle directory,
+                                                 run_journal::Step step) {
+    ErrorCode code = kErrorSuccess;
     if (step == run_journal::Step::Replace) {
-        code = BackupFile(directory, path);
+        code = BackupFile(writer, directory, path);
         if (code != kErrorSuccess) {
             return code;
         }
@@ -494,29 +990,42 @@ ErrorCode InstallWorker<FS, Finder>::InstallFile(Kit& kit, std::size_t index,
     // Most files go into a directory that exists; only a missing one costs
     // the directory creation.
     if (directory == kInvalidHandle) {
-        auto make = [this](FileHandle parent, const std::string& name,
-                           const stdx::u16string& levelPath) {
-            return MakeLevel(parent, name, levelPath);
+        auto make = [this, &writer](FileHandle parent, const std::string& name,
+                                    const stdx::u16string& levelPath) {
+            return MakeLevel(writer, parent, name, levelPath);
         };
-        code = m_targetDirs.Find(m_directoryBytes, &make, &directory);
+        code = writer.targetDirs.Find(writer.directoryBytes, &make, &directory);
         if (code != kErrorSuccess) {
             return code;
         }
     }
-    code = m_fileSystem.CreateExclusiveAt(directory, m_temporaryName, false, &m_temporary);
+    code =
+        m_fileSystem.CreateExclusiveAt(directory, writer.temporaryName, false, &writer.temporary);
     if (code != kErrorSuccess) {
-        m_temporary = kInvalidHandle;
+        writer.temporary = kInvalidHandle;
         return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
     }
-    FileStatus written;
-    code = m_fileSystem.HandleStatus(m_temporary, &written, nullptr);
-    if (code == kErrorSuccess) {
-        m_written.insert({written.device, written.inode});
-        ProcessData* data = m_processData;
-        code = kit.WriteFileTo(index, m_temporary, [data] { return data->IsCancelled(); });
+    // Only a file that a later record may name again needs to be known.
+    if (m_aliases.HasLater(index)) {
+        FileStatus written;
+        code = m_fileSystem.HandleStatus(writer.temporary, &written, nullptr);
+        if (code == kErrorSuccess) {
+            std::lock_guard<std::mutex> lock(m_stateMutex);
+            m_written.insert({written.device, written.inode});
+        }
     }
-    m_fileSystem.Close(m_temporary);
-    m_temporary = kInvalidHandle;
+    if (code == kErrorSuccess) {
+        ProcessData* data = m_processData;
+        const std::atomic<bool>* stopped = &m_stopped;
+        code = kit.WriteFileTo(
+            index, writer.temporary,
+            [data, stopped] {
+                return data->IsCancelled() || stopped->load(std::memory_order_relaxed);
+            },
+            writer.buffer.get());
+    }
+    m_fileSystem.Close(writer.temporary);
+    writer.temporary = kInvalidHandle;
     if (code == kErrorSuccess) {
         // A late write error (a full disk on some file systems) shows only
         // when the file is closed.
@@ -527,29 +1036,32 @@ ErrorCode InstallWorker<FS, Finder>::InstallFile(Kit& kit, std::size_t index,
     }
     // Only the run's own earlier copy may be replaced: anything else that
     // appeared at the name meanwhile is not the run's to overwrite.
-    code = m_fileSystem.RenameAt(directory, m_temporaryName, directory, m_leafBytes,
+    code = m_fileSystem.RenameAt(directory, writer.temporaryName, directory, writer.leafBytes,
                                  step == run_journal::Step::Overwrite);
     if (code != kErrorSuccess) {
         return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
     }
     if (step == run_journal::Step::NewFile) {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
         Current().m_newFiles.push_back(path);
     }
     return kErrorSuccess;
 }
 
 template <class FS, class Finder>
-ErrorCode InstallWorker<FS, Finder>::MakeLevel(FileHandle parent, const std::string& name,
+ErrorCode InstallWorker<FS, Finder>::MakeLevel(Writer& writer, FileHandle parent,
+                                               const std::string& name,
                                                const stdx::u16string& path) {
     if (parent == kInvalidHandle) {
-        return MakeDirectoryRecorded(path);
+        return MakeDirectoryRecorded(writer, path);
     }
-    ErrorCode code = Journal(run_journal::Step::Directory, path);
+    ErrorCode code = Journal(writer, run_journal::Step::Directory, path);
     if (code != kErrorSuccess) {
         return code;
     }
     code = m_fileSystem.CreateDirectoryAt(parent, name, false);
     if (code == kErrorSuccess) {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
         Current().m_createdDirs.push_back(path);
     }
     // Something already there: the caller opens it as a directory, which
@@ -558,12 +1070,13 @@ ErrorCode InstallWorker<FS, Finder>::MakeLevel(FileHandle parent, const std::str
 }
 
 template <class FS, class Finder>
-ErrorCode InstallWorker<FS, Finder>::MakeDirectoryRecorded(const stdx::u16string& directory) {
+ErrorCode InstallWorker<FS, Finder>::MakeDirectoryRecorded(Writer& writer,
+                                                           const stdx::u16string& directory) {
     const stdx::u16string path = install_worker_detail::WithoutTrailingSlash(directory);
     if (path.empty() || path == u"/") {
         return kErrorSuccess;
     }
-    ErrorCode code = Journal(run_journal::Step::Directory, path);
+    ErrorCode code = Journal(writer, run_journal::Step::Directory, path);
     if (code != kErrorSuccess) {
         return code;
     }
@@ -573,13 +1086,15 @@ ErrorCode InstallWorker<FS, Finder>::MakeDirectoryRecorded(const stdx::u16string
         if (slash == stdx::u16string::npos) {
             return kErrorNoParent;
         }
-        code = MakeDirectoryRecorded(slash == 0 ? stdx::u16string(u"/") : path.substr(0, slash));
+        code = MakeDirectoryRecorded(writer,
+                                     slash == 0 ? stdx::u16string(u"/") : path.substr(0, slash));
         if (code != kErrorSuccess) {
             return code;
         }
         code = m_fileSystem.CreateDirectory(path, false);
     }
     if (code == kErrorSuccess) {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
         Current().m_createdDirs.push_back(path);
         return kErrorSuccess;
     }
@@ -589,36 +1104,54 @@ ErrorCode InstallWorker<FS, Finder>::MakeDirectoryRecorded(const stdx::u16string
 }
 
 template <class FS, class Finder>
-ErrorCode InstallWorker<FS, Finder>::BackupFile(FileHandle directory, const stdx::u16string& path) {
+ErrorCode InstallWorker<FS, Finder>::BackupFile(Writer& writer, FileHandle directory,
+                                                const stdx::u16string& path) {
     // The backup tree is private to the run: its levels are made as needed,
     // not journalled (undo removes the whole backup directory).
     auto make = [this](FileHandle parent, const std::string& name, const stdx::u16string&) {
         return m_fileSystem.CreateDirectoryAt(parent, name, true);
     };
     FileHandle backup = kInvalidHandle;
-    ErrorCode code = m_backupDirs.Find(m_directoryBytes, &make, &backup);
+    ErrorCode code = writer.backupDirs.Find(writer.directoryBytes, &make, &backup);
     if (code == kErrorSuccess) {
         // No-replace: a backup already there is an original, never to be
         // lost.
-        code = m_fileSystem.RenameAt(directory, m_leafBytes, backup, m_leafBytes, false);
+        code = m_fileSystem.RenameAt(directory, writer.leafBytes, backup, writer.leafBytes, false);
     }
     if (code != kErrorSuccess) {
         return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
     }
+    std::lock_guard<std::mutex> lock(m_stateMutex);
     Current().m_backedUpFiles.push_back(path);
     return kErrorSuccess;
 }
 
 template <class FS, class Finder>
+void InstallWorker<FS, Finder>::RemoveBackups() {
+    // Removing a file costs about as much as writing one, so a run that
+    // replaced many shares the removal as it shared the writing. What is
+    // left (the directories) goes with the run directory.
+    const std::vector<stdx::u16string>& backedUp = Current().m_backedUpFiles;
+    if (m_writerCount < 2 || backedUp.size() < kChunkFiles) {
+        return;
+    }
+    auto remove = [this, &backedUp](std::size_t begin, std::size_t end) {
+        for (std::size_t i = begin; i < end; ++i) {
+            m_fileSystem.RemoveFile(m_header.backupDir +
+                                    stdx::u16string(backedUp[i], m_targetDir.size()));
+        }
+    };
+    const std::size_t half = backedUp.size() / 2;
+    std::thread helper(remove, 0, half);
+    remove(half, backedUp.size());
+    helper.join();
+}
+
+template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::Rollback(ErrorCode code) {
     BackupEntry& entry = Current();
-    if (m_temporary != kInvalidHandle) {
-        m_fileSystem.Close(m_temporary);
-        m_temporary = kInvalidHandle;
-    }
     // The undo works by path, from the journal alone, as a recovery would.
-    m_targetDirs.Close();
-    m_backupDirs.Close();
+    m_writers.clear();
     if (entry.m_runDir.empty()) {
         return code;
     }

@@ -40,8 +40,10 @@
 //         and written anew;
 //     "O" a file the run itself wrote, about to be written again;
 //     "C" (no bytes) every file is in place: the run is complete.
-// Every file is first written as "<its directory>/.qa-<tag>.tmp" and then
-// renamed to its name, so the temporary of any entry is known from the
+// Every file is first written under a temporary name in its directory and
+// then renamed to its name: "<its directory>/.qa-<tag>.tmp", or
+// ".qa-<tag>.<n>.tmp" for the n-th of a run's other writers (up to
+// kMaxWriters in all), so the temporaries of any entry are known from the
 // header. A record cut short by a crash ends the journal.
 //
 // Undo (RunUndo.h) removes the temporaries of all entries, moves every file
@@ -101,10 +103,24 @@ inline const char16_t* JournalName() {
     return u"journal";
 }
 
-// The temporary name under which a file is written in `directory` (no
-// trailing "/") before it is renamed to its own name.
-inline stdx::u16string TemporaryIn(const stdx::u16string& directory, const stdx::u16string& tag) {
-    return directory + u"/.qa-" + tag + u".tmp";
+// The most threads that write a run's files; each has a temporary name of
+// its own, so that two of them may write into one directory at once.
+constexpr std::size_t kMaxWriters = 2;
+
+// The temporary name under which writer number `writer` (below
+// kMaxWriters) writes a file before renaming it to its own name.
+inline stdx::u16string TemporaryName(const stdx::u16string& tag, std::size_t writer) {
+    if (writer == 0) {
+        return u".qa-" + tag + u".tmp";
+    }
+    return u".qa-" + tag + u"." + stdx::u16string(1, static_cast<char16_t>(u'0' + writer)) +
+           u".tmp";
+}
+
+// The same in `directory` (no trailing "/").
+inline stdx::u16string TemporaryIn(const stdx::u16string& directory, const stdx::u16string& tag,
+                                   std::size_t writer) {
+    return directory + u"/" + TemporaryName(tag, writer);
 }
 
 // Appends one record whose bytes are already UTF-8.

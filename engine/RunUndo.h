@@ -105,7 +105,9 @@ bool Undo(FS& fileSystem, const run_journal::Header& header,
         }
     }
     for (const stdx::u16string& directory : temporaryDirs) {
-        fileSystem.RemoveFile(run_journal::TemporaryIn(directory, header.tag));
+        for (std::size_t writer = 0; writer < run_journal::kMaxWriters; ++writer) {
+            fileSystem.RemoveFile(run_journal::TemporaryIn(directory, header.tag, writer));
+        }
     }
 
     // A run that failed before its header was written has no backups.

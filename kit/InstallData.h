@@ -85,9 +85,12 @@ public:
     // writing, and sets its access and modification times as ExtractFile
     // does; the handle stays open for the caller. `stop` is called between
     // pieces of at most kStopCheckBytes; when it returns true the copy ends
-    // with 1223. Codes: those of ExtractFile, and 1223.
+    // with 1223. Where the system cannot copy between files itself, the
+    // bytes pass through `buffer` (kBufferBytes long), or the kit's own
+    // buffer when it is null: threads that write files at once each give
+    // their own. Codes: those of ExtractFile, and 1223.
     template <class Stop>
-    ErrorCode WriteFileTo(std::size_t index, FileHandle target, Stop stop);
+    ErrorCode WriteFileTo(std::size_t index, FileHandle target, Stop stop, char* buffer = nullptr);
 
     // The most a copy moves between two looks at a stop request: small
     // enough that a cancel is seen within a fraction of a second.
@@ -114,7 +117,8 @@ private:
     void Inflate(const stdx::u16string& kitPath);
     void ReadTables(bool hasRecord);
     template <class Stop>
-    ErrorCode CopyOut(const config::FileData<FileSystemPolicy>& file, FileHandle target, Stop stop);
+    ErrorCode CopyOut(const config::FileData<FileSystemPolicy>& file, FileHandle target, Stop stop,
+                      char* buffer);
     void Release();
 
     FileHandle m_stream;
@@ -322,7 +326,8 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::ExtractFileTo(std::size_t i
         return kErrorInvalidParameter;
     }
     const config::FileData<FileSystemPolicy>& file = m_files[index];
-    ErrorCode code = CopyOut(file, target, [] { return false; });
+    ErrorCode code = CopyOut(
+        file, target, [] { return false; }, m_buffer.get());
     // An existing longer file keeps its old tail unless it is cut here, and
     // the install worker's "is it newer" test relies on the time: both are
     // part of a correct extraction, so their failures are reported.
@@ -338,13 +343,14 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::ExtractFileTo(std::size_t i
 template <class Compressor, class FileSystemPolicy>
 template <class Stop>
 ErrorCode InstallData<Compressor, FileSystemPolicy>::WriteFileTo(std::size_t index,
-                                                                 FileHandle target, Stop stop) {
+                                                                 FileHandle target, Stop stop,
+                                                                 char* buffer) {
     if (index >= m_files.size() || m_stream == kInvalidHandle) {
         return kErrorInvalidParameter;
     }
     const config::FileData<FileSystemPolicy>& file = m_files[index];
     // The target is new and empty, so nothing needs cutting after the copy.
-    const ErrorCode code = CopyOut(file, target, stop);
+    const ErrorCode code = CopyOut(file, target, stop, buffer != nullptr ? buffer : m_buffer.get());
     if (code != kErrorSuccess) {
         return code;
     }
@@ -354,7 +360,7 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::WriteFileTo(std::size_t ind
 template <class Compressor, class FileSystemPolicy>
 template <class Stop>
 ErrorCode InstallData<Compressor, FileSystemPolicy>::CopyOut(
-    const config::FileData<FileSystemPolicy>& file, FileHandle target, Stop stop) {
+    const config::FileData<FileSystemPolicy>& file, FileHandle target, Stop stop, char* buffer) {
     // The offset is known, so every piece is read from it: no seek, and the
     // stream's own position is left alone.
     std::uint64_t offset = file.m_offset;
@@ -376,13 +382,13 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::CopyOut(
             }
         } else {
             inKernel = false;
-            code = m_fileSystem.ReadAt(m_stream, offset, m_buffer.get(), chunk, &moved);
+            code = m_fileSystem.ReadAt(m_stream, offset, buffer, chunk, &moved);
             if (code != kErrorSuccess) {
                 return code;
             }
             std::uint32_t written = 0;
             if (moved != 0) {
-                code = m_fileSystem.Write(target, m_buffer.get(), moved, &written);
+                code = m_fileSystem.Write(target, buffer, moved, &written);
                 if (code != kErrorSuccess) {
                     return code;
                 }
