@@ -14,6 +14,7 @@
 #include "engine/InstallProcessData.h"
 #include "engine/InstallTestSupport.h"
 #include "engine/InstallThread.h"
+#include "engine/InstallWorker.h"
 #include "text/Languages.h"
 
 using namespace install_test;
@@ -141,6 +142,79 @@ TEST_F(InstallConcurrencyTest, CancelFromAThirdThreadWhileTwoRead) {
     EXPECT_GE(main.finalStatus.percent, 10);
     EXPECT_LT(main.finalStatus.percent, 100);
     EXPECT_EQ(atFinalStatus, before);
+    EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+}
+
+// Two writers with an event sink: the sink hears of every record once, in
+// kit order, though the records alternate between the writers; a name the
+// kit holds twice ends with its later copy.
+TEST_F(InstallConcurrencyTest, TwoWritersTellTheSinkInKitOrder) {
+    struct Sink : InstallEventSink {
+        std::vector<std::string> told;
+        void OnFileAction(const stdx::u16string& path, FileAction action) override {
+            told.push_back(U8(path) + (action == FileAction::Skip ? " skip" : ""));
+        }
+        void OnRollback(int, int) override { told.push_back("rollback"); }
+    } sink;
+    std::vector<KitFile> files;
+    std::vector<std::string> expected;
+    for (int i = 0; i < 600; ++i) {
+        const std::string directory = "d" + std::to_string(i / 50);
+        files.push_back({directory + "\\f" + std::to_string(i) + ".cfg", "contents", kBaseSeconds});
+        expected.push_back(directory + "/f" + std::to_string(i) + ".cfg");
+    }
+    files.push_back({"d0\\f0.cfg", "second copy", kBaseSeconds + 10});
+    expected.push_back("d0/f0.cfg");
+    WriteFile(m_target + "/d5/f250.cfg", "up to date", kBaseSeconds + 100);
+    expected[250] += " skip";
+    ASSERT_EQ(BuildKit(m_kitPath, files), "");
+    ASSERT_EQ(m_kit.Load(U16(m_kitPath)), kErrorSuccess);
+    m_data.SetInstallData(&m_kit, U16(m_target));
+    m_data.SetEventSink(&sink);
+    InstallWorker<FileSystem> worker;
+    worker.SetFinishPause(std::chrono::milliseconds(0));
+    worker.SetWriters(2);
+    StatusChecker main;
+    StatusChecker other;
+    std::thread run([&] { worker.Run(&m_data); });
+    PollUntilFinal(&main, &other);
+    run.join();
+    m_data.SetEventSink(nullptr);
+
+    EXPECT_EQ(main.violations, 0);
+    EXPECT_EQ(other.violations, 0);
+    EXPECT_EQ(main.finalStatus.percent, 100);
+    EXPECT_EQ(sink.told, expected);
+    EXPECT_EQ(ReadFile(m_target + "/d0/f0.cfg"), "second copy");
+    EXPECT_EQ(ReadFile(m_target + "/d11/f599.cfg"), "contents");
+}
+
+// A record that cannot be written, amid records both writers are busy
+// with: the run fails with its code and is rolled back completely.
+TEST_F(InstallConcurrencyTest, TwoWritersStopTogetherAtAFailure) {
+    std::vector<KitFile> files;
+    for (int i = 0; i < 600; ++i) {
+        files.push_back({"d" + std::to_string(i % 7) + "\\f" + std::to_string(i) + ".cfg",
+                         std::string(static_cast<std::size_t>(i) * 13, 'x'), kBaseSeconds});
+        if (i == 300) {
+            files.push_back({"blocker\\x.cfg", "x", kBaseSeconds});
+        }
+    }
+    WriteFile(m_target + "/blocker", "a file where a directory goes", kBaseSeconds);
+    WriteFile(m_target + "/d3/f3.cfg", "older copy", kBaseSeconds - 10);
+    const Tree before = Snapshot(m_target);
+    ASSERT_EQ(BuildKit(m_kitPath, files), "");
+    ASSERT_EQ(m_kit.Load(U16(m_kitPath)), kErrorSuccess);
+    m_data.SetInstallData(&m_kit, U16(m_target));
+    InstallWorker<FileSystem> worker;
+    worker.SetFinishPause(std::chrono::milliseconds(0));
+    worker.SetWriters(2);
+    EXPECT_EQ(worker.Run(&m_data), kErrorInvalidParameter);
+    const Status status = ReadStatus(m_data);
+    EXPECT_EQ(status.code, kErrorInvalidParameter);
+    // The percent of the record that failed.
+    EXPECT_EQ(status.percent, 301 * 100 / 601);
+    EXPECT_EQ(Snapshot(m_target), before);
     EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
 }
 

@@ -14,10 +14,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/InstallTestSupport.h"
@@ -66,11 +70,12 @@ std::vector<KitFile> RepresentativeKit() {
 // (an error code or 100) must not be visible while the run still reaches the
 // disk, that is before its rollback is over. Optionally cancels before
 // operation number cancelAt.
+// Atomic: with two writers the operations come from two threads.
 struct RunWatch {
     FaultyData* data = nullptr;
     std::int64_t cancelAt = 0;
-    int earlyFinalStatus = 0;
-    std::int32_t lastPercent = 0;
+    std::atomic<int> earlyFinalStatus{0};
+    std::atomic<std::int32_t> lastPercent{0};
 
     static void Hook(std::int64_t number, const char*, void* context) {
         RunWatch* watch = static_cast<RunWatch*>(context);
@@ -85,6 +90,18 @@ struct RunWatch {
         if (number == watch->cancelAt) {
             watch->data->Cancel();
         }
+    }
+};
+
+// The threads that reached the disk during a run.
+struct ThreadsSeen {
+    std::mutex mutex;
+    std::set<std::thread::id> threads;
+
+    static void Hook(std::int64_t, const char*, void* context) {
+        ThreadsSeen* seen = static_cast<ThreadsSeen*>(context);
+        std::lock_guard<std::mutex> lock(seen->mutex);
+        seen->threads.insert(std::this_thread::get_id());
     }
 };
 
@@ -103,11 +120,17 @@ protected:
 
     // A fault-free run from the installed tree: the tree every successful
     // run must leave, and the number of operations to go through.
-    void Reference(const std::string& target, Tree* after, std::int64_t* operations) {
+    void Reference(const std::string& target, std::size_t writers, Tree* after,
+                   std::int64_t* operations) {
         ResetTree(target);
         FaultyWorker worker;
-        const RunResult result = RunArmed(m_kit, m_data, target, 0, nullptr, nullptr, &worker);
+        worker.SetWriters(writers);
+        ThreadsSeen seen;
+        const RunResult result =
+            RunArmed(m_kit, m_data, target, 0, &ThreadsSeen::Hook, &seen, &worker);
         ASSERT_EQ(result.code, kErrorSuccess);
+        // Two writers really share the work, each on a thread of its own.
+        EXPECT_EQ(seen.threads.size(), writers == 1 ? 1u : writers + 1);
         // The scenario really backs files up, adds new ones and makes dirs.
         const BackupEntry& entry = worker.Entries().back();
         ASSERT_EQ(entry.m_backedUpFiles.size(), 4u);
@@ -119,11 +142,13 @@ protected:
     }
 
     // Fails each operation of the run in turn (or, with cancel set, cancels
-    // before each one) and checks what every run leaves behind.
-    void EveryOperation(const std::string& target, bool cancel) {
+    // before each one) and checks what every run leaves behind. With two
+    // writers the numbering of operations differs from run to run; every
+    // outcome must still be one of the two trees.
+    void EveryOperation(const std::string& target, bool cancel, std::size_t writers = 1) {
         Tree after;
         std::int64_t operations = 0;
-        Reference(target, &after, &operations);
+        Reference(target, writers, &after, &operations);
         int failed = 0;
         for (std::int64_t n = 1; n <= operations; ++n) {
             SCOPED_TRACE("operation " + std::to_string(n));
@@ -132,8 +157,10 @@ protected:
             RunWatch watch;
             watch.data = &m_data;
             watch.cancelAt = cancel ? n : 0;
+            FaultyWorker worker;
+            worker.SetWriters(writers);
             const RunResult result =
-                RunArmed(m_kit, m_data, target, cancel ? 0 : n, &RunWatch::Hook, &watch);
+                RunArmed(m_kit, m_data, target, cancel ? 0 : n, &RunWatch::Hook, &watch, &worker);
             EXPECT_EQ(watch.earlyFinalStatus, 0) << "final status posted before the rollback ended";
             EXPECT_EQ(result.statusCode, result.code);
             if (result.code == kErrorSuccess) {
@@ -145,7 +172,14 @@ protected:
                 if (cancel) {
                     EXPECT_EQ(result.code, kErrorCancelled);
                     EXPECT_EQ(result.statusText, LocalizedString("IDS_CANCEL_FINISH"));
-                    EXPECT_EQ(result.percent, watch.lastPercent);
+                    // The walk posts statuses without reaching the disk, so
+                    // with writers of their own it may post after the last
+                    // operation was watched.
+                    if (writers == 1) {
+                        EXPECT_EQ(result.percent, watch.lastPercent);
+                    } else {
+                        EXPECT_GE(result.percent, watch.lastPercent);
+                    }
                 } else {
                     EXPECT_EQ(result.statusText, LocalizedString("IDS_INSTALL_ERROR"));
                 }
@@ -170,6 +204,14 @@ TEST_F(InstallRollbackTest, EveryFailingOperationLeavesTheTemplateDirectoryAsItW
 
 TEST_F(InstallRollbackTest, CancelBeforeEveryOperationLeavesTheTemplateDirectoryAsItWas) {
     EveryOperation(m_target, true);
+}
+
+TEST_F(InstallRollbackTest, EveryFailingOperationOfATwoWriterRunLeavesItAsItWas) {
+    EveryOperation(m_target, false, 2);
+}
+
+TEST_F(InstallRollbackTest, CancelBeforeEveryOperationOfATwoWriterRunLeavesItAsItWas) {
+    EveryOperation(m_target, true, 2);
 }
 
 // The backup directory is private: mode 0700, and (when the tests run as

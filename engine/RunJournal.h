@@ -46,9 +46,10 @@
 // kMaxWriters in all), so the temporaries of any entry are known from the
 // header. A record cut short by a crash ends the journal.
 //
-// Undo (RunUndo.h) removes the temporaries of all entries, moves every file
-// found in the backup directory back over its template path, removes the
-// "N" files and the "D" directories (when empty) from last to first. It is
+// Undo (RunUndo.h) removes the temporaries of all entries and the "N"
+// files, moves every file found in the backup directory back over its
+// template path, and removes the "D" directories (when empty) from last to
+// first. It is
 // idempotent, so a rollback or a recovery that is itself killed is finished
 // by running it again. A journal holding "C" is completed instead: only the
 // backup directory and the run directory are removed.

@@ -87,10 +87,13 @@ bool RestoreBackups(FS& fileSystem, const stdx::u16string& targetDir,
     return restored;
 }
 
-// Undoes a run: removes the temporaries of its entries, restores every
-// backed-up file, then removes its new files and the directories it created
-// (when empty), last first, and finally the emptied backup directory. Safe
-// to repeat after being interrupted. True when every backup was restored;
+// Undoes a run: removes the temporaries of its entries and its new files,
+// restores every backed-up file, then removes the directories it created
+// (when empty), last first, and finally the emptied backup directory. New
+// files go before the restore: where a new file's name and a replaced
+// one's meet (another case on a case-insensitive file system), removing
+// the new one afterwards would remove the restored original. Safe to
+// repeat after being interrupted. True when every backup was restored;
 // otherwise the backup directory is kept with what is still in it.
 template <class FS, class Finder>
 bool Undo(FS& fileSystem, const run_journal::Header& header,
@@ -110,11 +113,6 @@ bool Undo(FS& fileSystem, const run_journal::Header& header,
         }
     }
 
-    // A run that failed before its header was written has no backups.
-    const bool restored =
-        header.backupDir.empty() ||
-        RestoreBackups<FS, Finder>(fileSystem, target, header.backupDir, u"", counts);
-
     std::vector<stdx::u16string> directories;
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
         if (it->step == Step::NewFile) {
@@ -130,6 +128,11 @@ bool Undo(FS& fileSystem, const run_journal::Header& header,
             directories.push_back(it->path);
         }
     }
+    // A run that failed before its header was written has no backups.
+    const bool restored =
+        header.backupDir.empty() ||
+        RestoreBackups<FS, Finder>(fileSystem, target, header.backupDir, u"", counts);
+
     // Levels are journalled from the deepest missing one upwards, so they
     // are removed longest path first; one that is not empty holds something
     // that is not the run's and stays.
