@@ -158,6 +158,9 @@ private:
         // directory ("" for the template directory itself) and its name.
         std::string directoryBytes;
         std::string leafBytes;
+        // The directory the current plan found missing, when missingKnown.
+        bool missingKnown = false;
+        std::string missingDirectory;
         // Journal entries planned and not yet written, as bytes and as
         // entries.
         std::string journalRecord;
@@ -752,8 +755,13 @@ ErrorCode InstallWorker<FS, Finder>::Plan(Writer& writer, Kit& kit, Job& job) {
     // anything is written through it. Then lstat of the literal name: a
     // pattern character is just a character, and a link is never
     // followed.
+    // A directory found missing stays so for the rest of the plan: only
+    // this writer's Act makes it (or another writer, for files of its own).
     FileHandle directory = kInvalidHandle;
-    ErrorCode code = writer.targetDirs.Find(writer.directoryBytes, &directory);
+    ErrorCode code = kErrorNotFound;
+    if (!writer.missingKnown || writer.missingDirectory != writer.directoryBytes) {
+        code = writer.targetDirs.Find(writer.directoryBytes, &directory);
+    }
     FileStatus status;
     if (code == kErrorSuccess) {
         // A directory this writer made holds only what the run wrote there:
@@ -764,6 +772,8 @@ ErrorCode InstallWorker<FS, Finder>::Plan(Writer& writer, Kit& kit, Job& job) {
         }
     } else if (code == kErrorNotFound) {
         // A missing level: the file is missing too.
+        writer.missingKnown = true;
+        writer.missingDirectory = writer.directoryBytes;
         code = kErrorSuccess;
     }
     if (code != kErrorSuccess) {
@@ -805,6 +815,7 @@ ErrorCode InstallWorker<FS, Finder>::Plan(Writer& writer, Kit& kit, Job& job) {
 
 template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::Act(Writer& writer, Kit& kit, const Job& job) {
+    writer.missingKnown = false;
     SetNames(writer, job);
     FileHandle directory = kInvalidHandle;
     ErrorCode code = writer.targetDirs.Find(writer.directoryBytes, &directory);
