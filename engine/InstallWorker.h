@@ -1,10 +1,8 @@
 #pragma once
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -13,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/BatchQueues.h"
 #include "engine/DirectoryHandles.h"
 #include "engine/ErrorCodes.h"
 #include "engine/FileFinder.h"
@@ -172,13 +171,6 @@ private:
         // The copy buffer of a writer other than the first (which uses the
         // kit's).
         std::unique_ptr<char[]> buffer;
-        // Handed over by the walking thread, guarded by m_queueMutex.
-        std::deque<Job> jobs;
-        std::size_t pendingFiles = 0;
-        std::uint64_t pendingBytes = 0;
-        bool waiting = false;
-        std::condition_variable ready;
-        std::thread thread;
     };
 
     BackupEntry& Current() { return m_entries.back(); }
@@ -195,14 +187,12 @@ private:
     // ends their threads, and returns the first failure (0 for none) and in
     // *index its record.
     ErrorCode StopWriters(std::size_t* index);
-    // The loop of a writer thread.
-    void WriterLoop(Writer& writer, Kit& kit);
     // Hands record index, installed at path, to a writer, waiting while its
     // queue is full.
     void Dispatch(const Kit& kit, std::size_t index, stdx::u16string path);
     // The writer for record index: the one that has the record's nearest
-    // alias, else the one of its chunk. With m_queueMutex held.
-    Writer& ChooseWriter(const Kit& kit, std::size_t index);
+    // alias, else the one of its chunk.
+    std::size_t ChooseWriter(const Kit& kit, std::size_t index);
     // Notes the first failure of a writer, at record index, and stops the
     // others.
     void Fail(ErrorCode code, std::size_t index);
@@ -307,11 +297,7 @@ private:
     std::size_t m_failedAt = 0;
     std::atomic<bool> m_stopped{false};
 
-    // Guards the writers' queues and the fields below.
-    std::mutex m_queueMutex;
-    std::condition_variable m_space;
-    bool m_walkerWaiting = false;
-    bool m_closing = false;
+    BatchQueues<Job> m_queues{{kQueueFiles, kQueueBytes, kBatchFiles, kWakeFiles, kWakeBytes}};
     // The writer of each record handed on, and its chunk.
     std::vector<std::uint8_t> m_writerOf;
     std::size_t m_chunkWriter = 0;
@@ -474,8 +460,6 @@ void InstallWorker<FS, Finder>::StartWriters(Kit& kit, std::size_t writers) {
     m_written.clear();
     m_failure = kErrorSuccess;
     m_stopped = false;
-    m_closing = false;
-    m_walkerWaiting = false;
     m_chunkWriter = 0;
     m_chunkLeft = 0;
     m_retired = 0;
@@ -495,27 +479,18 @@ void InstallWorker<FS, Finder>::StartWriters(Kit& kit, std::size_t writers) {
         m_writers.push_back(std::move(writer));
     }
     if (writers > 1) {
-        for (const auto& writer : m_writers) {
-            Writer* self = writer.get();
-            writer->thread = std::thread([this, self, &kit] { WriterLoop(*self, kit); });
-        }
+        m_queues.Start(
+            writers,
+            [this, &kit](std::size_t number, std::vector<Job>& batch) {
+                HandleBatch(*m_writers[number], kit, batch);
+            },
+            &m_stopped);
     }
 }
 
 template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::StopWriters(std::size_t* index) {
-    if (Threaded()) {
-        {
-            std::lock_guard<std::mutex> lock(m_queueMutex);
-            m_closing = true;
-            for (const auto& writer : m_writers) {
-                writer->ready.notify_one();
-            }
-        }
-        for (const auto& writer : m_writers) {
-            writer->thread.join();
-        }
-    }
+    m_queues.Finish();
     std::lock_guard<std::mutex> lock(m_stateMutex);
     *index = m_failedAt;
     return m_failure;
@@ -532,47 +507,10 @@ void InstallWorker<FS, Finder>::Fail(ErrorCode code, std::size_t index) {
 }
 
 template <class FS, class Finder>
-void InstallWorker<FS, Finder>::WriterLoop(Writer& writer, Kit& kit) {
-    std::vector<Job> batch;
-    for (;;) {
-        batch.clear();
-        {
-            std::unique_lock<std::mutex> lock(m_queueMutex);
-            while (writer.jobs.empty() && !m_closing) {
-                writer.waiting = true;
-                writer.ready.wait(lock);
-                writer.waiting = false;
-            }
-            if (writer.jobs.empty()) {
-                return;
-            }
-            // Taken a batch at a time, so that the walking thread and this one
-            // meet once per batch, not once per file.
-            while (!writer.jobs.empty() && batch.size() < kBatchFiles) {
-                batch.push_back(std::move(writer.jobs.front()));
-                writer.jobs.pop_front();
-            }
-        }
-        std::uint64_t bytes = 0;
-        for (const Job& job : batch) {
-            bytes += kit.m_files[job.index].m_size;
-        }
-        HandleBatch(writer, kit, batch);
-        std::lock_guard<std::mutex> lock(m_queueMutex);
-        writer.pendingFiles -= batch.size();
-        writer.pendingBytes -= bytes;
-        if (m_walkerWaiting) {
-            m_space.notify_one();
-        }
-    }
-}
-
-template <class FS, class Finder>
-typename InstallWorker<FS, Finder>::Writer& InstallWorker<FS, Finder>::ChooseWriter(
-    const Kit& kit, std::size_t index) {
+std::size_t InstallWorker<FS, Finder>::ChooseWriter(const Kit& kit, std::size_t index) {
     const std::size_t alias = m_aliases.Earlier(index);
     if (alias != NameAliases::kNone) {
-        return *m_writers[m_writerOf[alias]];
+        return m_writerOf[alias];
     }
     // A new chunk starts with a new directory or after kChunkFiles files;
     // it goes to the writer with the least in hand.
@@ -587,55 +525,27 @@ typename InstallWorker<FS, Finder>::Writer& InstallWorker<FS, Finder>::ChooseWri
                        std::char_traits<char16_t>::compare(name.data(), before.data(), a) == 0);
     }
     if (!sameDirectory) {
-        std::size_t best = m_chunkWriter;
-        for (std::size_t number = 0; number < m_writers.size(); ++number) {
-            const Writer& writer = *m_writers[number];
-            const Writer& chosen = *m_writers[best];
-            if (writer.pendingFiles < chosen.pendingFiles ||
-                (writer.pendingFiles == chosen.pendingFiles && best == m_chunkWriter &&
-                 number != m_chunkWriter)) {
-                best = number;
-            }
-        }
-        Writer& previous = *m_writers[m_chunkWriter];
-        if (best != m_chunkWriter && previous.waiting && !previous.jobs.empty()) {
-            previous.ready.notify_one();
+        const std::size_t best = m_queues.LeastLoaded(m_chunkWriter);
+        if (best != m_chunkWriter) {
+            m_queues.HandOver(m_chunkWriter);
         }
         m_chunkWriter = best;
         m_chunkLeft = kChunkFiles;
     }
     --m_chunkLeft;
-    return *m_writers[m_chunkWriter];
+    return m_chunkWriter;
 }
 
 template <class FS, class Finder>
 void InstallWorker<FS, Finder>::Dispatch(const Kit& kit, std::size_t index, stdx::u16string path) {
-    const std::uint64_t bytes = kit.m_files[index].m_size;
-    std::unique_lock<std::mutex> lock(m_queueMutex);
-    Writer& writer = ChooseWriter(kit, index);
-    m_writerOf[index] = static_cast<std::uint8_t>(writer.number);
-    // A file larger than the byte limit still goes, alone.
-    while (!m_stopped.load(std::memory_order_acquire) &&
-           (writer.pendingFiles >= kQueueFiles ||
-            (writer.pendingFiles != 0 && writer.pendingBytes + bytes > kQueueBytes))) {
-        m_walkerWaiting = true;
-        m_space.wait(lock);
-        m_walkerWaiting = false;
-    }
+    const std::size_t writer = ChooseWriter(kit, index);
+    m_writerOf[index] = static_cast<std::uint8_t>(writer);
     Job job;
     job.index = index;
     job.path = std::move(path);
-    writer.jobs.push_back(std::move(job));
-    ++writer.pendingFiles;
-    writer.pendingBytes += bytes;
-    // A waiting writer is woken once it has a few files to take or a large
-    // one, so that the walk does not pay a wake-up per file of a run that
-    // has little to write; the rest of a chunk is handed over when the walk
-    // turns to another writer (ChooseWriter) or ends (StopWriters).
-    if (writer.waiting && (writer.jobs.size() >= kWakeFiles || bytes >= kWakeBytes ||
-                           writer.number != m_chunkWriter)) {
-        writer.ready.notify_one();
-    }
+    // A record sent to another writer than its chunk's (for an alias) is
+    // handed over at once.
+    m_queues.Push(writer, std::move(job), kit.m_files[index].m_size, writer != m_chunkWriter);
 }
 
 template <class FS, class Finder>
