@@ -332,42 +332,54 @@ TEST_F(InstallRecoveryTest, RunOfALiveInstallerIsLeftAlone) {
     ExpectFinished(false);
 }
 
-// A restore move that fails keeps the backup and the journal, names the
-// backup for the user, and the next start restores from it.
-TEST_F(InstallRecoveryTest, FailedRestoreKeepsTheBackupUntilTheNextStart) {
+// A rollback that cannot finish keeps the backup and the journal, names
+// the backup for the user, and the next start restores from it: when a
+// restore move fails (the last rename of the failed run), and when the
+// journal cannot be read back (the run's last open).
+TEST_F(InstallRecoveryTest, UnfinishedRollbackKeepsTheBackupUntilTheNextStart) {
     ASSERT_EQ(BuildKit(m_kitPath, FailingKit()), "");
     FaultyKit failing;
     ASSERT_EQ(failing.Load(U16(m_kitPath)), kErrorSuccess);
-    // The restores are the last renames of a failed run.
-    struct LastRename {
+    struct Last {
+        std::string operation;
         std::int64_t number = 0;
         static void Hook(std::int64_t number, const char* operation, void* context) {
-            if (std::string(operation) == "Rename") {
-                static_cast<LastRename*>(context)->number = number;
+            Last* last = static_cast<Last*>(context);
+            if (last->operation == operation) {
+                last->number = number;
             }
         }
-    } last;
-    ASSERT_NE(RunArmed(failing, m_data, m_target, 0, &LastRename::Hook, &last).code, kErrorSuccess);
-    ASSERT_GT(last.number, 0);
+    };
+    // The run backs up two files: one restore fails and one file stays, or
+    // nothing is restored and both stay.
+    const std::vector<std::pair<std::string, int>> cases = {{"Rename", 1}, {"Open", 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        Last last;
+        last.operation = c.first;
+        ASSERT_NE(RunArmed(failing, m_data, m_target, 0, &Last::Hook, &last).code, kErrorSuccess);
+        ASSERT_GT(last.number, 0);
+        WriteInstalledTree(m_target);
 
-    FaultyWorker worker;
-    const RunResult result =
-        RunArmed(failing, m_data, m_target, last.number, nullptr, nullptr, &worker);
-    ASSERT_TRUE(result.injected);
-    const std::string kept = U8(m_data.KeptBackup());
-    EXPECT_EQ(kept, U8(worker.Entries().back().m_backupDir));
-    int keptFiles = 0;
-    for (const auto& entry : Snapshot(kept)) {
-        keptFiles += entry.second.directory ? 0 : 1;
+        FaultyWorker worker;
+        const RunResult result =
+            RunArmed(failing, m_data, m_target, last.number, nullptr, nullptr, &worker);
+        ASSERT_TRUE(result.injected);
+        const std::string kept = U8(m_data.KeptBackup());
+        EXPECT_EQ(kept, U8(worker.Entries().back().m_backupDir));
+        int keptFiles = 0;
+        for (const auto& entry : Snapshot(kept)) {
+            keptFiles += entry.second.directory ? 0 : 1;
+        }
+        EXPECT_EQ(keptFiles, c.second) << "the files not moved back";
+        EXPECT_NE(Snapshot(m_target), m_before);
+        EXPECT_TRUE(HasInterruptedRuns());
+
+        const RecoveryResult recovered = Recover();
+        EXPECT_EQ(recovered.restored, 1);
+        EXPECT_TRUE(recovered.keptBackups.empty());
+        ExpectFinished(false);
     }
-    EXPECT_EQ(keptFiles, 1) << "the one file not moved back";
-    EXPECT_NE(Snapshot(m_target), m_before);
-    EXPECT_TRUE(HasInterruptedRuns());
-
-    const RecoveryResult recovered = Recover();
-    EXPECT_EQ(recovered.restored, 1);
-    EXPECT_TRUE(recovered.keptBackups.empty());
-    ExpectFinished(false);
 }
 
 }  // namespace

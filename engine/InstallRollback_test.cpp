@@ -134,7 +134,7 @@ protected:
         // The scenario really backs files up, adds new ones and makes dirs.
         const BackupEntry& entry = worker.Entries().back();
         ASSERT_EQ(entry.m_backedUpFiles.size(), 4u);
-        ASSERT_EQ(entry.m_newFiles.size(), 7u);
+        ASSERT_EQ(entry.m_newFileCount, 7u);
         ASSERT_EQ(entry.m_createdDirs.size(), 3u);
         *after = Snapshot(target);
         *operations = result.operations;

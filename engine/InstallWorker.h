@@ -27,8 +27,9 @@
 #include "text/String.h"
 #include "text/StringUtils.h"
 
-// What one run changed, kept so that a failed or cancelled run can be undone
-// completely. The same facts are in the run's journal on disk (RunJournal.h).
+// What one run changed. The rollback works from the run's journal on disk
+// (RunJournal.h), as a recovery would; these are kept small, for a kit of
+// any number of files.
 struct BackupEntry {
     // The template directory of the run, ending with "/".
     stdx::u16string m_targetDir;
@@ -41,13 +42,12 @@ struct BackupEntry {
     stdx::u16string m_backupDir;
     // Every directory level the run created, in the order of creation.
     std::vector<stdx::u16string> m_createdDirs;
-    // Files the run wrote where nothing stood before.
-    std::vector<stdx::u16string> m_newFiles;
-    // Installed paths whose earlier file the run moved into m_backupDir, in
-    // the order of the moves.
-    std::vector<stdx::u16string> m_backedUpFiles;
-    // The journal's entries as written, for the rollback.
-    std::vector<run_journal::Entry> m_journal;
+    // How many files the run wrote where nothing stood before.
+    std::size_t m_newFileCount = 0;
+    // The paths below the template directory (UTF-8, "/" between levels)
+    // whose earlier file the run moved into m_backupDir, in the order of
+    // the moves.
+    std::vector<std::string> m_backedUpFiles;
 };
 
 // One installation run: copies every kit file that is newer than the
@@ -160,10 +160,9 @@ private:
         // The directory the current plan found missing, when missingKnown.
         bool missingKnown = false;
         std::string missingDirectory;
-        // Journal entries planned and not yet written, as bytes and as
-        // entries.
+        // Journal entries planned and not yet written, and how many.
         std::string journalRecord;
-        std::vector<run_journal::Entry> journalEntries;
+        std::size_t journalEntries = 0;
         // This writer's temporary name, in UTF-8.
         std::string temporaryName;
         // The temporary file being written, open only while its bytes go in.
@@ -221,22 +220,19 @@ private:
     // template directory: told at once on one writer, kept for Retire on
     // several.
     void Decide(std::size_t index, const stdx::u16string& relative, FileAction action);
-    // Installs record index at path as step says (NewFile, Replace or
-    // Overwrite), its journal entry written; writer's directoryBytes and leafBytes
-    // name it below the template directory, and directory is the open
+    // Installs record index as step says (NewFile, Replace or Overwrite),
+    // its journal entry written; writer's directoryBytes and leafBytes name
+    // it below the template directory, and directory is the open
     // handle of its directory, or -1 when a level of it is missing. 0 or
     // the code of the failed step.
-    ErrorCode InstallFile(Writer& writer, Kit& kit, std::size_t index, const stdx::u16string& path,
-                          FileHandle directory, run_journal::Step step);
-    // Appends one entry to the journal (and the in-memory copy).
+    ErrorCode InstallFile(Writer& writer, Kit& kit, std::size_t index, FileHandle directory,
+                          run_journal::Step step);
+    // Appends one entry to the journal.
     ErrorCode Journal(Writer& writer, run_journal::Step step, const stdx::u16string& path);
-    // Adds one entry to the writer's pending ones, with the path's UTF-8
-    // bytes already at hand.
-    void AddEntry(Writer& writer, run_journal::Step step, const stdx::u16string& path,
-                  const std::string& bytes);
-    // Writes the writer's pending entries with one write (and moves them to
-    // the in-memory copy, even when the write failed: part of it may be on
-    // disk, and undoing a step that never happened changes nothing).
+    // Adds one entry to the writer's pending ones, for the path's UTF-8
+    // bytes.
+    void AddEntry(Writer& writer, run_journal::Step step, const std::string& bytes);
+    // Writes the writer's pending entries with one write.
     ErrorCode FlushJournal(Writer& writer);
     // Makes one missing level of the template tree for a writer's
     // targetDirs: the root by its path (MakeDirectoryRecorded), any other
@@ -249,11 +245,11 @@ private:
     // level journalled before it is made and recorded once made. 0, 3 (no
     // parent to create) or the code of FS::CreateDirectory.
     ErrorCode MakeDirectoryRecorded(Writer& writer, const stdx::u16string& directory);
-    // Renames the installed copy at path (writer's leafBytes in directory)
+    // Renames the installed copy (writer's leafBytes in directory)
     // to the same relative path in the backup directory, never over
     // anything there. 0 or the code that ends the run, since the file would
     // be lost otherwise.
-    ErrorCode BackupFile(Writer& writer, FileHandle directory, const stdx::u16string& path);
+    ErrorCode BackupFile(Writer& writer, FileHandle directory);
     // Removes the earlier copies of a complete run, on as many threads as
     // it wrote files with when there are many.
     void RemoveBackups();
@@ -295,6 +291,8 @@ private:
     std::set<std::pair<std::uint64_t, std::uint64_t>> m_written;
     ErrorCode m_failure = kErrorSuccess;
     std::size_t m_failedAt = 0;
+    // Journal entries written after the header.
+    std::size_t m_entriesWritten = 0;
     std::atomic<bool> m_stopped{false};
 
     BatchQueues<Job> m_queues{{kQueueFiles, kQueueBytes, kBatchFiles, kWakeFiles, kWakeBytes}};
@@ -429,7 +427,7 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
     // renames in every directory of the run, and the journal's own fsync
     // below covers its file system. A run that changed nothing may have no
     // template directory to sync.
-    if (!Current().m_journal.empty()) {
+    if (m_entriesWritten != 0) {
         code = m_fileSystem.SyncDirectory(install_worker_detail::WithoutTrailingSlash(targetDir));
     }
     if (code == kErrorSuccess) {
@@ -719,7 +717,7 @@ ErrorCode InstallWorker<FS, Finder>::Plan(Writer& writer, Kit& kit, Job& job) {
     Decide(i, relative, action);
     job.install = true;
     job.step = step;
-    AddEntry(writer, step, relative, job.bytes);
+    AddEntry(writer, step, job.bytes);
     return kErrorSuccess;
 }
 
@@ -734,7 +732,7 @@ ErrorCode InstallWorker<FS, Finder>::Act(Writer& writer, Kit& kit, const Job& jo
     } else if (code != kErrorSuccess) {
         return code;
     }
-    return InstallFile(writer, kit, job.index, job.path, directory, job.step);
+    return InstallFile(writer, kit, job.index, directory, job.step);
 }
 
 template <class FS, class Finder>
@@ -861,49 +859,41 @@ template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::Journal(Writer& writer, run_journal::Step step,
                                              const stdx::u16string& path) {
     const stdx::string bytes = Utf16ToUtf8(path);
-    AddEntry(writer, step, path, std::string(bytes.c_str(), bytes.size()));
+    AddEntry(writer, step, std::string(bytes.c_str(), bytes.size()));
     return FlushJournal(writer);
 }
 
 template <class FS, class Finder>
 void InstallWorker<FS, Finder>::AddEntry(Writer& writer, run_journal::Step step,
-                                         const stdx::u16string& path, const std::string& bytes) {
-    run_journal::Entry entry;
-    entry.step = step;
-    entry.path = path;
+                                         const std::string& bytes) {
     run_journal::AppendRecordBytes(static_cast<char>(step), bytes.data(), bytes.size(),
                                    &writer.journalRecord);
-    writer.journalEntries.push_back(std::move(entry));
+    ++writer.journalEntries;
 }
 
 template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::FlushJournal(Writer& writer) {
-    if (writer.journalEntries.empty()) {
+    if (writer.journalEntries == 0) {
         return kErrorSuccess;
     }
     ErrorCode code = kErrorSuccess;
     {
-        // In the kernel before the changes the entries describe, and in the
-        // same order as the copy kept for the rollback.
+        // In the kernel before the changes the entries describe.
         std::lock_guard<std::mutex> lock(m_stateMutex);
         code = run_journal::WriteRecords(m_fileSystem, m_journal, writer.journalRecord);
-        auto& kept = Current().m_journal;
-        for (auto& entry : writer.journalEntries) {
-            kept.push_back(std::move(entry));
-        }
+        m_entriesWritten += writer.journalEntries;
     }
     writer.journalRecord.clear();
-    writer.journalEntries.clear();
+    writer.journalEntries = 0;
     return code;
 }
 
 template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::InstallFile(Writer& writer, Kit& kit, std::size_t index,
-                                                 const stdx::u16string& path, FileHandle directory,
-                                                 run_journal::Step step) {
+                                                 FileHandle directory, run_journal::Step step) {
     ErrorCode code = kErrorSuccess;
     if (step == run_journal::Step::Replace) {
-        code = BackupFile(writer, directory, path);
+        code = BackupFile(writer, directory);
         if (code != kErrorSuccess) {
             return code;
         }
@@ -964,7 +954,7 @@ ErrorCode InstallWorker<FS, Finder>::InstallFile(Writer& writer, Kit& kit, std::
     }
     if (step == run_journal::Step::NewFile) {
         std::lock_guard<std::mutex> lock(m_stateMutex);
-        Current().m_newFiles.push_back(path);
+        ++Current().m_newFileCount;
     }
     return kErrorSuccess;
 }
@@ -1025,8 +1015,7 @@ ErrorCode InstallWorker<FS, Finder>::MakeDirectoryRecorded(Writer& writer,
 }
 
 template <class FS, class Finder>
-ErrorCode InstallWorker<FS, Finder>::BackupFile(Writer& writer, FileHandle directory,
-                                                const stdx::u16string& path) {
+ErrorCode InstallWorker<FS, Finder>::BackupFile(Writer& writer, FileHandle directory) {
     // The backup tree is private to the run: its levels are made as needed,
     // not journalled (undo removes the whole backup directory).
     auto make = [this](FileHandle parent, const std::string& name, const stdx::u16string&) {
@@ -1043,7 +1032,9 @@ ErrorCode InstallWorker<FS, Finder>::BackupFile(Writer& writer, FileHandle direc
         return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
     }
     std::lock_guard<std::mutex> lock(m_stateMutex);
-    Current().m_backedUpFiles.push_back(path);
+    Current().m_backedUpFiles.push_back(writer.directoryBytes.empty()
+                                            ? writer.leafBytes
+                                            : writer.directoryBytes + "/" + writer.leafBytes);
     return kErrorSuccess;
 }
 
@@ -1052,14 +1043,15 @@ void InstallWorker<FS, Finder>::RemoveBackups() {
     // Removing a file costs about as much as writing one, so a run that
     // replaced many shares the removal as it shared the writing. What is
     // left (the directories) goes with the run directory.
-    const std::vector<stdx::u16string>& backedUp = Current().m_backedUpFiles;
+    const std::vector<std::string>& backedUp = Current().m_backedUpFiles;
     if (m_writerCount < 2 || backedUp.size() < kChunkFiles) {
         return;
     }
     auto remove = [this, &backedUp](std::size_t begin, std::size_t end) {
         for (std::size_t i = begin; i < end; ++i) {
-            m_fileSystem.RemoveFile(m_header.backupDir +
-                                    stdx::u16string(backedUp[i], m_targetDir.size()));
+            m_fileSystem.RemoveFile(
+                m_header.backupDir +
+                Utf8ToUtf16(stdx::string(backedUp[i].data(), backedUp[i].size())));
         }
     };
     const std::size_t half = backedUp.size() / 2;
@@ -1076,9 +1068,28 @@ ErrorCode InstallWorker<FS, Finder>::Rollback(ErrorCode code) {
     if (entry.m_runDir.empty()) {
         return code;
     }
+    // The undo works from the journal on disk, as a recovery would: what
+    // reached the kernel is all that can have been done. A journal that
+    // cannot be read back is left, with the backup, for the next start.
+    std::string bytes;
+    FileHandle reader = kInvalidHandle;
+    ErrorCode read = m_fileSystem.Open(entry.m_runDir + run_journal::JournalName(), kAccessRead, 0,
+                                       kDispositionOpenExisting, &reader, kAttributeNormal);
+    if (read == kErrorSuccess) {
+        read = run_journal::ReadAll(m_fileSystem, reader, &bytes);
+        m_fileSystem.Close(reader);
+    }
+    run_journal::Header header;
+    std::vector<run_journal::Entry> entries;
+    // Without a journal, or without a whole header, nothing was changed yet.
+    if (read == kErrorNotFound ||
+        (read == kErrorSuccess && !run_journal::Decode(bytes, &header, &entries))) {
+        read = kErrorSuccess;
+        entries.clear();
+    }
     run_undo::UndoCounts counts;
-    const bool restored =
-        run_undo::Undo<FS, Finder>(m_fileSystem, m_header, entry.m_journal, &counts);
+    const bool restored = read == kErrorSuccess &&
+                          run_undo::Undo<FS, Finder>(m_fileSystem, m_header, entries, &counts);
     if (restored) {
         run_undo::RemoveRun(m_fileSystem, entry.m_runDir, stdx::u16string());
     } else {
