@@ -122,7 +122,9 @@ void CocoaWindowLayer::StartApplication() {
         // codecs they link: some 8 MiB. The layer's pictures are PNG, read
         // by the toolkit itself, and a BMP decoded here, so the library
         // needs none of them. A directory under /dev/null can never exist,
-        // so no module is found and none can be planted there.
+        // so no module is found and none can be planted there. The first
+        // message box or the wizard window starts the application, before
+        // any run: no other thread reads the environment yet.
         const ScopedEnvironmentVariable noImageModules("MAGICK_CODER_MODULE_PATH", "/dev/null");
 #endif
         [ExtNSApplication sharedApplication];
