@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include "app/ScopedEnvironmentVariable.h"
 #include "engine/FileSystem.h"
 #include "text/Encoding.h"
 
@@ -63,6 +64,13 @@ std::unique_ptr<WindowLayer> LoadWindowLayerModule(const stdx::string& path, std
         *error = path + " is not a regular file";
         return nullptr;
     }
+    // The toolkit's base library links a TLS library whose load-time
+    // constructor sets up every cipher and reads the system's trust store,
+    // about a mebibyte of memory that the installer, which opens no
+    // connection, never uses; the variable asks it to wait for an explicit
+    // call instead. The constructors run inside dlopen, so the variable is
+    // given back right after: programs started later see the user's own.
+    const ScopedEnvironmentVariable noTlsAtLoad("GNUTLS_NO_EXPLICIT_INIT", "1");
     // RTLD_NOW: a symbol the module needs and the program lacks is reported
     // here, not as a crash in the middle of the wizard.
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

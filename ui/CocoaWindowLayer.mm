@@ -7,6 +7,7 @@
 
 #include "app/CInstallerDlg.h"
 #include "app/OpenDocument.h"
+#include "app/ScopedEnvironmentVariable.h"
 #include "app/SignalWatcher.h"
 #include "text/Languages.h"
 #include "ui/ButtonTitleFit.h"
@@ -113,7 +114,21 @@ void CocoaWindowLayer::StartApplication() {
     // fonts when the application starts, and the face depends on the
     // language, which start-up chooses from this layer's locale.
     UseInterfaceFontFor(CurrentLanguage());
-    [ExtNSApplication sharedApplication];
+    {
+#if defined(GNUSTEP)
+        // The application object asks the image library that the toolkit
+        // links for the formats it reads, and that library loads every one
+        // of its more than a hundred format modules to answer, with the
+        // codecs they link: some 8 MiB. The layer's pictures are PNG, read
+        // by the toolkit itself, and a BMP decoded here, so the library
+        // needs none of them. A directory under /dev/null can never exist,
+        // so no module is found and none can be planted there. The first
+        // message box or the wizard window starts the application, before
+        // any run: no other thread reads the environment yet.
+        const ScopedEnvironmentVariable noImageModules("MAGICK_CODER_MODULE_PATH", "/dev/null");
+#endif
+        [ExtNSApplication sharedApplication];
+    }
     m_delegate = [[ExtNSApplicationDelegate alloc] init];
     // The controller may have been attached before the application started.
     [m_delegate setMainDlg:m_mainDlg];
