@@ -43,6 +43,16 @@ stdx::u16string RandomTag() {
 }
 
 bool NameMeetsTag(const stdx::u16string& kitName, const stdx::u16string& tag) {
+    // Every private name starts with ".qa-": most names have no such part,
+    // and are passed without building the names.
+    bool prefix = false;
+    for (std::size_t i = 0; i + 3 < kitName.size() && !prefix; ++i) {
+        prefix = kitName[i] == u'.' && (kitName[i + 1] | 0x20) == u'q' &&
+                 (kitName[i + 2] | 0x20) == u'a' && kitName[i + 3] == u'-';
+    }
+    if (!prefix) {
+        return false;
+    }
     std::vector<stdx::u16string> privateNames{u".qa-" + tag + u".backup"};
     for (std::size_t writer = 0; writer < run_journal::kMaxWriters; ++writer) {
         privateNames.push_back(run_journal::TemporaryName(tag, writer));

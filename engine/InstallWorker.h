@@ -92,13 +92,15 @@ public:
     // not be called with a null processData.
     //
     // With more than one writer (SetWriters), files are written on that
-    // many threads while this one walks the kit in order: it posts each
-    // file's status before handing the file on (at most kQueueFiles files
-    // or kQueueBytes bytes ahead of each writer) and tells the event sink
-    // what became of each file in kit order. Records that may name the same
+    // many threads while this one walks the kit in order: it posts the
+    // status of the file it hands on whenever the percent moves and every
+    // kStatusFiles files (at most kQueueFiles files or kQueueBytes bytes
+    // ahead of each writer), and the writers tell the event sink what
+    // became of each file in kit order. Records that may name the same
     // file (NameAliases) go to one writer in kit order, and a kit with an
     // unsure name is written on this thread alone. The first failure or
-    // cancel stops every writer; the rollback starts once all have stopped.
+    // cancel stops every writer; the rollback starts once all have stopped,
+    // and a failure is posted with the percent of the file that failed.
     ErrorCode Run(ProcessData* processData);
 
     // Tests and benchmarks shorten the pause after success.
@@ -130,10 +132,13 @@ public:
     // of one.
     static constexpr std::size_t kWakeFiles = 16;
     static constexpr std::uint64_t kWakeBytes = 1048576;
+    // With writers of their own, the walk posts a file's status at least
+    // every this many files.
+    static constexpr std::size_t kStatusFiles = 16;
 
 private:
-    // One file handed to a writer: its record and its installed path, and
-    // what Plan found out for Act.
+    // One file handed to a writer: its record and its installed path (found
+    // by Plan when empty), and what Plan found out for Act.
     struct Job {
         std::size_t index = 0;
         stdx::u16string path;
@@ -186,9 +191,8 @@ private:
     // ends their threads, and returns the first failure (0 for none) and in
     // *index its record.
     ErrorCode StopWriters(std::size_t* index);
-    // Hands record index, installed at path, to a writer, waiting while its
-    // queue is full.
-    void Dispatch(const Kit& kit, std::size_t index, stdx::u16string path);
+    // Hands record index to a writer, waiting while its queue is full.
+    void Dispatch(const Kit& kit, std::size_t index);
     // The writer for record index: the one that has the record's nearest
     // alias, else the one of its chunk.
     std::size_t ChooseWriter(const Kit& kit, std::size_t index);
@@ -365,6 +369,7 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
     // kit order.
     StartWriters(*kit, m_aliases.Unsure() || count < 2 ? 1 : m_writerCount);
     std::int32_t percent = 0;
+    std::int32_t posted = -1;
     for (std::size_t i = 0; i < count && code == kErrorSuccess; ++i) {
         // Also checked before each record, so that a run over files that are
         // all up to date stops as well. The percent is still the one posted
@@ -384,12 +389,21 @@ ErrorCode InstallWorker<FS, Finder>::Run(ProcessData* processData) {
             code = kErrorInvalidParameter;
             break;
         }
-        stdx::u16string path = install_worker_detail::InstalledPath(targetDir, record.m_name);
-        m_processData->SetStatus(kErrorSuccess, path, percent);
         if (Threaded()) {
-            Dispatch(*kit, i, std::move(path));
+            // The status names the file handed on; posted when the percent
+            // moves and every kStatusFiles files, more often than anyone
+            // can read it, so the walk stays light beside the writers.
+            if (percent != posted || i % kStatusFiles == 0) {
+                m_processData->SetStatus(
+                    kErrorSuccess, install_worker_detail::InstalledPath(targetDir, record.m_name),
+                    percent);
+                posted = percent;
+            }
+            Dispatch(*kit, i);
             continue;
         }
+        stdx::u16string path = install_worker_detail::InstalledPath(targetDir, record.m_name);
+        m_processData->SetStatus(kErrorSuccess, path, percent);
         Job job;
         job.index = i;
         job.path = std::move(path);
@@ -535,12 +549,11 @@ std::size_t InstallWorker<FS, Finder>::ChooseWriter(const Kit& kit, std::size_t 
 }
 
 template <class FS, class Finder>
-void InstallWorker<FS, Finder>::Dispatch(const Kit& kit, std::size_t index, stdx::u16string path) {
+void InstallWorker<FS, Finder>::Dispatch(const Kit& kit, std::size_t index) {
     const std::size_t writer = ChooseWriter(kit, index);
     m_writerOf[index] = static_cast<std::uint8_t>(writer);
     Job job;
     job.index = index;
-    job.path = std::move(path);
     // A record sent to another writer than its chunk's (for an alias) is
     // handed over at once.
     m_queues.Push(writer, std::move(job), kit.m_files[index].m_size, writer != m_chunkWriter);
@@ -652,6 +665,10 @@ template <class FS, class Finder>
 ErrorCode InstallWorker<FS, Finder>::Plan(Writer& writer, Kit& kit, Job& job) {
     const std::size_t i = job.index;
     const auto& record = kit.m_files[i];
+    // A writer thread finds the installed path itself, off the walk.
+    if (job.path.empty()) {
+        job.path = install_worker_detail::InstalledPath(m_targetDir, record.m_name);
+    }
     const stdx::u16string relative(job.path, m_targetDir.size());
     const stdx::string bytes = Utf16ToUtf8(relative);
     job.bytes.assign(bytes.c_str(), bytes.size());

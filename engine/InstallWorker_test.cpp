@@ -343,4 +343,23 @@ TEST_F(InstallWorkerTest, UnsafeNameInTheFileListFailsTheRun) {
     EXPECT_TRUE(ListDir(m_target).empty());
 }
 
+// A kit name that has a level named like one of the run's private names,
+// in any case, would collide with them: the run then draws another tag.
+TEST(NameMeetsTagTest, LevelsNamedLikeTheRunsPrivateNames) {
+    const stdx::u16string tag = u"0123456789abcdef";
+    const std::vector<std::pair<const char16_t*, bool>> cases = {
+        {u".qa-0123456789abcdef.tmp", true},
+        {u"dir\\.QA-0123456789ABCDEF.1.TMP", true},
+        {u"a/.qa-0123456789abcdef.backup/x.cfg", true},
+        {u".qa-0123456789abcdef.tmpx", false},
+        {u"x.qa-0123456789abcdef.tmp", false},
+        {u".qa-0123456789abcdee.tmp", false},
+        {u".qa-0123456789abcdef.2.tmp", false},
+        {u"plain.cfg", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(install_worker_detail::NameMeetsTag(c.first, tag), c.second) << U8(c.first);
+    }
+}
+
 }  // namespace
