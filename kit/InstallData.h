@@ -92,6 +92,9 @@ public:
     template <class Stop>
     ErrorCode WriteFileTo(std::size_t index, FileHandle target, Stop stop, char* buffer = nullptr);
 
+    // The most file records the table is made room for before it is read.
+    static constexpr std::uint64_t kReservedFiles = 262144;
+
     // The most a copy moves between two looks at a stop request: small
     // enough that a cancel is seen within a fraction of a second.
     static constexpr std::uint32_t kStopCheckBytes = 16u * 1048576u;
@@ -276,6 +279,15 @@ void InstallData<Compressor, FileSystemPolicy>::ReadTables(bool hasRecord) {
     }
 
     const std::uint32_t fileCount = reader.ReadU32();
+    // Room for the whole table at once (grown by doubling it would hold up
+    // to twice that, and three times while it moves). The count is
+    // untrusted: never more than the rest of the stream can hold (every
+    // record takes at least four bytes), nor more than kReservedFiles, past
+    // which the table grows as it is read.
+    std::uint64_t reserved = (streamSize - reader.Position()) / 4;
+    reserved = fileCount < reserved ? fileCount : reserved;
+    m_files.reserve(
+        static_cast<std::size_t>(reserved < kReservedFiles ? reserved : kReservedFiles));
     std::vector<unsigned char> body;
     for (std::uint32_t i = 0; i < fileCount; ++i) {
         reader.ReadRecordBody(&body);
