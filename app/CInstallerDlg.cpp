@@ -6,7 +6,7 @@
 
 #include "app/ExecutablePath.h"
 #include "app/RunLog.h"
-#include "engine/FileFinder.h"
+#include "engine/fs/FileFinder.h"
 #include "launcher/LauncherPaths.h"
 #include "launcher/TemplateLocations.h"
 #include "text/Encoding.h"

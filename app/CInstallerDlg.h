@@ -7,7 +7,7 @@
 #include "app/CWnd.h"
 #include "app/ExitStatus.h"
 #include "app/WindowLayer.h"
-#include "engine/FileSystem.h"
+#include "engine/fs/FileSystem.h"
 #include "engine/InstallProcessData.h"
 #include "engine/InstallThread.h"
 #include "kit/InstallData.h"

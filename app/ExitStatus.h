@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/ErrorCodes.h"
+#include "engine/fs/ErrorCodes.h"
 #include "text/String.h"
 
 // The installer's exit statuses. The wizard with a window ends with

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "engine/FileSystem.h"
+#include "engine/fs/FileSystem.h"
 #include "text/String.h"
 
 // What an installation would do with one kit file, for the dry run.

@@ -5,7 +5,7 @@
 #include "app/ProductLookup.h"
 #include "app/RunLog.h"
 #include "app/SignalWatcher.h"
-#include "engine/FileFinder.h"
+#include "engine/fs/FileFinder.h"
 #include "launcher/TemplateLocations.h"
 #include "text/Encoding.h"
 #include "text/Languages.h"

@@ -3,7 +3,7 @@
 #include <dlfcn.h>
 
 #include "app/ScopedEnvironmentVariable.h"
-#include "engine/FileSystem.h"
+#include "engine/fs/FileSystem.h"
 #include "text/Encoding.h"
 
 WindowLayerChoice ChooseWindowLayer(const AdminOptions& options, const char* display,

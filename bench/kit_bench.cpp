@@ -39,7 +39,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/FileSystem.h"
+#include "engine/fs/FileSystem.h"
 #include "kit/InstallData.h"
 #include "kit/KitSigning.h"
 #include "kit/KitWriter.h"

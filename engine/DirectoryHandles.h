@@ -4,8 +4,8 @@
 #include <string>
 #include <unordered_map>
 
-#include "engine/ErrorCodes.h"
-#include "engine/FileSystem.h"
+#include "engine/fs/ErrorCodes.h"
+#include "engine/fs/FileSystem.h"
 #include "text/Encoding.h"
 #include "text/String.h"
 

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "engine/ErrorCodes.h"
-#include "engine/FileSystem.h"
+#include "engine/fs/ErrorCodes.h"
+#include "engine/fs/FileSystem.h"
 #include "engine/InstallEvents.h"
 #include "kit/InstallData.h"
 #include "text/String.h"

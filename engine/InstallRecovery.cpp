@@ -1,7 +1,7 @@
 #include "engine/InstallRecovery.h"
 
-#include "engine/FileFinder.h"
-#include "engine/FileSystem.h"
+#include "engine/fs/FileFinder.h"
+#include "engine/fs/FileSystem.h"
 #include "engine/RunUndo.h"
 
 RecoveryResult RecoverInterruptedRuns(InstallEventSink* sink) {

@@ -20,8 +20,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/FaultInjectingFileSystem.h"
-#include "engine/FileSystem.h"
+#include "engine/fs/FaultInjectingFileSystem.h"
+#include "engine/fs/FileSystem.h"
 #include "engine/InstallProcessData.h"
 #include "engine/InstallWorker.h"
 #include "kit/InstallData.h"

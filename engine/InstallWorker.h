@@ -13,9 +13,9 @@
 
 #include "engine/BatchQueues.h"
 #include "engine/DirectoryHandles.h"
-#include "engine/ErrorCodes.h"
-#include "engine/FileFinder.h"
-#include "engine/FileSystem.h"
+#include "engine/fs/ErrorCodes.h"
+#include "engine/fs/FileFinder.h"
+#include "engine/fs/FileSystem.h"
 #include "engine/InstallEvents.h"
 #include "engine/InstallProcessData.h"
 #include "engine/NameAliases.h"

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/FaultInjectingFileSystem.h"
+#include "engine/fs/FaultInjectingFileSystem.h"
 #include "engine/InstallTestSupport.h"
 #include "text/Languages.h"
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/ErrorCodes.h"
-#include "engine/FileSystem.h"
+#include "engine/fs/ErrorCodes.h"
+#include "engine/fs/FileSystem.h"
 #include "text/Encoding.h"
 #include "text/String.h"
 

@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine/ErrorCodes.h"
-#include "engine/FileFinder.h"
-#include "engine/FileSystem.h"
+#include "engine/fs/ErrorCodes.h"
+#include "engine/fs/FileFinder.h"
+#include "engine/fs/FileSystem.h"
 #include "engine/InstallEvents.h"
 #include "engine/InstallRecovery.h"
 #include "engine/RunJournal.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "engine/FileSystem.h"
+#include "engine/fs/FileSystem.h"
 
 // Writes pieces of a file on a second thread, so that the producer (the
 // inflater) goes on with the next piece while the previous one is copied

@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "engine/FileSystem.h"
+#include "engine/fs/FileSystem.h"
 #include "kit/BackgroundDigest.h"
 #include "kit/FileData.h"
 #include "kit/IntegrityRecord.h"

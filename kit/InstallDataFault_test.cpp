@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/FaultInjectingFileSystem.h"
+#include "engine/fs/FaultInjectingFileSystem.h"
 #include "kit/InstallData.h"
 #include "kit/KitTestSupport.h"
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/FaultInjectingFileSystem.h"
+#include "engine/fs/FaultInjectingFileSystem.h"
 #include "kit/IntegrityRecord.h"
 #include "kit/KitTestSupport.h"
 

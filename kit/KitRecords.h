@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/FileSystem.h"
+#include "engine/fs/FileSystem.h"
 #include "kit/FileData.h"
 #include "kit/ProductInfo.h"
 #include "text/String.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/FileSystem.h"
+#include "engine/fs/FileSystem.h"
 #include "kit/KitRecords.h"
 #include "text/String.h"
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/FileSystemTestSupport.h"
+#include "engine/fs/FileSystemTestSupport.h"
 #include "kit/InstallData.h"
 #include "kit/KitRecords.h"
 #include "kit/KitSigning.h"

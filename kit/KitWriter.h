@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/FileSystem.h"
+#include "engine/fs/FileSystem.h"
 #include "kit/KitSigning.h"
 #include "kit/ProductInfo.h"
 #include "text/String.h"

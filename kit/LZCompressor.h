@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/FileSystem.h"
+#include "engine/fs/FileSystem.h"
 #include "kit/BackgroundWriter.h"
 #include "kit/InflateStatus.h"
 #ifdef QA_HAVE_ISAL

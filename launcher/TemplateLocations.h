@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "engine/FileFinder.h"
-#include "engine/FileSystem.h"
+#include "engine/fs/FileFinder.h"
+#include "engine/fs/FileSystem.h"
 #include "launcher/ConfigKeys.h"
 #include "launcher/ConfigList.h"
 #include "launcher/ConfigWriter.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/FileSystem.h"
+#include "engine/fs/FileSystem.h"
 #include "kit/InstallData.h"
 #include "kit/KitWriter.h"
 #include "text/Encoding.h"

@@ -1,4 +1,4 @@
-#include "engine/FileTree.h"
+#include "engine/fs/FileTree.h"
 
 #include <dirent.h>
 #include <errno.h>

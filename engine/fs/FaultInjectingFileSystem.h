@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/FileFinder.h"
-#include "engine/FileSystem.h"
+#include "engine/fs/FileFinder.h"
+#include "engine/fs/FileSystem.h"
 
 // Test policies that fail one chosen file-system operation: the kit reader
 // and the install worker are run over them to prove that every failure is

@@ -1,4 +1,4 @@
-#include "engine/FileFinder.h"
+#include "engine/fs/FileFinder.h"
 
 #include <fnmatch.h>
 

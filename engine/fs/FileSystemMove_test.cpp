@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/FileSystem.h"
-#include "engine/FileSystemTestSupport.h"
+#include "engine/fs/FileSystem.h"
+#include "engine/fs/FileSystemTestSupport.h"
 
 using fs_test::Exists;
 using fs_test::ReadFile;

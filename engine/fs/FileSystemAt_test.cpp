@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/FileSystem.h"
-#include "engine/FileSystemTestSupport.h"
+#include "engine/fs/FileSystem.h"
+#include "engine/fs/FileSystemTestSupport.h"
 
 using fs_test::ReadFile;
 using fs_test::TempDir;

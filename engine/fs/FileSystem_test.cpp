@@ -1,4 +1,4 @@
-#include "engine/FileSystem.h"
+#include "engine/fs/FileSystem.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/FileSystemTestSupport.h"
-#include "engine/FileTree.h"
+#include "engine/fs/FileSystemTestSupport.h"
+#include "engine/fs/FileTree.h"
 
 using fs_test::EnvOverride;
 using fs_test::Exists;

@@ -1,4 +1,4 @@
-#include "engine/FileFinder.h"
+#include "engine/fs/FileFinder.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/FileSystemTestSupport.h"
+#include "engine/fs/FileSystemTestSupport.h"
 
 using fs_test::TempDir;
 using fs_test::U16;

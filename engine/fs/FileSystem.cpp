@@ -1,4 +1,4 @@
-#include "engine/FileSystem.h"
+#include "engine/fs/FileSystem.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -19,7 +19,7 @@
 #include <mutex>
 #include <string>
 
-#include "engine/FileTree.h"
+#include "engine/fs/FileTree.h"
 #include "text/Encoding.h"
 
 namespace {

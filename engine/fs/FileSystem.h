@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/ErrorCodes.h"
+#include "engine/fs/ErrorCodes.h"
 #include "text/String.h"
 
 // Signed descriptor; -1 means no file is open.
