@@ -254,6 +254,33 @@ public:
             return FileSystem::RenameAt(fromDirectory, from, toDirectory, to, replace);
         });
     }
+    ErrorCode RemoveFileAt(FileHandle directory, const std::string& name) {
+        return Checked("RemoveFileAt", kErrorInvalidParameter,
+                       [&] { return FileSystem::RemoveFileAt(directory, name); });
+    }
+    ErrorCode RemoveDirectoryAt(FileHandle directory, const std::string& name) {
+        return Checked("RemoveDirectoryAt", kErrorInvalidParameter,
+                       [&] { return FileSystem::RemoveDirectoryAt(directory, name); });
+    }
+    ErrorCode ListDirectory(FileHandle directory, std::vector<std::string>* names) {
+        return Checked("ListDirectory", kErrorInvalidParameter,
+                       [&] { return FileSystem::ListDirectory(directory, names); });
+    }
+    bool SyncFileSystem(FileHandle handle, ErrorCode* code) {
+        if (FaultSchedule::Tick("SyncFileSystem")) {
+            *code = kErrorInvalidParameter;
+            return true;
+        }
+        return FileSystem::SyncFileSystem(handle, code);
+    }
+    ErrorCode FlushDeviceCache(FileHandle handle) {
+        return Checked("FlushDeviceCache", kErrorInvalidParameter,
+                       [&] { return FileSystem::FlushDeviceCache(handle); });
+    }
+    ErrorCode StorageOf(const stdx::u16string& path, StorageInfo* info) {
+        return Checked("StorageOf", kErrorInvalidParameter,
+                       [&] { return FileSystem::StorageOf(path, info); });
+    }
     bool CopyRangeAt(FileHandle source, std::uint64_t offset, FileHandle target,
                      std::uint32_t count, std::uint32_t* copied, ErrorCode* code) {
         if (FaultSchedule::Tick("CopyRangeAt")) {

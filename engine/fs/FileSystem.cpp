@@ -9,11 +9,16 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#if defined(__linux__)
+#include <linux/magic.h>
+#include <sys/vfs.h>
+#endif
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -681,6 +686,8 @@ void FillStatus(const struct stat& from, FileStatus* to) {
     to->device = static_cast<std::uint64_t>(from.st_dev);
     to->inode = static_cast<std::uint64_t>(from.st_ino);
     to->owner = static_cast<std::uint32_t>(from.st_uid);
+    to->mode = static_cast<std::uint32_t>(from.st_mode & 07777);
+    to->size = static_cast<std::uint64_t>(from.st_size);
     to->modified = FileSystem::FromUnixSeconds(from.st_mtim.tv_sec);
 }
 
@@ -995,4 +1002,107 @@ ErrorCode FileSystem::ReadAt(FileHandle handle, std::uint64_t offset, void* buff
         return Fail(kErrorInvalidParameter);
     }
     return ReadFully(fd, &offset, buffer, count, countRead);
+}
+
+ErrorCode FileSystem::RemoveFileAt(FileHandle directory, const std::string& name) {
+    int base;
+    if (!OneLevel(directory, name, &base)) {
+        return kErrorInvalidParameter;
+    }
+    if (::unlinkat(base, name.c_str(), 0) == 0) {
+        return kErrorSuccess;
+    }
+    return errno == ENOENT ? kErrorNotFound : kErrorInvalidParameter;
+}
+
+ErrorCode FileSystem::RemoveDirectoryAt(FileHandle directory, const std::string& name) {
+    int base;
+    if (!OneLevel(directory, name, &base)) {
+        return kErrorInvalidParameter;
+    }
+    if (::unlinkat(base, name.c_str(), AT_REMOVEDIR) == 0) {
+        return kErrorSuccess;
+    }
+    return errno == ENOENT ? kErrorNotFound : kErrorInvalidParameter;
+}
+
+ErrorCode FileSystem::ListDirectory(FileHandle directory, std::vector<std::string>* names) {
+    int fd;
+    if (names == nullptr || !ToDescriptor(directory, &fd)) {
+        return kErrorInvalidParameter;
+    }
+    names->clear();
+    // fdopendir takes over the descriptor it is given, and reads from its
+    // position: a fresh descriptor of the same directory, read from the
+    // start, leaves the caller's alone.
+    const int own = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (own < 0) {
+        return kErrorInvalidParameter;
+    }
+    DIR* stream = ::fdopendir(own);
+    if (stream == nullptr) {
+        ::close(own);
+        return kErrorInvalidParameter;
+    }
+    errno = 0;
+    while (const dirent* entry = ::readdir(stream)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) {
+            names->emplace_back(name);
+        }
+    }
+    const bool complete = errno == 0;
+    ::closedir(stream);
+    return complete ? kErrorSuccess : kErrorInvalidParameter;
+}
+
+bool FileSystem::SyncFileSystem(FileHandle handle, ErrorCode* code) {
+#if defined(__linux__)
+    int fd;
+    if (code == nullptr) {
+        return false;
+    }
+    *code = kErrorSuccess;
+    if (!ToDescriptor(handle, &fd) || ::syncfs(fd) != 0) {
+        *code = kErrorInvalidParameter;
+    }
+    return true;
+#else
+    (void)handle;
+    (void)code;
+    return false;
+#endif
+}
+
+ErrorCode FileSystem::FlushDeviceCache(FileHandle handle) {
+    int fd;
+    if (!ToDescriptor(handle, &fd)) {
+        return kErrorInvalidParameter;
+    }
+#if defined(__APPLE__)
+    return ::fcntl(fd, F_FULLFSYNC) == 0 ? kErrorSuccess : kErrorInvalidParameter;
+#else
+    return kErrorSuccess;
+#endif
+}
+
+ErrorCode FileSystem::StorageOf(const stdx::u16string& path, StorageInfo* info) {
+    if (info == nullptr) {
+        return kErrorInvalidParameter;
+    }
+    *info = StorageInfo();
+    const std::string target = Narrow(path);
+    struct stat status;
+    if (::stat(target.c_str(), &status) != 0) {
+        return CodeFromErrno(errno);
+    }
+    info->device = static_cast<std::uint64_t>(status.st_dev);
+#if defined(__linux__)
+    struct statfs kind;
+    if (::statfs(target.c_str(), &kind) != 0) {
+        return CodeFromErrno(errno);
+    }
+    info->persistent = kind.f_type != TMPFS_MAGIC && kind.f_type != RAMFS_MAGIC;
+#endif
+    return kErrorSuccess;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/fs/ErrorCodes.h"
 #include "text/String.h"
@@ -31,8 +32,19 @@ struct FileStatus {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::uint32_t owner = 0;
+    // The permission bits (set-id and sticky bits included), as chmod takes
+    // them.
+    std::uint32_t mode = 0;
+    std::uint64_t size = 0;
     // Whole seconds, as every other time here.
     FileTime modified = 0;
+};
+
+// Where a path's data lives: the device, and whether it survives a power
+// cut (false for a file system held in memory, such as tmpfs).
+struct StorageInfo {
+    std::uint64_t device = 0;
+    bool persistent = true;
 };
 
 // What one file system keeps of a modification time set in whole seconds:
@@ -190,6 +202,21 @@ public:
     // Opens, fsyncs and closes a directory, so that entries made in it
     // survive a power cut. 0 or 87.
     ErrorCode SyncDirectory(const stdx::u16string& path);
+    // Makes every change made so far on the file system that holds `handle`
+    // (data, times, names, removals, of any file) durable in one call, where
+    // the platform has such a call (syncfs(2)). Returns false, having done
+    // nothing, where it has not: the caller then makes each file durable
+    // with Sync of its handle and each directory whose entries changed with
+    // Sync of the directory's handle. Otherwise *code is 0 or 87.
+    bool SyncFileSystem(FileHandle handle, ErrorCode* code);
+    // Where Sync leaves data in the storage device's own volatile cache
+    // (macOS), pushes everything the device was handed so far to stable
+    // storage (F_FULLFSYNC); elsewhere Sync and SyncFileSystem already wait
+    // for the medium and this returns 0 at once. 0 or 87.
+    ErrorCode FlushDeviceCache(FileHandle handle);
+    // The device of `path` (which must exist; links are followed) and
+    // whether its file system keeps data across a power cut. 0, 2, 87.
+    ErrorCode StorageOf(const stdx::u16string& path, StorageInfo* info);
     // flock(2) exclusive on an open file or directory. The kernel drops it
     // when the holder's descriptors close, its process dying included.
     // With wait false: 0 locked, 87 held by another descriptor or failed.
@@ -225,6 +252,17 @@ public:
     // rules and codes.
     ErrorCode RenameAt(FileHandle fromDirectory, const std::string& from, FileHandle toDirectory,
                        const std::string& to, bool replace);
+    // unlinkat(2) of a name that is not a directory. 0; 2 nothing there; 87
+    // anything else (a directory included).
+    ErrorCode RemoveFileAt(FileHandle directory, const std::string& name);
+    // unlinkat(2) with AT_REMOVEDIR: an empty directory only, never a link
+    // to one. 0; 2 nothing there; 87 anything else (not empty, not a
+    // directory).
+    ErrorCode RemoveDirectoryAt(FileHandle directory, const std::string& name);
+    // The names in an open directory except "." and "..", in the order the
+    // system gives them. `directory` stays open and keeps its position. 0
+    // or 87.
+    ErrorCode ListDirectory(FileHandle directory, std::vector<std::string>* names);
     // CopyRange reading `source` from `offset` (its own position is neither
     // used nor moved), so that a caller that knows where a piece lies needs
     // no seek. Same results.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -157,6 +158,87 @@ TEST_F(FileSystemAtTest, ReadsFromAnOffsetLeaveThePositionAlone) {
     EXPECT_EQ(m_fs.Seek(source, 0, kSeekCurrent), 0) << "position untouched";
     m_fs.Close(target);
     m_fs.Close(source);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FileSystemAtTest, RemoveAtTakesOneLevelAndNeverFollowsALink) {
+    ASSERT_EQ(mkdir((m_dir / "empty").c_str(), 0700), 0);
+    WriteFile(m_dir / "sub/inside", "x");
+    const struct {
+        const char* name;
+        bool directory;
+        ErrorCode code;
+        const char* gone;  // what must be gone afterwards, or null
+    } cases[] = {
+        {"file", false, kErrorSuccess, "file"},
+        {"missing", false, kErrorNotFound, nullptr},
+        {"empty", false, kErrorInvalidParameter, nullptr},
+        {"link", false, kErrorSuccess, "link"},          // the link itself, not its target
+        {"sub", true, kErrorInvalidParameter, nullptr},  // not empty
+        {"dangling", true, kErrorInvalidParameter, nullptr},
+        {"empty", true, kErrorSuccess, "empty"},
+        {"missing", true, kErrorNotFound, nullptr},
+        {"sub/inside", false, kErrorInvalidParameter, nullptr},
+    };
+    for (const auto& entry : cases) {
+        SCOPED_TRACE(std::string(entry.name) + (entry.directory ? " as directory" : ""));
+        const ErrorCode code = entry.directory ? m_fs.RemoveDirectoryAt(m_handle, entry.name)
+                                               : m_fs.RemoveFileAt(m_handle, entry.name);
+        EXPECT_EQ(code, entry.code);
+        if (entry.gone != nullptr) {
+            struct stat status;
+            EXPECT_NE(lstat((m_dir / entry.gone).c_str(), &status), 0);
+        }
+    }
+    EXPECT_EQ(ReadFile(m_dir / "sub/inside"), "x");
+}
+
+TEST_F(FileSystemAtTest, ListDirectoryNamesEveryEntryAndLeavesTheHandleAlone) {
+    std::vector<std::string> names;
+    ASSERT_EQ(m_fs.ListDirectory(m_handle, &names), kErrorSuccess);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"dangling", "file", "link", "sub"}));
+    // Twice in a row: the handle's own position was not used up.
+    ASSERT_EQ(m_fs.ListDirectory(m_handle, &names), kErrorSuccess);
+    EXPECT_EQ(names.size(), 4u);
+    EXPECT_EQ(m_fs.ListDirectory(kInvalidHandle, &names), kErrorInvalidParameter);
+}
+
+TEST_F(FileSystemAtTest, StatusAtGivesSizeAndPermissionBits) {
+    ASSERT_EQ(chmod((m_dir / "file").c_str(), 0640), 0);
+    FileStatus status;
+    ASSERT_EQ(m_fs.StatusAt(m_handle, "file", &status), kErrorSuccess);
+    EXPECT_EQ(status.size, 10u);
+    EXPECT_EQ(status.mode, 0640u);
+    ASSERT_EQ(m_fs.StatusAt(m_handle, "sub", &status), kErrorSuccess);
+    EXPECT_EQ(status.mode, 0700u);
+}
+
+TEST_F(FileSystemAtTest, StorageTellsMemoryFileSystemsFromDisks) {
+    StorageInfo info;
+    ASSERT_EQ(m_fs.StorageOf(U16(m_dir.path()), &info), kErrorSuccess);
+    struct stat status;
+    ASSERT_EQ(stat(m_dir.path().c_str(), &status), 0);
+    EXPECT_EQ(info.device, static_cast<std::uint64_t>(status.st_dev));
+    EXPECT_EQ(m_fs.StorageOf(U16(m_dir / "missing"), &info), kErrorNotFound);
+    // /dev/shm is a memory file system on every Linux this runs on.
+    if (stat("/dev/shm", &status) == 0) {
+        ASSERT_EQ(m_fs.StorageOf(u"/dev/shm", &info), kErrorSuccess);
+        EXPECT_FALSE(info.persistent);
+    }
+}
+
+TEST_F(FileSystemAtTest, SyncingTheFileSystemSucceedsOrSaysItCannot) {
+    ErrorCode code = kErrorInvalidParameter;
+    if (m_fs.SyncFileSystem(m_handle, &code)) {
+        EXPECT_EQ(code, kErrorSuccess);
+        EXPECT_TRUE(m_fs.SyncFileSystem(kInvalidHandle, &code));
+        EXPECT_EQ(code, kErrorInvalidParameter);
+    }
+    EXPECT_EQ(m_fs.FlushDeviceCache(m_handle), kErrorSuccess);
 }
 
 }  // namespace
