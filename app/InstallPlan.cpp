@@ -2,40 +2,52 @@
 
 #include <cstdio>
 
-const char* PlanActionName(PlanAction action) {
+const char* PlanActionName(FileDecision action) {
     switch (action) {
-        case PlanAction::Install:
+        case FileDecision::Install:
             return "install";
-        case PlanAction::Replace:
+        case FileDecision::Replace:
             return "replace";
-        case PlanAction::Skip:
+        case FileDecision::Repair:
+            return "repair";
+        case FileDecision::Skip:
             return "skip";
-        case PlanAction::Conflict:
+        case FileDecision::Conflict:
             break;
     }
     return "conflict";
 }
 
-void PlanCounts::Add(PlanAction action) {
+void PlanCounts::Add(FileDecision action) {
     switch (action) {
-        case PlanAction::Install:
+        case FileDecision::Install:
             ++install;
             break;
-        case PlanAction::Replace:
+        case FileDecision::Replace:
             ++replace;
             break;
-        case PlanAction::Skip:
+        case FileDecision::Repair:
+            ++repair;
+            break;
+        case FileDecision::Skip:
             ++skip;
             break;
-        case PlanAction::Conflict:
+        case FileDecision::Conflict:
             ++conflict;
             break;
     }
 }
 
 stdx::string PlanCounts::Summary() const {
-    char line[128];
-    std::snprintf(line, sizeof(line), "%d install, %d replace, %d skip, %d conflict", install,
-                  replace, skip, conflict);
+    char line[160];
+    // Scripts that read the summary of a run without repairs see it as it
+    // always was.
+    if (repair == 0) {
+        std::snprintf(line, sizeof(line), "%d install, %d replace, %d skip, %d conflict", install,
+                      replace, skip, conflict);
+    } else {
+        std::snprintf(line, sizeof(line), "%d install, %d replace, %d skip, %d conflict, %d repair",
+                      install, replace, skip, conflict, repair);
+    }
     return stdx::string(line);
 }

@@ -51,37 +51,45 @@ TEST(InstallPlanTest, ClassifiesWhatStandsAtEachKitPath) {
     struct Case {
         const char* what;
         std::function<void(const std::string& target)> make;
-        PlanAction expected;
+        FileDecision expected;
+        std::uint64_t recordSize = 1;
     };
-    auto file = [](std::int64_t seconds) {
-        return [seconds](const std::string& target) {
-            WriteFile(target + "dir/file.txt", "x");
+    auto file = [](std::int64_t seconds, const std::string& bytes = "x") {
+        return [seconds, bytes](const std::string& target) {
+            WriteFile(target + "dir/file.txt", bytes);
             SetModificationTime(target + "dir/file.txt", seconds);
         };
     };
     const Case cases[] = {
-        {"nothing", [](const std::string&) {}, PlanAction::Install},
+        {"nothing", [](const std::string&) {}, FileDecision::Install},
         {"the folder only",
          [](const std::string& t) { std::filesystem::create_directories(t + "dir"); },
-         PlanAction::Install},
-        {"an older file", file(kRecordSeconds - 1), PlanAction::Replace},
-        {"a file of the same second", file(kRecordSeconds), PlanAction::Skip},
-        {"a newer file", file(kRecordSeconds + 100), PlanAction::Skip},
+         FileDecision::Install},
+        {"an older file", file(kRecordSeconds - 1), FileDecision::Replace},
+        {"a file of the same second", file(kRecordSeconds), FileDecision::Skip},
+        {"a newer file", file(kRecordSeconds + 100), FileDecision::Skip},
+        // Of the record's time but not its size: a damaged copy.
+        {"a shorter file of the same second", file(kRecordSeconds), FileDecision::Repair, 5},
+        {"a longer file of the same second", file(kRecordSeconds, "xxxxxx"), FileDecision::Repair},
+        {"an empty file of the same second", file(kRecordSeconds, ""), FileDecision::Repair},
+        // The user's own edit is kept, whatever its size.
+        {"a newer file of another size", file(kRecordSeconds + 100), FileDecision::Skip, 7},
+        {"an older file of another size", file(kRecordSeconds - 1), FileDecision::Replace, 7},
         {"a directory",
          [](const std::string& t) { std::filesystem::create_directories(t + "dir/file.txt"); },
-         PlanAction::Conflict},
+         FileDecision::Conflict},
         {"a FIFO",
          [](const std::string& t) {
              std::filesystem::create_directories(t + "dir");
              ASSERT_EQ(::mkfifo((t + "dir/file.txt").c_str(), 0600), 0);
          },
-         PlanAction::Conflict},
+         FileDecision::Conflict},
         {"a socket",
          [](const std::string& t) {
              std::filesystem::create_directories(t + "dir");
              MakeSocket(t + "dir/file.txt");
          },
-         PlanAction::Conflict},
+         FileDecision::Conflict},
         {"a link to a newer file",
          [](const std::string& t) {
              WriteFile(t + "real.txt", "x");
@@ -89,21 +97,21 @@ TEST(InstallPlanTest, ClassifiesWhatStandsAtEachKitPath) {
              std::filesystem::create_directories(t + "dir");
              std::filesystem::create_symlink(t + "real.txt", t + "dir/file.txt");
          },
-         PlanAction::Conflict},
+         FileDecision::Conflict},
         {"a dangling link",
          [](const std::string& t) {
              std::filesystem::create_directories(t + "dir");
              std::filesystem::create_symlink(t + "gone", t + "dir/file.txt");
          },
-         PlanAction::Conflict},
+         FileDecision::Conflict},
         {"a file where the folder goes", [](const std::string& t) { WriteFile(t + "dir", "x"); },
-         PlanAction::Conflict},
+         FileDecision::Conflict},
         {"a link where the folder goes",
          [](const std::string& t) {
              std::filesystem::create_directories(t + "elsewhere");
              std::filesystem::create_symlink(t + "elsewhere", t + "dir");
          },
-         PlanAction::Conflict},
+         FileDecision::Conflict},
         {"a device",
          [](const std::string& t) {
              std::filesystem::create_directories(t + "dir");
@@ -113,7 +121,7 @@ TEST(InstallPlanTest, ClassifiesWhatStandsAtEachKitPath) {
                  std::cerr << "not root: a link to /dev/null stands in for a device\n";
              }
          },
-         PlanAction::Conflict},
+         FileDecision::Conflict},
     };
     FileSystem fs;
     const FileTime record = FileSystem::FromUnixSeconds(kRecordSeconds) + 5000000;  // + 0.5 s
@@ -123,7 +131,10 @@ TEST(InstallPlanTest, ClassifiesWhatStandsAtEachKitPath) {
         std::filesystem::create_directories(target);
         c.make(target);
         const auto before = Listing(root.path());
-        EXPECT_EQ(PlanActionName(ClassifyKitFile(fs, U16(target), U16("dir/file.txt"), record)),
+        DirectoryHandles<FileSystem> handles(fs);
+        handles.Reset(U16(target));
+        FilePlanner<FileSystem> planner(fs, handles);
+        EXPECT_EQ(PlanActionName(ClassifyKitFile(planner, "dir/file.txt", record, c.recordSize)),
                   std::string(PlanActionName(c.expected)))
             << c.what;
         EXPECT_EQ(Listing(root.path()), before) << c.what;
@@ -132,11 +143,15 @@ TEST(InstallPlanTest, ClassifiesWhatStandsAtEachKitPath) {
 
 TEST(InstallPlanTest, CountsAndSummary) {
     PlanCounts counts;
-    for (PlanAction action : {PlanAction::Install, PlanAction::Install, PlanAction::Replace,
-                              PlanAction::Conflict, PlanAction::Install}) {
+    for (FileDecision action : {FileDecision::Install, FileDecision::Install, FileDecision::Replace,
+                                FileDecision::Conflict, FileDecision::Install}) {
         counts.Add(action);
     }
     EXPECT_EQ(std::string(counts.Summary().c_str()), "3 install, 1 replace, 0 skip, 1 conflict");
+    // Repairs are named only where there are some, after the rest.
+    counts.Add(FileDecision::Repair);
+    EXPECT_EQ(std::string(counts.Summary().c_str()),
+              "3 install, 1 replace, 0 skip, 1 conflict, 1 repair");
 }
 
 }  // namespace

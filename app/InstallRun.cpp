@@ -6,6 +6,7 @@
 #include "app/RunLog.h"
 #include "app/SignalWatcher.h"
 #include "engine/fs/FileFinder.h"
+#include "engine/fs/PathNames.h"
 #include "launcher/TemplateLocations.h"
 #include "text/Encoding.h"
 #include "text/Languages.h"
@@ -138,11 +139,15 @@ int CInstallerDlg::PrintPlan(std::FILE* out) {
         targetDir.push_back(u'/');
     }
     FileSystem fs;
+    DirectoryHandles<FileSystem> handles(fs);
+    handles.Reset(targetDir);
+    FilePlanner<FileSystem> planner(fs, handles);
     PlanCounts counts;
     for (const auto& record : m_installData.m_files) {
         stdx::u16string name = record.m_name;
         ReplaceAll(name, u"\\", u"/");
-        const PlanAction action = ClassifyKitFile(fs, targetDir, name, record.m_lastWriteTime);
+        const FileDecision action = ClassifyKitFile(planner, path_names::Narrow(name),
+                                                    record.m_lastWriteTime, record.m_size);
         counts.Add(action);
         const stdx::string line =
             stdx::string(PlanActionName(action)) + " " + Utf16ToUtf8(name) + "\n";

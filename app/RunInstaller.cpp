@@ -7,6 +7,7 @@
 #include "app/SignalWatcher.h"
 #include "app/Usage.h"
 #include "launcher/StaleConfigTemps.h"
+#include "launcher/TemplateLocations.h"
 #include "text/Encoding.h"
 #include "text/Languages.h"
 
@@ -59,15 +60,19 @@ int RunChecked(StartupArgs& args, const StartupChoice& choice, WindowLayer& ui, 
     if (options.hasDir) {
         dlg.SetTargetOverride(options.dir);
     }
+    // Runs cut short are looked for in the temporary directory and around
+    // every template directory this start knows of.
+    const std::vector<stdx::u16string> locations =
+        KnownTemplateLocations(options.hasDir ? options.dir : stdx::u16string());
     if (options.plan) {
         // A dry run changes nothing, not even an interrupted run's files.
         dlg.SetDryRun();
-        if (HasInterruptedRuns()) {
+        if (HasInterruptedRuns(locations)) {
             Print(stdout, stdx::string("interrupted: an earlier installation will be undone at "
                                        "the next start\n"));
         }
     } else {
-        const RecoveryResult recovery = RecoverInterruptedRuns(&log);
+        const RecoveryResult recovery = RecoverInterruptedRuns(locations, &log);
         RemoveStaleConfigTemps();
         ReportRecovery(recovery, ui.HasDisplay() && !choice.silent, ui, log, stderr);
     }
@@ -120,6 +125,10 @@ void ReportRecovery(const RecoveryResult& result, bool messageBoxes, WindowLayer
                   result.restored, result.completed, static_cast<int>(result.keptBackups.size()));
     if (result.restored > 0 || result.completed > 0 || !result.keptBackups.empty()) {
         log.Write(stdx::string(counts));
+    }
+    // Not the user's own: never obeyed, and only the log hears of it.
+    for (const stdx::u16string& runDir : result.refused) {
+        log.Write(stdx::string("recovery: left alone, not the user's own: ") + Utf16ToUtf8(runDir));
     }
 
     std::vector<stdx::u16string> messages;

@@ -6,6 +6,7 @@
 
 #include "engine/fs/ErrorCodes.h"
 #include "engine/fs/FileSystem.h"
+#include "engine/fs/PathNames.h"
 #include "text/Encoding.h"
 #include "text/String.h"
 
@@ -35,7 +36,7 @@ public:
     void Reset(const stdx::u16string& root) {
         Close();
         m_root = root;
-        m_rootBytes = Utf16ToUtf8String(root);
+        m_rootBytes = path_names::Narrow(root);
     }
 
     // Closes every handle; Find opens them again.
@@ -54,7 +55,7 @@ public:
         if (relative.empty()) {
             return m_root;
         }
-        return m_root + Utf8ToUtf16(stdx::string(relative.data(), relative.size()));
+        return m_root + path_names::Wide(relative);
     }
 
     // Opens the directory root + relative. With a `make` that is not null,
@@ -101,6 +102,10 @@ public:
         return m_last->rule;
     }
 
+    // After a Find that failed with 2: the level (relative path, "" for the
+    // root) found missing, the highest of those missing.
+    const std::string& MissingLevel() const { return m_missing; }
+
     // Whether the directory the last successful Find gave was made by the
     // make of a Find of this cache, since it was last opened: then it holds
     // nothing that was there before the run. Only after a successful Find.
@@ -114,14 +119,6 @@ private:
         StoredTimeRule rule;
         std::string relative;
     };
-
-    static std::string WithoutSlash(const std::string& bytes) {
-        std::string trimmed = bytes;
-        while (trimmed.size() > 1 && trimmed.back() == '/') {
-            trimmed.pop_back();
-        }
-        return trimmed;
-    }
 
     template <class Make>
     // *made tells whether make created the level itself.
@@ -146,14 +143,20 @@ private:
             }
             parent = up->handle;
         }
-        const std::string opened = relative.empty() ? WithoutSlash(m_rootBytes) : name;
+        const std::string opened =
+            relative.empty() ? path_names::WithoutTrailingSlash(m_rootBytes) : name;
         FileHandle handle = kInvalidHandle;
         // Below a level just made nothing can be there yet: no open to fail.
         ErrorCode code =
             *made ? kErrorNotFound : m_fileSystem.OpenDirectoryAt(parent, opened, &handle);
+        if (code == kErrorNotFound && make == nullptr) {
+            // The callers above return this code as it is: the first level
+            // to fail is the highest missing one.
+            m_missing = relative;
+        }
         if (code == kErrorNotFound && make != nullptr) {
             const stdx::u16string path = PathOf(relative);
-            code = (*make)(parent, name, stdx::u16string(path, 0, WithoutSlashSize(path)));
+            code = (*make)(parent, name, path_names::WithoutTrailingSlash(path));
             *made = code == kErrorSuccess;
             if (code == kErrorSuccess || code == kErrorAlreadyExists) {
                 code = m_fileSystem.OpenDirectoryAt(parent, opened, &handle);
@@ -170,19 +173,6 @@ private:
         return kErrorSuccess;
     }
 
-    static std::size_t WithoutSlashSize(const stdx::u16string& path) {
-        std::size_t end = path.size();
-        while (end > 1 && path[end - 1] == u'/') {
-            --end;
-        }
-        return end;
-    }
-
-    static std::string Utf16ToUtf8String(const stdx::u16string& text) {
-        const stdx::string bytes = Utf16ToUtf8(text);
-        return std::string(bytes.c_str(), bytes.size());
-    }
-
     FS& m_fileSystem;
     stdx::u16string m_root;
     std::string m_rootBytes;
@@ -190,4 +180,5 @@ private:
     std::unordered_map<std::string, Slot> m_open;
     std::string m_lastKey;
     Slot* m_last = nullptr;
+    std::string m_missing;
 };

@@ -7,6 +7,8 @@ enum class FileAction {
     Install,  // nothing stood at its place: written new
     Replace,  // an older file stood there: backed up, then written
     Skip,     // an installed copy at least as new stood there: left alone
+    Repair,   // a damaged copy stood there (the record's time, another size):
+              // backed up, then written
 };
 
 // Receives what the install worker and the recovery of interrupted runs do,

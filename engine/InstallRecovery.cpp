@@ -1,15 +1,15 @@
 #include "engine/InstallRecovery.h"
 
-#include "engine/fs/FileFinder.h"
+#include "engine/RunRecovery.h"
 #include "engine/fs/FileSystem.h"
-#include "engine/RunUndo.h"
 
-RecoveryResult RecoverInterruptedRuns(InstallEventSink* sink) {
+RecoveryResult RecoverInterruptedRuns(const std::vector<stdx::u16string>& locations,
+                                      InstallEventSink* sink) {
     FileSystem fileSystem;
-    return run_undo::RecoverRuns<FileSystem, FileFinder>(fileSystem, sink);
+    return run_recovery::RecoverRuns(fileSystem, locations, sink);
 }
 
-bool HasInterruptedRuns() {
+bool HasInterruptedRuns(const std::vector<stdx::u16string>& locations) {
     FileSystem fileSystem;
-    return run_undo::HasDeadRuns<FileSystem, FileFinder>(fileSystem);
+    return run_recovery::HasDeadRuns(fileSystem, locations);
 }

@@ -17,7 +17,7 @@
 
 #include "engine/InstallRecovery.h"
 #include "engine/InstallTestSupport.h"
-#include "engine/RunUndo.h"
+#include "engine/RunRecovery.h"
 
 using namespace install_test;
 
@@ -43,15 +43,6 @@ std::vector<KitFile> SmallKit() {
     };
 }
 
-// SmallKit with a last record that cannot be written (a file stands where
-// its directory goes), so that a run fails after every other change and
-// rolls back.
-std::vector<KitFile> FailingKit() {
-    std::vector<KitFile> files = SmallKit();
-    files.push_back({"top.cfg\\blocked.cfg", "x", kBaseSeconds});
-    return files;
-}
-
 void KillAt(std::int64_t number, const char*, void* context) {
     if (number == *static_cast<std::int64_t*>(context)) {
         raise(SIGKILL);
@@ -59,14 +50,15 @@ void KillAt(std::int64_t number, const char*, void* context) {
 }
 
 // Runs body in a forked child whose file-system operations are counted
-// from its start; the child kills itself before operation killAt. True when
-// it died that way, false when it ended before reaching it.
+// from its start, operation failAt failing (0: none); the child kills itself
+// before operation killAt. True when it died that way, false when it ended
+// before reaching it.
 template <class Body>
-bool InChildKilledAt(std::int64_t killAt, Body body) {
+bool InChildKilledAt(std::int64_t killAt, Body body, std::int64_t failAt = 0) {
     const pid_t child = fork();
     if (child == 0) {
         FaultSchedule::SetHook(&KillAt, &killAt);
-        FaultSchedule::Arm(0);
+        FaultSchedule::Arm(failAt);
         body();
         _exit(0);
     }
@@ -144,20 +136,44 @@ protected:
         EXPECT_EQ(m_sink.rollbacks, restored);
     }
 
-    // Installs in a child killed before operation number killAt.
-    bool InstallKilledAt(std::int64_t killAt, FaultyKit& kit) {
-        return InChildKilledAt(killAt, [&] {
-            FaultyWorker worker;
-            worker.SetFinishPause(std::chrono::milliseconds(0));
-            worker.SetWriters(m_writers);
-            m_data.SetInstallData(&kit, U16(m_target));
-            worker.Run(&m_data);
-        });
+    // Installs in a child killed before operation number killAt, operation
+    // failAt failing (0: none).
+    bool InstallKilledAt(std::int64_t killAt, FaultyKit& kit, std::int64_t failAt = 0) {
+        return InChildKilledAt(
+            killAt,
+            [&] {
+                FaultyWorker worker;
+                worker.SetFinishPause(std::chrono::milliseconds(0));
+                worker.SetWriters(m_writers);
+                m_data.SetInstallData(&kit, U16(m_target));
+                worker.Run(&m_data);
+            },
+            failAt);
     }
+
+    // The number of the last operation named `name` in a successful run.
+    std::int64_t LastOperation(const char* name) {
+        struct Last {
+            std::string operation;
+            std::int64_t number = 0;
+            static void Hook(std::int64_t number, const char* operation, void* context) {
+                Last* last = static_cast<Last*>(context);
+                if (last->operation == operation) {
+                    last->number = number;
+                }
+            }
+        } last{name};
+        EXPECT_EQ(RunArmed(m_kit, m_data, m_target, 0, &Last::Hook, &last).code, kErrorSuccess);
+        WriteInstalledTree(m_target);
+        return last.number;
+    }
+
+    // The template locations a start knows of.
+    std::vector<stdx::u16string> Locations() const { return {U16(m_target)}; }
 
     RecoveryResult Recover() {
         FileSystem fileSystem;
-        return run_undo::RecoverRuns<FileSystem, FileFinder>(fileSystem, &m_sink);
+        return run_recovery::RecoverRuns(fileSystem, Locations(), &m_sink);
     }
 
     // What every recovery must leave: one of the two trees, nothing of any
@@ -170,7 +186,7 @@ protected:
             EXPECT_TRUE(now == m_before) << "not restored";
         }
         EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
-        EXPECT_FALSE(HasInterruptedRuns());
+        EXPECT_FALSE(HasInterruptedRuns(Locations()));
         EXPECT_EQ(RunArmed(m_kit, m_data, m_target, 0).code, kErrorSuccess);
         EXPECT_EQ(Snapshot(m_target), m_after);
         WriteInstalledTree(m_target);
@@ -227,17 +243,18 @@ TEST_F(InstallRecoveryAcrossDevicesTest, KillAtEveryOperationRestoresFromTheHidd
     KillAtEveryOperation();
 }
 
+// The run fails as it puts its last file in place, after it backed up two
+// files, and is killed during its rollback.
 TEST_F(InstallRecoveryTest, KillDuringTheRollbackOfAFailedRunIsUndoneByTheNextStart) {
-    ASSERT_EQ(BuildKit(m_kitPath, FailingKit()), "");
-    FaultyKit failing;
-    ASSERT_EQ(failing.Load(U16(m_kitPath)), kErrorSuccess);
-    const RunResult reference = RunArmed(failing, m_data, m_target, 0);
+    const std::int64_t lastPut = LastOperation("RenameAt");
+    ASSERT_GT(lastPut, 0);
+    const RunResult reference = RunArmed(m_kit, m_data, m_target, lastPut);
     ASSERT_NE(reference.code, kErrorSuccess);
     ASSERT_EQ(Snapshot(m_target), m_before);
 
-    for (std::int64_t n = reference.operations / 2; n <= reference.operations + 1; ++n) {
+    for (std::int64_t n = lastPut; n <= reference.operations + 1; ++n) {
         SCOPED_TRACE("killed at operation " + std::to_string(n));
-        if (!InstallKilledAt(n, failing)) {
+        if (!InstallKilledAt(n, m_kit, lastPut)) {
             EXPECT_GT(n, reference.operations);
             break;
         }
@@ -259,9 +276,7 @@ TEST_F(InstallRecoveryTest, KilledRecoveryIsFinishedByTheNextOne) {
         ASSERT_TRUE(InstallKilledAt(runKill, m_kit));
         FaultInjectingFileSystem fileSystem;
         FaultSchedule::Arm(0);
-        const RecoveryResult result =
-            run_undo::RecoverRuns<FaultInjectingFileSystem, FaultInjectingFileFinder>(fileSystem,
-                                                                                      nullptr);
+        const RecoveryResult result = run_recovery::RecoverRuns(fileSystem, Locations(), nullptr);
         recoveryOperations = FaultSchedule::Operations();
         FaultSchedule::Disarm();
         ASSERT_EQ(result.restored, 1);
@@ -272,10 +287,9 @@ TEST_F(InstallRecoveryTest, KilledRecoveryIsFinishedByTheNextOne) {
         SCOPED_TRACE("recovery killed at operation " + std::to_string(m));
         WriteInstalledTree(m_target);
         ASSERT_TRUE(InstallKilledAt(runKill, m_kit));
-        InChildKilledAt(m, [] {
+        InChildKilledAt(m, [this] {
             FaultInjectingFileSystem fileSystem;
-            run_undo::RecoverRuns<FaultInjectingFileSystem, FaultInjectingFileFinder>(fileSystem,
-                                                                                      nullptr);
+            run_recovery::RecoverRuns(fileSystem, Locations(), nullptr);
         });
         Recover();
         ExpectFinished(false);
@@ -317,7 +331,7 @@ TEST_F(InstallRecoveryTest, RunOfALiveInstallerIsLeftAlone) {
     const Tree during = Snapshot(m_target);
     ASSERT_NE(during, m_before);
 
-    EXPECT_FALSE(HasInterruptedRuns());
+    EXPECT_FALSE(HasInterruptedRuns(Locations()));
     const RecoveryResult live = Recover();
     EXPECT_EQ(live.restored + live.completed, 0);
     EXPECT_EQ(Snapshot(m_target), during);
@@ -327,19 +341,17 @@ TEST_F(InstallRecoveryTest, RunOfALiveInstallerIsLeftAlone) {
     waitpid(child, nullptr, 0);
     close(ready[0]);
     close(ready[1]);
-    EXPECT_TRUE(HasInterruptedRuns());
+    EXPECT_TRUE(HasInterruptedRuns(Locations()));
     EXPECT_EQ(Recover().restored, 1);
     ExpectFinished(false);
 }
 
 // A rollback that cannot finish keeps the backup and the journal, names
-// the backup for the user, and the next start restores from it: when a
-// restore move fails (the last rename of the failed run), and when the
-// journal cannot be read back (the run's last open).
+// the backup for the user, and the next start restores from it. The run
+// fails as it puts its last file in place, after backing up two files;
+// then a restore move fails (the rollback's last rename), or the journal
+// cannot be read back (the rollback's open of it).
 TEST_F(InstallRecoveryTest, UnfinishedRollbackKeepsTheBackupUntilTheNextStart) {
-    ASSERT_EQ(BuildKit(m_kitPath, FailingKit()), "");
-    FaultyKit failing;
-    ASSERT_EQ(failing.Load(U16(m_kitPath)), kErrorSuccess);
     struct Last {
         std::string operation;
         std::int64_t number = 0;
@@ -350,20 +362,22 @@ TEST_F(InstallRecoveryTest, UnfinishedRollbackKeepsTheBackupUntilTheNextStart) {
             }
         }
     };
-    // The run backs up two files: one restore fails and one file stays, or
-    // nothing is restored and both stay.
-    const std::vector<std::pair<std::string, int>> cases = {{"Rename", 1}, {"Open", 2}};
+    const std::int64_t lastPut = LastOperation("RenameAt");
+    // One restore fails and one file stays, or nothing is restored and both
+    // stay.
+    const std::vector<std::pair<std::string, int>> cases = {{"RenameAt", 1}, {"Open", 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
         Last last;
         last.operation = c.first;
-        ASSERT_NE(RunArmed(failing, m_data, m_target, 0, &Last::Hook, &last).code, kErrorSuccess);
-        ASSERT_GT(last.number, 0);
+        ASSERT_NE(RunArmed(m_kit, m_data, m_target, lastPut, &Last::Hook, &last).code,
+                  kErrorSuccess);
+        ASSERT_GT(last.number, lastPut);
         WriteInstalledTree(m_target);
 
         FaultyWorker worker;
         const RunResult result =
-            RunArmed(failing, m_data, m_target, last.number, nullptr, nullptr, &worker);
+            RunArmed(m_kit, m_data, m_target, lastPut, nullptr, nullptr, &worker, last.number);
         ASSERT_TRUE(result.injected);
         const std::string kept = U8(m_data.KeptBackup());
         EXPECT_EQ(kept, U8(worker.Entries().back().m_backupDir));
@@ -373,7 +387,7 @@ TEST_F(InstallRecoveryTest, UnfinishedRollbackKeepsTheBackupUntilTheNextStart) {
         }
         EXPECT_EQ(keptFiles, c.second) << "the files not moved back";
         EXPECT_NE(Snapshot(m_target), m_before);
-        EXPECT_TRUE(HasInterruptedRuns());
+        EXPECT_TRUE(HasInterruptedRuns(Locations()));
 
         const RecoveryResult recovered = Recover();
         EXPECT_EQ(recovered.restored, 1);

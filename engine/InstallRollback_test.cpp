@@ -42,7 +42,7 @@ void WriteInstalledTree(const std::string& target) {
               kBaseSeconds - 5000);
     WriteFile(target + "/sub/deep/three.cfg", "installed three", kBaseSeconds - 1);
     WriteFile(target + "/sub/keep.cfg", "installed newer", kBaseSeconds + 100);
-    WriteFile(target + "/sub/same.cfg", "installed same", kBaseSeconds);
+    WriteFile(target + "/sub/same.cfg", "old same", kBaseSeconds);
     WriteFile(target + "/sub/deep/user.txt", "not in the kit", kBaseSeconds - 7);
     std::filesystem::create_directories(target + "/emptydir");
 }
@@ -308,9 +308,9 @@ protected:
     bool m_mounted = false;
 };
 
-// Watches the backups while a run works: the hidden backup directory that
-// holds them, and whether a backed-up original lies there with its bytes
-// and time.
+// Watches the backups while a run works: the hidden run directory whose
+// backup directory holds them, and whether a backed-up original lies there
+// with its bytes and time.
 struct BackupProbe {
     std::string target;
     std::string backupDir;
@@ -318,8 +318,8 @@ struct BackupProbe {
     static void Hook(std::int64_t, const char*, void* context) {
         BackupProbe* probe = static_cast<BackupProbe*>(context);
         for (const std::string& name : EntriesWithPrefix(probe->target, ".qa-")) {
-            if (name.size() > 7 && name.compare(name.size() - 7, 7, ".backup") == 0) {
-                probe->backupDir = probe->target + "/" + name;
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".run") == 0) {
+                probe->backupDir = probe->target + "/" + name + "/files";
             }
         }
         const std::string backup = probe->backupDir + "/top.cfg";
@@ -343,35 +343,59 @@ TEST_F(CrossDeviceTest, BackupsAreRenamesOnTheTemplatesOwnFileSystem) {
     EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
 }
 
+// Fills the file system at the mount point, but for `leave` bytes.
+void FillUp(const std::string& mountPoint, std::uint64_t leave) {
+    struct statvfs space;
+    ASSERT_EQ(statvfs(mountPoint.c_str(), &space), 0);
+    const std::uint64_t freeBytes = space.f_bavail * space.f_frsize;
+    ASSERT_GT(freeBytes, leave);
+    std::ofstream filler(mountPoint + "/filler", std::ios::binary);
+    const std::string block(1024 * 1024, 'f');
+    std::uint64_t left = freeBytes - leave;
+    while (left > 0) {
+        const std::uint64_t piece = left < block.size() ? left : block.size();
+        filler.write(block.data(), static_cast<std::streamsize>(piece));
+        left -= piece;
+    }
+}
+
 // With the template's file system full, the kit's large file cannot be
-// written; the rollback still restores every original, as renames need no
-// space.
-TEST_F(CrossDeviceTest, FullTemplateFileSystemStillRestoresEveryOriginal) {
+// written: the run fails before it changes anything. Filled once every
+// file is written, the run still completes: putting files in place and
+// backing up the earlier ones are renames, which need no space.
+TEST_F(CrossDeviceTest, FullTemplateFileSystemChangesNothingOrCompletes) {
     const std::string target = m_mountPoint + "/templates";
     ResetTree(target);
     const Tree before = Snapshot(target);
-    struct statvfs space;
-    ASSERT_EQ(statvfs(m_mountPoint.c_str(), &space), 0);
-    const std::uint64_t freeBytes = space.f_bavail * space.f_frsize;
-    const std::uint64_t leave = 128 * 1024;
-    ASSERT_GT(freeBytes, leave);
-    {
-        std::ofstream filler(m_mountPoint + "/filler", std::ios::binary);
-        const std::string block(1024 * 1024, 'f');
-        std::uint64_t left = freeBytes - leave;
-        while (left > 0) {
-            const std::uint64_t piece = left < block.size() ? left : block.size();
-            filler.write(block.data(), static_cast<std::streamsize>(piece));
-            left -= piece;
-        }
-    }
+    ASSERT_NO_FATAL_FAILURE(FillUp(m_mountPoint, 128 * 1024));
     FaultyWorker worker;
     const RunResult failed = RunArmed(m_kit, m_data, target, 0, nullptr, nullptr, &worker);
     EXPECT_NE(failed.code, kErrorSuccess);
-    EXPECT_EQ(worker.Entries().back().m_backedUpFiles.size(), 4u);
+    EXPECT_TRUE(worker.Entries().back().m_backedUpFiles.empty());
     EXPECT_TRUE(m_data.KeptBackup().empty());
     EXPECT_EQ(Snapshot(target), before);
+    std::filesystem::remove(m_mountPoint + "/filler");
+
+    struct FillAtFirstRename {
+        std::string mountPoint;
+        bool filled = false;
+        static void Hook(std::int64_t, const char* operation, void* context) {
+            auto* self = static_cast<FillAtFirstRename*>(context);
+            if (!self->filled && std::string(operation) == "RenameAt") {
+                self->filled = true;
+                FillUp(self->mountPoint, 0);
+            }
+        }
+    } fill{m_mountPoint};
+    FaultyWorker second;
+    const RunResult done =
+        RunArmed(m_kit, m_data, target, 0, &FillAtFirstRename::Hook, &fill, &second);
+    EXPECT_TRUE(fill.filled);
+    EXPECT_EQ(done.code, kErrorSuccess);
+    EXPECT_EQ(second.Entries().back().m_backedUpFiles.size(), 4u);
+    EXPECT_EQ(ReadFile(target + "/sub/deep/two.cfg"), "kit two");
     EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+    EXPECT_TRUE(EntriesWithPrefix(target, ".qa-").empty());
     std::filesystem::remove(m_mountPoint + "/filler");
 }
 

@@ -20,10 +20,10 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/fs/FaultInjectingFileSystem.h"
-#include "engine/fs/FileSystem.h"
 #include "engine/InstallProcessData.h"
 #include "engine/InstallWorker.h"
+#include "engine/fs/FaultInjectingFileSystem.h"
+#include "engine/fs/FileSystem.h"
 #include "kit/InstallData.h"
 #include "kit/KitWriter.h"
 #include "tests/support/TestSupport.h"
@@ -214,7 +214,7 @@ inline bool IsFinal(const Status& status) {
 
 using FaultyKit = InstallData<LZCompressor, FaultInjectingFileSystem>;
 using FaultyData = BasicInstallProcessData<FaultyKit>;
-using FaultyWorker = InstallWorker<FaultInjectingFileSystem, FaultInjectingFileFinder>;
+using FaultyWorker = InstallWorker<FaultInjectingFileSystem>;
 
 // What one run returned and left in the shared status.
 struct RunResult {
@@ -231,13 +231,14 @@ struct RunResult {
 // operation of the run; the kit's own loading is not counted.
 inline RunResult RunArmed(FaultyKit& kit, FaultyData& data, const std::string& target,
                           std::int64_t failAt, FaultSchedule::Hook hook = nullptr,
-                          void* context = nullptr, FaultyWorker* worker = nullptr) {
+                          void* context = nullptr, FaultyWorker* worker = nullptr,
+                          std::int64_t alsoFailAt = 0) {
     data.SetInstallData(&kit, U16(target));
     FaultyWorker local;
     FaultyWorker& used = worker != nullptr ? *worker : local;
     used.SetFinishPause(std::chrono::milliseconds(0));
     FaultSchedule::SetHook(hook, context);
-    FaultSchedule::Arm(failAt);
+    FaultSchedule::Arm(failAt, alsoFailAt);
     RunResult result;
     result.code = used.Run(&data);
     FaultSchedule::Disarm();

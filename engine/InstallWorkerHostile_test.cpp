@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/DurableSync.h"
 #include "engine/InstallTestSupport.h"
 #include "engine/RunUndo.h"
 #include "text/Languages.h"
@@ -260,6 +261,12 @@ public:
         return FaultInjectingFileSystem::RenameAt(fromDirectory, FoldName(from), toDirectory,
                                                   FoldName(to), replace);
     }
+    ErrorCode RemoveFileAt(FileHandle directory, const std::string& name) {
+        return FaultInjectingFileSystem::RemoveFileAt(directory, FoldName(name));
+    }
+    ErrorCode RemoveDirectoryAt(FileHandle directory, const std::string& name) {
+        return FaultInjectingFileSystem::RemoveDirectoryAt(directory, FoldName(name));
+    }
 };
 
 // Regression: two records differing only in case name one file on a
@@ -295,7 +302,7 @@ TEST_F(InstallWorkerHostileTest, RecordsDifferingInCaseRestoreTheOriginal) {
         ASSERT_EQ(kit.Load(U16(m_kitPath)), kErrorSuccess);
         BasicInstallProcessData<Kit> data;
         data.SetInstallData(&kit, U16(m_target));
-        InstallWorker<CaseFoldingFileSystem, FaultInjectingFileFinder> worker;
+        InstallWorker<CaseFoldingFileSystem> worker;
         worker.SetFinishPause(std::chrono::milliseconds(0));
         worker.SetWriters(writers);
         const ErrorCode code = worker.Run(&data);
@@ -344,9 +351,13 @@ TEST_F(InstallWorkerHostileTest, UndoOfANewFileMeetingARestoredOneKeepsTheOrigin
     entries[1].step = run_journal::Step::NewFile;
     entries[1].path = u"sub/a.cfg";
     CaseFoldingFileSystem fileSystem;
+    DurableSync<CaseFoldingFileSystem> durable(fileSystem);
+    FileHandle anchor = kInvalidHandle;
+    ASSERT_EQ(fileSystem.OpenDirectory(U16(m_temp), &anchor), kErrorSuccess);
+    durable.Start(anchor);
     run_undo::UndoCounts counts;
-    EXPECT_TRUE((run_undo::Undo<CaseFoldingFileSystem, FaultInjectingFileFinder>(
-        fileSystem, header, entries, &counts)));
+    EXPECT_TRUE(run_undo::Undo(fileSystem, stdx::u16string(), header, entries, durable, &counts));
+    fileSystem.Close(anchor);
     EXPECT_EQ(ReadFile(T("sub/a.cfg")), "original");
     EXPECT_EQ(Mtime(T("sub/a.cfg")), kBaseSeconds - 100);
     CaseFoldingFileSystem::s_roots.clear();
@@ -365,7 +376,7 @@ struct RecordingSink : InstallEventSink {
 
 TEST_F(InstallWorkerHostileTest, SinkHearsEachDecisionAndTheRollback) {
     WriteFile(T("old.cfg"), "old", kBaseSeconds - 100);
-    WriteFile(T("same.cfg"), "same", kBaseSeconds);
+    WriteFile(T("same.cfg"), "old same", kBaseSeconds);
     WriteFile(T("blocker"), "a file", kBaseSeconds);
     RecordingSink sink;
     m_data.SetEventSink(&sink);
@@ -383,16 +394,16 @@ TEST_F(InstallWorkerHostileTest, SinkHearsEachDecisionAndTheRollback) {
     // "blocker/x.cfg" is refused before any decision: a file stands where
     // its directory goes.
     EXPECT_EQ(sink.actions, expected);
-    // One file back; the new file and its two directory levels removed.
-    EXPECT_EQ(sink.rollbacks, (std::vector<std::pair<int, int>>{{1, 3}}));
+    // Found before the run changed anything: a rollback with nothing to do.
+    EXPECT_EQ(sink.rollbacks, (std::vector<std::pair<int, int>>{{0, 0}}));
 }
 
 // A cancel is seen between the pieces of one large file, not only after it:
-// when the rollback starts, the file's temporary holds less than the file.
+// when the rollback starts, the file's staged copy holds less than the file.
 TEST_F(InstallWorkerHostileTest, CancelIsSeenInsideALargeFile) {
     struct Probe {
         FaultyData* data;
-        std::string target;
+        std::string staged;
         bool cancelled = false;
         std::int64_t writtenAtRollback = -1;
         static void Hook(std::int64_t, const char* operation, void* context) {
@@ -401,20 +412,19 @@ TEST_F(InstallWorkerHostileTest, CancelIsSeenInsideALargeFile) {
             if (!self->cancelled && name == "CopyRangeAt") {
                 self->data->Cancel();
                 self->cancelled = true;
-            } else if (self->cancelled && name == "RemoveFile" && self->writtenAtRollback < 0) {
-                for (const std::string& entry : EntriesWithPrefix(self->target, ".qa-")) {
-                    self->writtenAtRollback = static_cast<std::int64_t>(
-                        std::filesystem::file_size(self->target + "/" + entry));
-                }
+            } else if (self->cancelled && name == "RemoveTree" && self->writtenAtRollback < 0 &&
+                       Exists(self->staged)) {
+                self->writtenAtRollback =
+                    static_cast<std::int64_t>(std::filesystem::file_size(self->staged));
             }
         }
-    } probe{&m_data, m_target};
+    } probe{&m_data, m_temp + "/qrstp0/stage/0/0"};
     const std::uint32_t size = 3 * FaultyKit::kStopCheckBytes;
     const RunResult result =
         Install({{"big.bin", std::string(size, 'b'), kBaseSeconds}}, &Probe::Hook, &probe);
     EXPECT_EQ(result.code, kErrorCancelled);
     ASSERT_TRUE(probe.cancelled);
-    EXPECT_GE(probe.writtenAtRollback, 0) << "no temporary seen";
+    EXPECT_GE(probe.writtenAtRollback, 0) << "no staged copy seen";
     EXPECT_LT(probe.writtenAtRollback, static_cast<std::int64_t>(size));
     EXPECT_TRUE(ListDir(m_target).empty());
 }

@@ -1,4 +1,5 @@
 #include "engine/InstallWorker.h"
+#include "engine/RunNames.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/fs/FaultInjectingFileSystem.h"
 #include "engine/InstallTestSupport.h"
+#include "engine/fs/FaultInjectingFileSystem.h"
 #include "text/Languages.h"
 
 using namespace install_test;
@@ -26,10 +27,10 @@ protected:
 
     // Builds and loads a kit of files, then runs one worker over it into
     // targetDir (the template directory when not given).
-    template <class FS = FileSystem, class Finder = FileFinder>
+    template <class FS = FileSystem>
     ErrorCode Install(const std::vector<KitFile>& files, Status* status,
                       const std::string* targetDir = nullptr, bool cancelFirst = false,
-                      InstallWorker<FS, Finder>* worker = nullptr) {
+                      InstallWorker<FS>* worker = nullptr) {
         const std::string error = BuildKit(m_kitPath, files);
         EXPECT_EQ(error, "");
         InstallData<LZCompressor, FS> kit;
@@ -40,8 +41,8 @@ protected:
         if (cancelFirst) {
             data.Cancel();
         }
-        InstallWorker<FS, Finder> local;
-        InstallWorker<FS, Finder>& used = worker != nullptr ? *worker : local;
+        InstallWorker<FS> local;
+        InstallWorker<FS>& used = worker != nullptr ? *worker : local;
         used.SetFinishPause(std::chrono::milliseconds(0));
         const ErrorCode code = used.Run(&data);
         *status = ReadStatus(data);
@@ -81,12 +82,14 @@ TEST_F(InstallWorkerTest, FreshInstallWritesBytesAndTimesAndRecordsEveryCreatedL
 }
 
 TEST_F(InstallWorkerTest, EqualTimeIsSkippedAndOneSecondOlderIsReplaced) {
-    WriteFile(T("same.cfg"), "installed same", kBaseSeconds);
+    // Of the kit's size: an intact copy (another size would be a damaged
+    // one, repaired).
+    WriteFile(T("same.cfg"), "old same", kBaseSeconds);
     WriteFile(T("older.cfg"), "installed older", kBaseSeconds - 1);
     WriteFile(T("newer.cfg"), "installed newer", kBaseSeconds + 1);
     // The disk keeps whole seconds only: a record half a second later than
     // the installed copy is the same file.
-    WriteFile(T("fraction.cfg"), "installed fraction", kBaseSeconds);
+    WriteFile(T("fraction.cfg"), "old fraction", kBaseSeconds);
     const std::vector<KitFile> files = {
         {"same.cfg", "kit same", kBaseSeconds},
         {"older.cfg", "kit older", kBaseSeconds},
@@ -97,11 +100,11 @@ TEST_F(InstallWorkerTest, EqualTimeIsSkippedAndOneSecondOlderIsReplaced) {
     Status status;
     ASSERT_EQ(Install(files, &status, nullptr, false, &worker), kErrorSuccess);
 
-    EXPECT_EQ(ReadFile(T("same.cfg")), "installed same");
+    EXPECT_EQ(ReadFile(T("same.cfg")), "old same");
     EXPECT_EQ(ReadFile(T("older.cfg")), "kit older");
     EXPECT_EQ(Mtime(T("older.cfg")), kBaseSeconds);
     EXPECT_EQ(ReadFile(T("newer.cfg")), "installed newer");
-    EXPECT_EQ(ReadFile(T("fraction.cfg")), "installed fraction");
+    EXPECT_EQ(ReadFile(T("fraction.cfg")), "old fraction");
     EXPECT_EQ(worker.Entries().back().m_backedUpFiles, std::vector<std::string>{"older.cfg"});
     EXPECT_TRUE(ListDir(m_temp).empty());
 }
@@ -351,6 +354,7 @@ TEST(NameMeetsTagTest, LevelsNamedLikeTheRunsPrivateNames) {
         {u".qa-0123456789abcdef.tmp", true},
         {u"dir\\.QA-0123456789ABCDEF.1.TMP", true},
         {u"a/.qa-0123456789abcdef.backup/x.cfg", true},
+        {u".QA-0123456789ABCDEF.RUN\\x.cfg", true},
         {u".qa-0123456789abcdef.tmpx", false},
         {u"x.qa-0123456789abcdef.tmp", false},
         {u".qa-0123456789abcdee.tmp", false},
@@ -358,7 +362,7 @@ TEST(NameMeetsTagTest, LevelsNamedLikeTheRunsPrivateNames) {
         {u"plain.cfg", false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(install_worker_detail::NameMeetsTag(c.first, tag), c.second) << U8(c.first);
+        EXPECT_EQ(run_names::NameMeetsTag(c.first, tag), c.second) << U8(c.first);
     }
 }
 

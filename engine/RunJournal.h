@@ -11,70 +11,81 @@
 #include "text/String.h"
 
 // The write-ahead journal of one installation run: enough to undo the run
-// from the disk alone after the process died at any point.
+// from the disk alone, however it ended: a failure, a cancel, a killed
+// process or a power cut.
 //
-// Place. Each run owns a run directory "qrstp<N>" (mode 0700) in the
-// temporary directory (FileSystem::TempDirectory). It holds the journal,
-// "journal" (mode 0600), and normally the backup directory "files" (0700).
-// When the template directory lies on another file system than the
-// temporary directory, the backup directory is a hidden ".qa-<tag>.backup"
-// (0700) inside the template directory instead, so that backing up and
-// restoring are renames on one file system: they never copy and never need
-// free space. Inside, not beside: the template directory is the one place
-// the run is sure to be allowed to write. The tag is random and chosen so
-// that no kit name's first component equals the name, whatever the case.
-// A later start looks for journals only in its own temporary directory: a
-// start with another TMPDIR does not see a run made with the first one.
+// Place. Each run owns a run directory (mode 0700) on the template
+// directory's own file system, so that backing up and restoring are renames
+// that never copy and never need free space, and so that the journal is on
+// storage that survives a power cut:
+//   - "qrstp<N>" in the temporary directory (FileSystem::TempDirectory),
+//     when that is persistent storage on the same file system as the
+//     template directory (or, while it does not exist, its nearest existing
+//     ancestor);
+//   - otherwise ".qa-<tag>.run" (hidden) in the template directory, or in
+//     its nearest existing ancestor while it does not exist yet.
+// The run directory holds the journal, "journal" (0600); the backup
+// directory "files" (0700), where each file the run replaces is renamed to
+// its path below the template directory; and the stage directory "stage"
+// (0700), where each new file is first written whole, under a name of its
+// own, before it is renamed into place. The tag is random and chosen so that
+// no level of a kit name equals the run's private names, whatever the case.
+// A later start finds runs through RunFinder.h: in its temporary directory
+// and in every template location it knows and their ancestors.
 //
 // Format. A sequence of records, each one letter, a decimal byte count, ":",
 // that many bytes (UTF-8, any byte allowed) and "\n":
 //   header: "V" ("1"), "T" template directory, "B" backup directory (both
 //     absolute, ending in "/"), "X" the tag, then "H" with no bytes ("H0:");
 //     nothing below is acted on without a complete header.
-//   entries, one before each change it describes, file paths relative to
-//     the template directory with "/":
+//   entries, each written before the change it describes, file paths
+//     relative to the template directory with "/":
 //     "D" a directory level about to be created (absolute: the run may
 //         create the template directory itself and levels above it);
-//     "N" a file about to be written where nothing stood;
-//     "R" a file about to be moved into the backup (same relative path)
-//         and written anew;
-//     "O" a file the run itself wrote, about to be written again;
+//     "N" a file about to be renamed into place where nothing stood;
+//     "R" a file whose earlier copy is about to be moved into the backup
+//         (same relative path) before the new one is renamed into place;
+//     "O" a file the run itself put in place, about to be replaced again;
 //     "C" (no bytes) every file is in place: the run is complete.
-// Every file is first written under a temporary name in its directory and
-// then renamed to its name: "<its directory>/.qa-<tag>.tmp", or
-// ".qa-<tag>.<n>.tmp" for the n-th of a run's other writers (up to
-// kMaxWriters in all), so the temporaries of any entry are known from the
-// header. A record cut short by a crash ends the journal.
+// A record cut short ends the journal. Runs of an earlier version wrote
+// each file under a temporary name in its own directory (RunNames.h) and
+// may have kept the backup in ".qa-<tag>.backup" inside the template
+// directory; undo still removes those temporaries and takes that backup.
 //
-// Undo (RunUndo.h) removes the temporaries of all entries and the "N"
-// files, moves every file found in the backup directory back over its
-// template path, and removes the "D" directories (when empty) from last to
-// first. It is
-// idempotent, so a rollback or a recovery that is itself killed is finished
-// by running it again. A journal holding "C" is completed instead: only the
-// backup directory and the run directory are removed.
+// Order of a run. (1) The run directory, the journal with its header, and
+// the backup and stage directories are made. (2) Every file to be written
+// goes whole into the stage directory, with its time; nothing in the
+// template directory changes. (3) The entries of every change (all "D",
+// "N", "R" and "O") are written, and then one durability point makes the
+// header, the entries, the run directory's own entries and every staged
+// file durable. (4) Earlier copies are renamed into the backup, missing
+// levels made, staged files renamed into place. (5) A second durability
+// point makes all of those renames durable. (6) "C" is written and synced.
+// Only then are the backups removed and success reported.
 //
-// Durability. The header is fsynced, and the run, journal and backup
-// directories' entries are fsynced in their parents, before the first
-// change to the template directory. Entries are written (not synced) one by
-// one: a killed process keeps the page cache, so after a kill the journal
-// is complete up to the change that was in hand. Before "C" is written, the
-// template directory is fsynced, and "C" itself is: on a journalling file
-// system (ext4, XFS, APFS) an fsync commits the file system's metadata
-// journal as a whole, so a durable "C" implies that every rename of the run
-// is durable.
+// A durability point is one syncfs(2) of the template's file system where
+// the platform has it; elsewhere an fsync of every staged file, of the
+// journal and of every directory whose entries changed, followed on macOS
+// by one F_FULLFSYNC, since fsync there does not reach the medium
+// (DurableSync.h).
 //
-// A power cut can lose the tail of the journal and any renames not yet on
-// disk. An original file is never lost: the run never deletes or writes one;
-// it only renames it into the backup directory, and a rename on a
-// journalling file system is atomic, so after the cut each original is
-// either at its place or in the backup directory, and undo restores from
-// what it finds in the backup directory, not from the entries. Without a
-// durable "C" the run is undone. What a cut can leave: a new file or an
-// empty directory whose entry was lost (undo does not know it), and new
-// files of a completed run whose data the disk had not yet received: their
-// bytes are not synced one by one (that would cost a disk flush per file),
-// so such a file can come back short after a cut.
+// Undo (RunUndo.h) removes the stage directory, the temporaries of earlier
+// versions and the "N" files, moves every file found in the backup
+// directory back over its template path, and removes the "D" directories
+// (when empty), deepest first; it makes that durable before the journal is
+// removed, and it is idempotent, so an undo that is itself interrupted is
+// finished by running it again. A journal holding "C" is completed
+// instead: only the backup and the run directory are removed.
+//
+// What a power cut can leave. Before (3) is durable the template directory
+// is untouched, and whatever the cut kept of the run directory is removed.
+// From then on every change the run can make is in the durable journal and
+// every byte it renames into place is durable, so undo restores the
+// directory exactly, from what it finds in the backup directory: an
+// original is only ever renamed, never written or deleted before "C" is
+// durable. After "C" is durable every file is in place with its bytes and
+// time. So the next start leaves the template directory as it was before
+// the run, or fully installed, and nothing else.
 namespace run_journal {
 
 enum class Step : char {
@@ -98,31 +109,6 @@ struct Header {
     stdx::u16string backupDir;  // ends with "/"
     stdx::u16string tag;
 };
-
-// The name of the journal in its run directory.
-inline const char16_t* JournalName() {
-    return u"journal";
-}
-
-// The most threads that write a run's files; each has a temporary name of
-// its own, so that two of them may write into one directory at once.
-constexpr std::size_t kMaxWriters = 2;
-
-// The temporary name under which writer number `writer` (below
-// kMaxWriters) writes a file before renaming it to its own name.
-inline stdx::u16string TemporaryName(const stdx::u16string& tag, std::size_t writer) {
-    if (writer == 0) {
-        return u".qa-" + tag + u".tmp";
-    }
-    return u".qa-" + tag + u"." + stdx::u16string(1, static_cast<char16_t>(u'0' + writer)) +
-           u".tmp";
-}
-
-// The same in `directory` (no trailing "/").
-inline stdx::u16string TemporaryIn(const stdx::u16string& directory, const stdx::u16string& tag,
-                                   std::size_t writer) {
-    return directory + u"/" + TemporaryName(tag, writer);
-}
 
 // Appends one record whose bytes are already UTF-8.
 inline void AppendRecordBytes(char letter, const char* bytes, std::size_t size, std::string* out) {

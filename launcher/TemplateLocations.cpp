@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "launcher/LauncherPaths.h"
 #include "text/StringUtils.h"
 
 namespace {
@@ -91,4 +92,25 @@ void SaveTemplateLocations(const std::vector<stdx::u16string>& locations, bool a
 bool IsDirectoryWritable(const stdx::u16string& directory) {
     FileSystem fs;
     return IsDirectoryWritable(directory, fs);
+}
+
+std::vector<stdx::u16string> KnownTemplateLocations(const stdx::u16string& extra) {
+    std::vector<stdx::u16string> known;
+    std::vector<stdx::u16string> listed;
+    for (const bool alternate : {false, true}) {
+        LoadTemplateLocations(listed, alternate);
+        known.insert(known.end(), listed.begin(), listed.end());
+    }
+    known.push_back(DefaultTemplateDirectory() + u"tmplts");
+    if (!extra.empty()) {
+        known.push_back(extra);
+    }
+    std::vector<stdx::u16string> absolute;
+    for (const stdx::u16string& location : known) {
+        if (!location.empty() && location[0] == u'/') {
+            absolute.push_back(location);
+        }
+    }
+    RemoveDuplicateLocations(absolute);
+    return absolute;
 }

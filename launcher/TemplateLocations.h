@@ -100,3 +100,9 @@ bool IsDirectoryWritable(const stdx::u16string& directory, Fs& fs) {
 
 // The same through the real file system.
 bool IsDirectoryWritable(const stdx::u16string& directory);
+
+// Every template directory this user's launcher files name (the user file,
+// the alternate user file and the common file), the default one, and
+// `extra` unless it is empty: where a start looks for runs that were cut
+// short. Only absolute paths, without duplicates.
+std::vector<stdx::u16string> KnownTemplateLocations(const stdx::u16string& extra);

@@ -130,7 +130,8 @@ TEST_F(SetupProgramTest, SilentSwitchAfterTheLanguageSwitchIsNotSeen) {
 
 #ifdef SLOW_TIMES_LIB
 // A slowed silent installation of 40 files, 10 of which replace older ones,
-// stopped from outside once a few files are in place.
+// stopped from outside once a few files are in place: every file is
+// written first, then they are put in place one by one, each rename slowed.
 class SetupInterruptTest : public SetupProgramTest {
 protected:
     static constexpr std::int64_t kKitTime = 1600000000;
@@ -150,10 +151,10 @@ protected:
         ASSERT_EQ(made.status, 0) << made.err;
         *before = Files(DefaultTarget());
 
-        // Each installed file takes 50 ms longer, so the run lasts about two
-        // seconds.
+        // Each rename (50 in all) takes 50 ms longer, so putting the files
+        // in place lasts about two and a half seconds.
         *pid = StartSetup({"usecwd", "/S"},
-                          {"LD_PRELOAD=" SLOW_TIMES_LIB, "QA_SLOW_FILE_TIMES_US=50000"});
+                          {"LD_PRELOAD=" SLOW_TIMES_LIB, "QA_SLOW_RENAMES_US=50000"});
         ASSERT_GT(*pid, 0);
         for (int i = 0; i < 2000 && Installed() < 5; ++i) {
             ::usleep(5000);

@@ -21,9 +21,11 @@ class FaultSchedule {
 public:
     using Hook = void (*)(std::int64_t number, const char* operation, void* context);
 
-    // Counts from now and fails operation number failAt (0: none).
-    static void Arm(std::int64_t failAt) {
+    // Counts from now and fails operation number failAt, and also
+    // alsoFailAt (0: none).
+    static void Arm(std::int64_t failAt, std::int64_t alsoFailAt = 0) {
         s_failAt = failAt;
+        s_alsoFailAt = alsoFailAt;
         s_count = 0;
         s_injected = false;
         s_counting = true;
@@ -50,7 +52,7 @@ public:
         if (hook != nullptr) {
             hook(number, operation, s_hookContext.load());
         }
-        if (number == s_failAt) {
+        if (number == s_failAt || (number == s_alsoFailAt && number != 0)) {
             s_injected = true;
             return true;
         }
@@ -61,6 +63,7 @@ private:
     static inline std::atomic<bool> s_counting{false};
     static inline std::atomic<std::int64_t> s_count{0};
     static inline std::atomic<std::int64_t> s_failAt{0};
+    static inline std::atomic<std::int64_t> s_alsoFailAt{0};
     static inline std::atomic<bool> s_injected{false};
     static inline std::atomic<Hook> s_hook{nullptr};
     static inline std::atomic<void*> s_hookContext{nullptr};

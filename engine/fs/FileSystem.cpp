@@ -703,9 +703,8 @@ ErrorCode CreateCode(int error) {
 int RenameNoReplace(const char* from, const char* to) {
 #if defined(__APPLE__)
     return ::renamex_np(from, to, RENAME_EXCL);
-#elif defined(SYS_renameat2)
-    // Through syscall: older C libraries lack the wrapper.
-    return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 1u));
+#elif defined(RENAME_NOREPLACE)
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
 #else
     errno = ENOSYS;
     return -1;
@@ -716,8 +715,8 @@ int RenameNoReplace(const char* from, const char* to) {
 int RenameNoReplaceAt(int fromDirectory, const char* from, int toDirectory, const char* to) {
 #if defined(__APPLE__)
     return ::renameatx_np(fromDirectory, from, toDirectory, to, RENAME_EXCL);
-#elif defined(SYS_renameat2)
-    return static_cast<int>(::syscall(SYS_renameat2, fromDirectory, from, toDirectory, to, 1u));
+#elif defined(RENAME_NOREPLACE)
+    return ::renameat2(fromDirectory, from, toDirectory, to, RENAME_NOREPLACE);
 #else
     (void)fromDirectory;
     (void)from;
@@ -1070,6 +1069,14 @@ bool FileSystem::SyncFileSystem(FileHandle handle, ErrorCode* code) {
 #else
     (void)handle;
     (void)code;
+    return false;
+#endif
+}
+
+bool FileSystem::CanSyncFileSystem() {
+#if defined(__linux__)
+    return true;
+#else
     return false;
 #endif
 }

@@ -209,6 +209,8 @@ public:
     // with Sync of its handle and each directory whose entries changed with
     // Sync of the directory's handle. Otherwise *code is 0 or 87.
     bool SyncFileSystem(FileHandle handle, ErrorCode* code);
+    // Whether SyncFileSystem is available, without syncing anything.
+    bool CanSyncFileSystem();
     // Where Sync leaves data in the storage device's own volatile cache
     // (macOS), pushes everything the device was handed so far to stable
     // storage (F_FULLFSYNC); elsewhere Sync and SyncFileSystem already wait

@@ -1,0 +1,302 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/BackupEntry.h"
+#include "engine/DirectoryHandles.h"
+#include "engine/DurableSync.h"
+#include "engine/FilePlanner.h"
+#include "engine/JournalWriter.h"
+#include "engine/NameAliases.h"
+#include "engine/OrderedEvents.h"
+#include "engine/RunPlace.h"
+#include "engine/StagingPool.h"
+#include "engine/fs/ErrorCodes.h"
+#include "engine/fs/FileSystem.h"
+#include "engine/fs/PathNames.h"
+#include "text/String.h"
+#include "text/StringUtils.h"
+
+// What a run's look at the kit decided, for its commit.
+struct RunPlan {
+    // One per record.
+    std::vector<FileDecision> decisions;
+    // Records that may name a file an earlier record writes (NameAliases):
+    // looked at again once that one is in place.
+    std::vector<bool> deferred;
+    // The missing levels of the folders of files to write (FilePlanner).
+    std::set<std::string> missingLevels;
+};
+
+// The second half of a run (steps 3 to 6 of RunJournal.h): once every file
+// to write is staged, writes the journal entries of every change and makes
+// them and the staged files durable, puts the files in place in kit order
+// (the earlier copy into the backup first, missing levels made), makes the
+// renames durable, and writes and syncs "C". Runs on the run's own thread.
+template <class FS, class Kit>
+class RunCommit {
+public:
+    RunCommit(FS& fileSystem, const RunPlace& place, JournalWriter<FS>& journal,
+              DurableSync<FS>& durable, DirectoryHandles<FS>& targets, OrderedEvents& events,
+              BackupEntry& record)
+        : m_fileSystem(fileSystem),
+          m_place(place),
+          m_journal(journal),
+          m_durable(durable),
+          m_targets(targets),
+          m_backups(fileSystem),
+          m_events(events),
+          m_record(record) {}
+
+    // Commits the staged files of plan. cancelled() is asked before each
+    // file; a cancel ends the commit with 1223. 0 once "C" is durable; else
+    // the code of the step that failed, the run then to be undone from its
+    // journal: 87 also when the template directory changed under the run
+    // (a level appeared, or vanished, since the look).
+    ErrorCode Run(const Kit& kit, const RunPlan& plan, const StagingPool<FS, Kit>& staged,
+                  std::size_t writers, const NameAliases& aliases,
+                  const std::function<bool()>& cancelled) {
+        m_plan = &plan;
+        ErrorCode code = WriteAhead(kit, plan);
+        if (code != kErrorSuccess) {
+            return code;
+        }
+        m_backups.Reset(m_place.backupDir);
+        std::vector<FileHandle> stages(writers, kInvalidHandle);
+        for (std::size_t writer = 0; writer < writers && code == kErrorSuccess; ++writer) {
+            code = m_fileSystem.OpenDirectory(StageOf(writer), &stages[writer]);
+        }
+        for (std::size_t i = 0; i < plan.decisions.size() && code == kErrorSuccess; ++i) {
+            if (cancelled()) {
+                code = kErrorCancelled;
+                break;
+            }
+            if (!Writes(plan.decisions[i])) {
+                if (plan.deferred[i]) {
+                    m_events.Decide(i, FileAction::Skip);
+                }
+                continue;
+            }
+            const std::size_t writer = staged.WriterOf(i);
+            code = PutInPlace(kit, i, plan.decisions[i], plan.deferred[i], stages[writer],
+                              StageOf(writer), staged.Identity(i), aliases.HasLater(i));
+        }
+        for (FileHandle stage : stages) {
+            if (stage != kInvalidHandle) {
+                m_fileSystem.Close(stage);
+            }
+        }
+        m_backups.Close();
+        m_targets.Close();
+        if (code != kErrorSuccess) {
+            return code;
+        }
+        // Every rename is durable before "C" is: a power cut must never
+        // leave a complete journal over a half-done run.
+        code = m_durable.Point({});
+        if (code == kErrorSuccess) {
+            m_journal.Add(run_journal::Step::Complete, std::string());
+            code = m_journal.Write();
+        }
+        return code == kErrorSuccess ? m_durable.File(m_journal.Handle()) : code;
+    }
+
+private:
+    stdx::u16string StageOf(std::size_t writer) const {
+        return m_place.stageDir + IntToString(static_cast<std::int32_t>(writer), 10);
+    }
+
+    static std::string RelativeBytes(const Kit& kit, std::size_t index) {
+        return path_names::Narrow(
+            path_names::InstalledPath(stdx::u16string(), kit.m_files[index].m_name));
+    }
+
+    // The entries of every change, then the first durability point: the
+    // header, the entries, the run directory and every staged file.
+    ErrorCode WriteAhead(const Kit& kit, const RunPlan& plan) {
+        using run_journal::Step;
+        for (const std::string& level : plan.missingLevels) {
+            if (level.empty()) {
+                for (const stdx::u16string& path : m_place.missingLevels) {
+                    m_journal.Add(Step::Directory, path);
+                }
+            } else {
+                m_journal.Add(Step::Directory, m_place.targetDir + path_names::Wide(level));
+            }
+        }
+        for (std::size_t i = 0; i < plan.decisions.size(); ++i) {
+            const FileDecision decision = plan.decisions[i];
+            if (Writes(decision)) {
+                m_journal.Add(decision == FileDecision::Install ? Step::NewFile : Step::Replace,
+                              RelativeBytes(kit, i));
+            }
+        }
+        const ErrorCode code = m_journal.Write();
+        if (code != kErrorSuccess) {
+            return code;
+        }
+        const stdx::u16string runDir = path_names::WithoutTrailingSlash(m_place.runDir);
+        m_durable.NoteDirectory(runDir);
+        m_durable.NoteDirectory(path_names::ParentOf(runDir));
+        m_durable.NoteDirectory(path_names::WithoutTrailingSlash(m_place.stageDir));
+        return m_durable.Point({m_journal.Handle()});
+    }
+
+    // Puts staged record index in place as decision says. A deferred record
+    // whose place now holds a file this run put there is decided again
+    // against that file.
+    ErrorCode PutInPlace(const Kit& kit, std::size_t index, FileDecision decision, bool deferred,
+                         FileHandle stage, const stdx::u16string& stagePath,
+                         std::pair<std::uint64_t, std::uint64_t> identity, bool hasLater) {
+        const std::string relative = RelativeBytes(kit, index);
+        const std::size_t slash = relative.rfind('/');
+        const std::string folder =
+            slash == std::string::npos ? std::string() : relative.substr(0, slash);
+        const std::string leaf = slash == std::string::npos ? relative : relative.substr(slash + 1);
+        bool overwrite = false;
+        ErrorCode code = kErrorSuccess;
+        if (deferred) {
+            FileHandle directory = kInvalidHandle;
+            FileStatus status;
+            code = m_targets.Find(folder, &directory);
+            if (code == kErrorSuccess) {
+                code = m_fileSystem.StatusAt(directory, leaf, &status);
+            }
+            if (code == kErrorSuccess && status.type == FileType::Regular &&
+                m_written.count({status.device, status.inode}) != 0) {
+                // The run's own copy from an earlier record: the later of
+                // the two records wins, as on a first run in kit order.
+                if (DecideFile(status, kit.m_files[index].m_lastWriteTime, status.size,
+                               m_targets.LastRule()) == FileDecision::Skip) {
+                    m_events.Decide(index, FileAction::Skip);
+                    return kErrorSuccess;
+                }
+                overwrite = true;
+            }
+            code = code == kErrorNotFound ? kErrorSuccess : code;
+            if (code != kErrorSuccess) {
+                return code;
+            }
+        }
+        if (!overwrite && decision != FileDecision::Install) {
+            code = Backup(folder, leaf);
+            if (code != kErrorSuccess) {
+                return code;
+            }
+        }
+        auto make = [this](FileHandle parent, const std::string& name,
+                           const stdx::u16string& path) { return MakeLevel(parent, name, path); };
+        FileHandle directory = kInvalidHandle;
+        code = m_targets.Find(folder, &make, &directory);
+        if (code == kErrorSuccess) {
+            // Only the run's own earlier copy may be replaced: anything else
+            // that appeared at the name meanwhile is not the run's to
+            // overwrite.
+            code = m_fileSystem.RenameAt(stage, StagingPool<FS, Kit>::NameOf(index), directory,
+                                         leaf, overwrite);
+        }
+        if (code != kErrorSuccess) {
+            return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
+        }
+        m_durable.NoteDirectory(path_names::WithoutTrailingSlash(stagePath));
+        m_durable.NoteDirectory(path_names::WithoutTrailingSlash(m_targets.PathOf(folder)));
+        if (hasLater) {
+            m_written.insert(identity);
+        }
+        if (decision == FileDecision::Install && !overwrite) {
+            ++m_record.m_newFileCount;
+        }
+        if (deferred) {
+            m_events.Decide(index, decision == FileDecision::Install || overwrite
+                                       ? FileAction::Install
+                                   : decision == FileDecision::Repair ? FileAction::Repair
+                                                                      : FileAction::Replace);
+        }
+        return kErrorSuccess;
+    }
+
+    // Renames the installed copy of folder/leaf to the same relative path in
+    // the backup directory, never over anything there: a backup already
+    // there is an original, never to be lost.
+    ErrorCode Backup(const std::string& folder, const std::string& leaf) {
+        FileHandle directory = kInvalidHandle;
+        ErrorCode code = m_targets.Find(folder, &directory);
+        // The backup tree is private to the run: its levels are made as
+        // needed, not journalled (undo removes the whole backup directory).
+        auto make = [this](FileHandle parent, const std::string& name,
+                           const stdx::u16string& path) {
+            const ErrorCode made = m_fileSystem.CreateDirectoryAt(parent, name, true);
+            m_durable.NoteDirectory(path_names::ParentOf(path));
+            return made;
+        };
+        FileHandle backup = kInvalidHandle;
+        if (code == kErrorSuccess) {
+            code = m_backups.Find(folder, &make, &backup);
+        }
+        if (code == kErrorSuccess) {
+            code = m_fileSystem.RenameAt(directory, leaf, backup, leaf, false);
+        }
+        if (code != kErrorSuccess) {
+            return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
+        }
+        m_durable.NoteDirectory(path_names::WithoutTrailingSlash(m_backups.PathOf(folder)));
+        m_record.m_backedUpFiles.push_back(folder.empty() ? leaf : folder + "/" + leaf);
+        return kErrorSuccess;
+    }
+
+    // Makes one missing level of the template tree, journalled before the
+    // run changed anything: the template directory itself (parent -1) with
+    // every missing level above it, or name in parent. 0, 183 when
+    // something appeared there meanwhile (opened next as a directory, which
+    // fails for anything else), 87 for a level the journal does not name.
+    ErrorCode MakeLevel(FileHandle parent, const std::string& name, const stdx::u16string& path) {
+        if (parent == kInvalidHandle) {
+            if (m_plan->missingLevels.count(std::string()) == 0) {
+                return kErrorInvalidParameter;
+            }
+            for (auto level = m_place.missingLevels.rbegin(); level != m_place.missingLevels.rend();
+                 ++level) {
+                const ErrorCode code = m_fileSystem.CreateDirectory(*level, false);
+                if (code == kErrorSuccess) {
+                    m_record.m_createdDirs.push_back(*level);
+                    m_durable.NoteDirectory(path_names::ParentOf(*level));
+                } else if (code != kErrorAlreadyExists) {
+                    return code;
+                }
+            }
+            return kErrorSuccess;
+        }
+        const std::string relative =
+            path_names::Narrow(stdx::u16string(path, m_place.targetDir.size()));
+        if (m_plan->missingLevels.count(relative) == 0) {
+            return kErrorInvalidParameter;
+        }
+        const ErrorCode code = m_fileSystem.CreateDirectoryAt(parent, name, false);
+        if (code == kErrorSuccess) {
+            m_record.m_createdDirs.push_back(path);
+            m_durable.NoteDirectory(path_names::ParentOf(path));
+        }
+        return code;
+    }
+
+    FS& m_fileSystem;
+    const RunPlace& m_place;
+    JournalWriter<FS>& m_journal;
+    DurableSync<FS>& m_durable;
+    DirectoryHandles<FS>& m_targets;
+    DirectoryHandles<FS> m_backups;
+    OrderedEvents& m_events;
+    BackupEntry& m_record;
+    const RunPlan* m_plan = nullptr;
+    // Files the run put in place, by device and inode, where a later record
+    // may name them (a duplicate, or the same name in another case on a
+    // case-insensitive file system): that record replaces the run's own
+    // copy instead of backing it up over the backup of the original.
+    std::set<std::pair<std::uint64_t, std::uint64_t>> m_written;
+};
