@@ -18,12 +18,8 @@ const char kErrorPageText[] =
 const char kCancelText[] = "Installation canceled. Template directory has not been changed.";
 
 bool NoBackupLeft(const std::string& directory) {
-    for (const std::string& name : ListDir(directory)) {
-        if (name.rfind("qrstp", 0) == 0 || name.rfind("pdk", 0) == 0) {
-            return false;
-        }
-    }
-    return true;
+    return EntriesWithPrefix(directory, "qrstp").empty() &&
+           EntriesWithPrefix(directory, "pdk").empty();
 }
 
 class RunTest : public ControllerTest {
@@ -75,7 +71,7 @@ protected:
         };
     }
 
-    std::map<std::string, std::string> m_targetAtMessage;
+    Tree m_targetAtMessage;
     bool m_backupGoneAtMessage = false;
 };
 
@@ -371,7 +367,7 @@ TEST_F(RunTest, DisplayLostReturnsAfterTheRollback) {
     std::string target = root / "target";
     PrepareLongRun(target);
     auto before = Snapshot(target);
-    std::map<std::string, std::string> atReturn;
+    Tree atReturn;
     bool backupGone = false;
     size_t switchesBefore = 0;
     layer.DuringRun([&] {
@@ -398,7 +394,7 @@ TEST_F(RunTest, QuitRequestDuringTheRunWaitsForTheRollback) {
     PrepareLongRun(target);
     auto before = Snapshot(target);
     std::vector<bool> answers;
-    std::map<std::string, std::string> whenGranted;
+    Tree whenGranted;
     layer.DuringRun([&] {
         answers.push_back(layer.dlg->OnQuitRequest());
         // What the platform does with a "later": ask again until the run is

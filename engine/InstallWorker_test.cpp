@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/fs/FaultInjectingFileSystem.h"
 #include "engine/InstallTestSupport.h"
+#include "engine/fs/FaultInjectingFileSystem.h"
 #include "text/Languages.h"
 
 using namespace install_test;
@@ -286,7 +286,7 @@ TEST_F(InstallWorkerTest, FailedBackupMoveEndsTheRunAndKeepsTheOldFile) {
 // would move the whole directory into the backup and delete it on success.
 TEST_F(InstallWorkerTest, DirectoryWhereKitHasFileFailsTheRun) {
     WriteFile(T("conf/inside.cfg"), "user data", kBaseSeconds);
-    SetMtime(T("conf"), kBaseSeconds - 1000);
+    SetModificationTime(T("conf"), kBaseSeconds - 1000);
     const Tree before = Snapshot(m_target);
     Status status;
     EXPECT_EQ(Install({{"conf", "a file", kBaseSeconds}}, &status), kErrorInvalidParameter);

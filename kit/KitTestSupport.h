@@ -27,17 +27,7 @@ public:
         : m_dir(parent), m_env("TMPDIR", m_dir.path().c_str()) {}
     const std::string& path() const { return m_dir.path(); }
     // Files whose name starts with "pdk".
-    std::size_t StreamFiles() const {
-        std::size_t count = 0;
-        std::error_code ignored;
-        for (auto it = std::filesystem::directory_iterator(m_dir.path(), ignored);
-             it != std::filesystem::directory_iterator(); ++it) {
-            if (it->path().filename().string().rfind("pdk", 0) == 0) {
-                ++count;
-            }
-        }
-        return count;
-    }
+    std::size_t StreamFiles() const { return fs_test::EntriesWithPrefix(path(), "pdk").size(); }
 
 private:
     fs_test::TempDir m_dir;
