@@ -1,9 +1,9 @@
 #pragma once
 
 // Helpers shared by the install engine's tests: the shared ones (trees
-// compared as snapshots among them), a fixture with its own template and
-// temporary directories, kits built from a list of files, the shared status
-// read back, and runs with a fault injected.
+// compared as snapshots and kits built from a list of files among them), a
+// fixture with its own template and temporary directories, the shared
+// status read back, and runs with a fault injected.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,15 +22,12 @@
 #include "engine/fs/FaultInjectingFileSystem.h"
 #include "engine/fs/FileSystem.h"
 #include "kit/InstallData.h"
-#include "kit/KitWriter.h"
+#include "tests/support/TestKits.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/TreeSnapshot.h"
 #include "text/String.h"
 
 namespace install_test {
-
-// A fixed point in time for kit records (2023-11-14 22:13:20 UTC).
-constexpr std::int64_t kBaseSeconds = 1700000000;
 
 // The shared test helpers serve as this namespace's own.
 using namespace test_support;
@@ -59,38 +56,6 @@ protected:
 inline std::int64_t Mtime(const std::string& path) {
     struct stat status;
     return lstat(path.c_str(), &status) == 0 ? static_cast<std::int64_t>(status.st_mtime) : -1;
-}
-
-// One file of a test kit: its kit name (backslash separators), bytes and
-// time. fraction adds 100-nanosecond units below the whole second.
-struct KitFile {
-    std::string name;
-    std::string bytes;
-    std::int64_t seconds = kBaseSeconds;
-    std::uint32_t fraction = 0;
-};
-
-inline FileTime KitTime(const KitFile& file) {
-    return FileSystem::FromUnixSeconds(file.seconds) + file.fraction;
-}
-
-// Writes a kit with these files to kitPath; the returned text is empty on
-// success and the writer's error otherwise.
-inline std::string BuildKit(const std::string& kitPath, const std::vector<KitFile>& files) {
-    kit::KitWriter writer;
-    config::ProductInfo product;
-    product.m_language = u"en";
-    product.m_productName = u"Templates";
-    product.m_providerName = u"Provider";
-    writer.AddProduct(product);
-    for (const KitFile& file : files) {
-        writer.AddFileBytes(U16(file.name), KitTime(file), file.bytes);
-    }
-    std::string error;
-    if (!writer.Write(kitPath, nullptr, &error)) {
-        return error.empty() ? "kit not written" : error;
-    }
-    return std::string();
 }
 
 // One snapshot of the shared status.

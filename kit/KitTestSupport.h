@@ -12,10 +12,11 @@
 #include "kit/KitRecords.h"
 #include "kit/KitSigning.h"
 #include "kit/KitWriter.h"
+#include "tests/support/TestKits.h"
 
 // Helpers for kit tests: a private temporary directory to watch for
-// leftover stream files, hand-made kit streams, and signed kits made by
-// the writer with keys made for the test.
+// leftover stream files, hand-made kit streams, and keys made for the test
+// to sign the kits that the shared builder writes.
 namespace kit_test {
 
 using Kit = InstallData<LZCompressor, FileSystem>;
@@ -80,24 +81,13 @@ inline KeyPair NewKey() {
     return pair;
 }
 
-// An English kit of `files` written by the kit writer, with an integrity
-// record signed by each of `keys` (none: the digest alone), or the bare
-// format when `record` is false.
-inline kit::KitStats WriteSealedKit(const std::string& path, const std::vector<TestFile>& files,
-                                    const std::vector<KeyPair>& keys, bool record = true) {
-    kit::KitWriter writer;
-    writer.AddProduct({u"en", u"Templates", u"Vendor", u"doc.html"});
-    for (const TestFile& file : files) {
-        writer.AddFileBytes(file.name, file.time, file.bytes);
-    }
-    writer.SetIntegrityRecord(record);
+// The secret halves of keys, to sign a kit with.
+inline std::vector<kit::SecretKey> Secrets(const std::vector<KeyPair>& keys) {
+    std::vector<kit::SecretKey> secrets;
     for (const KeyPair& key : keys) {
-        writer.AddSigningKey(key.secret);
+        secrets.push_back(key.secret);
     }
-    kit::KitStats stats;
-    std::string error;
-    EXPECT_TRUE(writer.Write(path, &stats, &error)) << error;
-    return stats;
+    return secrets;
 }
 
 // A directory in memory where the system has one (/dev/shm), else /tmp: for
