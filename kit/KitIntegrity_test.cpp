@@ -18,8 +18,6 @@ using kit_test::Kit;
 using kit_test::NewKey;
 using kit_test::ScopedTempRoot;
 using test_support::BuildKit;
-using test_support::KitOptions;
-using test_support::Product;
 
 namespace {
 
@@ -27,13 +25,11 @@ namespace {
 // the bare format when `record` is false.
 kit::KitStats WriteSmallKit(const std::string& path, const std::vector<KeyPair>& keys,
                             bool record = true, const std::string& content = "alpha") {
-    const KitOptions options = {
-        {Product("en", "Templates", "Vendor", "doc.html")}, record, kit_test::Secrets(keys)};
     kit::KitStats stats;
     EXPECT_EQ(BuildKit(path,
                        {{"a.cfg", content, 1600000000},
                         {"sub\\b.cfg", kit_test::Pattern(3000, 4), 1500000000}},
-                       options, &stats),
+                       kit_test::Sealed(keys, record), &stats),
               "");
     return stats;
 }

@@ -81,13 +81,16 @@ inline KeyPair NewKey() {
     return pair;
 }
 
-// The secret halves of keys, to sign a kit with.
-inline std::vector<kit::SecretKey> Secrets(const std::vector<KeyPair>& keys) {
+// What an English kit with an integrity record signed by each of keys
+// (none: the digest alone) holds besides its files; the bare format when
+// record is false.
+inline test_support::KitOptions Sealed(const std::vector<KeyPair>& keys, bool record = true) {
     std::vector<kit::SecretKey> secrets;
     for (const KeyPair& key : keys) {
         secrets.push_back(key.secret);
     }
-    return secrets;
+    return test_support::KitOptions(
+        {test_support::Product("en", "Templates", "Vendor", "doc.html")}, record, secrets);
 }
 
 // A directory in memory where the system has one (/dev/shm), else /tmp: for

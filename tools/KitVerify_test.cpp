@@ -16,20 +16,16 @@ using kit_test::KeyPair;
 using kit_test::NewKey;
 using kit_test::ScopedTempRoot;
 using test_support::BuildKit;
-using test_support::KitOptions;
-using test_support::Product;
 
 namespace {
 
 // A kit of a few kilobytes signed by `keys`; its bytes.
 std::string MakeKit(const std::string& path, const std::vector<KeyPair>& keys, bool record = true) {
-    const KitOptions options = {
-        {Product("en", "Templates", "Vendor", "doc.html")}, record, kit_test::Secrets(keys)};
     EXPECT_EQ(BuildKit(path,
                        {{"a.cfg", "[main]\nwidth = 100\nheight = 200\n", 1600000000},
                         // Incompressible, so that the kit is a few kilobytes.
                         {"sub\\b.bin", kit_test::Pattern(2000, 9), 1500000000}},
-                       options),
+                       kit_test::Sealed(keys, record)),
               "");
     return ReadFile(path);
 }
