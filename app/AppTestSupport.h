@@ -1,13 +1,9 @@
 #pragma once
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,13 +11,15 @@
 #include <gtest/gtest.h>
 
 #include "app/CInstallerDlg.h"
-#include "kit/KitWriter.h"
+#include "tests/support/TestKits.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/TreeSnapshot.h"
 #include "text/Encoding.h"
 #include "text/Languages.h"
 
-// Real files in scoped temporary directories, environment overrides, kits
-// made with the kit writer, and a controller whose executable path and free
+// The shared helpers (real files in scoped temporary directories,
+// environment overrides, tree snapshots, kits made with the kit writer), a
+// scoped current directory, and a controller whose executable path and free
 // space the test chooses.
 namespace app_test {
 
@@ -45,78 +43,6 @@ public:
 private:
     std::string m_old;
 };
-
-inline void SetModificationTime(const std::string& path, std::int64_t unixSeconds) {
-    struct timeval times[2] = {{static_cast<time_t>(unixSeconds), 0},
-                               {static_cast<time_t>(unixSeconds), 0}};
-    ASSERT_EQ(::utimes(path.c_str(), times), 0) << path;
-}
-
-// Everything under a directory: relative path -> time and bytes of each
-// file, and each directory, so that "nothing changed" compares names,
-// contents, file times and no extras. A directory's own time changes with
-// any entry made and removed in it, so it is not compared.
-inline std::map<std::string, std::string> Snapshot(const std::string& root) {
-    std::map<std::string, std::string> entries;
-    std::error_code error;
-    if (!std::filesystem::exists(root, error)) {
-        return entries;
-    }
-    for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-         it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-        std::string relative = std::filesystem::relative(it->path(), root).string();
-        struct stat status;
-        ::lstat(it->path().c_str(), &status);
-        if (S_ISDIR(status.st_mode)) {
-            entries[relative + "/"] = "dir";
-        } else {
-            entries[relative] = std::to_string(static_cast<long long>(status.st_mtime)) + ":" +
-                                ReadFile(it->path().string());
-        }
-    }
-    return entries;
-}
-
-// The names in a directory (none when it does not exist).
-inline std::vector<std::string> ListDir(const std::string& directory) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (auto it = std::filesystem::directory_iterator(directory, error);
-         it != std::filesystem::directory_iterator(); it.increment(error)) {
-        names.push_back(it->path().filename().string());
-    }
-    return names;
-}
-
-struct KitFile {
-    std::string name;  // backslash separators, as in a kit
-    std::string bytes;
-    std::int64_t unixTime;
-};
-
-// Writes a kit with these products and files, in this order.
-inline void WriteKit(const std::string& path, const std::vector<config::ProductInfo>& products,
-                     const std::vector<KitFile>& files) {
-    kit::KitWriter writer;
-    for (const config::ProductInfo& product : products) {
-        writer.AddProduct(product);
-    }
-    for (const KitFile& file : files) {
-        writer.AddFileBytes(U16(file.name), FileSystem::FromUnixSeconds(file.unixTime), file.bytes);
-    }
-    std::string error;
-    ASSERT_TRUE(writer.Write(path, nullptr, &error)) << error;
-}
-
-inline config::ProductInfo Product(const std::string& language, const std::string& name,
-                                   const std::string& provider, const std::string& description) {
-    config::ProductInfo product;
-    product.m_language = U16(language);
-    product.m_productName = U16(name);
-    product.m_providerName = U16(provider);
-    product.m_descriptionPath = U16(description);
-    return product;
-}
 
 // A controller whose executable path and free temporary space the test may
 // set; unset, the real ones are used.

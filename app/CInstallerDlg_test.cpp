@@ -100,7 +100,7 @@ TEST_F(InitializeTest, GoodKitLoadsWithoutMessages) {
 class FreeSpaceTest : public ControllerTest {
 protected:
     void WriteHundredByteKit() {
-        WriteKit(kitPath, {Product("en", "P", "V", "")}, {});
+        ASSERT_EQ(BuildKit(kitPath, {}, {{Product("en", "P", "V", "")}}), "");
         std::string bytes = ReadFile(kitPath);
         ASSERT_LE(bytes.size(), 100u);
         bytes.resize(100, '\0');

@@ -61,7 +61,9 @@ protected:
         return {Product("en", "P", "V", "docs\\e.txt"),
                 Product("ru", "Продукт", "Поставщик", "docs\\r.txt")};
     }
-    void WriteStandardKit() { WriteKit(kitPath, StandardProducts(), StandardFiles()); }
+    void WriteStandardKit() {
+        ASSERT_EQ(BuildKit(kitPath, StandardFiles(), {StandardProducts()}), "");
+    }
 
     std::string DefaultTarget() const { return home + "/.qarn/Qa/qarn/tmplts/"; }
     std::string UserConfig() const { return home + "/.Qa/qalaunch/qalaunch.cfg"; }

@@ -10,7 +10,6 @@
 
 #include <functional>
 #include <iostream>
-#include <map>
 #include <string>
 
 #include "app/AppTestSupport.h"
@@ -29,20 +28,6 @@ void MakeSocket(const std::string& path) {
     path.copy(address.sun_path, path.size());
     EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0) << path;
     ::close(fd);
-}
-
-// Names, kinds, sizes and times below root, without opening anything (a
-// FIFO would block a read).
-std::map<std::string, std::string> Listing(const std::string& root) {
-    std::map<std::string, std::string> entries;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-        struct stat status;
-        ::lstat(entry.path().c_str(), &status);
-        entries[entry.path().string()] = std::to_string(status.st_mode) + " " +
-                                         std::to_string(status.st_size) + " " +
-                                         std::to_string(status.st_mtime);
-    }
-    return entries;
 }
 
 // What stands at (or above) the kit file "dir/file.txt" decides its action;
@@ -130,14 +115,14 @@ TEST(InstallPlanTest, ClassifiesWhatStandsAtEachKitPath) {
         const std::string target = root.path() + "/t/";
         std::filesystem::create_directories(target);
         c.make(target);
-        const auto before = Listing(root.path());
+        const Tree before = Snapshot(root.path(), TreeDetail::kExact);
         DirectoryHandles<FileSystem> handles(fs);
         handles.Reset(U16(target));
         FilePlanner<FileSystem> planner(fs, handles);
         EXPECT_EQ(PlanActionName(ClassifyKitFile(planner, "dir/file.txt", record, c.recordSize)),
                   std::string(PlanActionName(c.expected)))
             << c.what;
-        EXPECT_EQ(Listing(root.path()), before) << c.what;
+        EXPECT_EQ(Snapshot(root.path(), TreeDetail::kExact), before) << c.what;
     }
 }
 

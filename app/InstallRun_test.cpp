@@ -18,12 +18,8 @@ const char kErrorPageText[] =
 const char kCancelText[] = "Installation canceled. Template directory has not been changed.";
 
 bool NoBackupLeft(const std::string& directory) {
-    for (const std::string& name : ListDir(directory)) {
-        if (name.rfind("qrstp", 0) == 0 || name.rfind("pdk", 0) == 0) {
-            return false;
-        }
-    }
-    return true;
+    return EntriesWithPrefix(directory, "qrstp").empty() &&
+           EntriesWithPrefix(directory, "pdk").empty();
 }
 
 class RunTest : public ControllerTest {
@@ -56,7 +52,7 @@ protected:
             std::snprintf(name, sizeof(name), "d%02d\\f%04d.txt", i % 20, i);
             files.push_back({name, std::string(512, static_cast<char>('a' + i % 26)), 1600000000});
         }
-        WriteKit(kitPath, StandardProducts(), files);
+        ASSERT_EQ(BuildKit(kitPath, files, {StandardProducts()}), "");
         WriteFile(target + "/d00/f0000.txt", "old zero");
         SetModificationTime(target + "/d00/f0000.txt", 1500000000);
         WriteFile(target + "/d01/f0001.txt", "old one");
@@ -75,7 +71,7 @@ protected:
         };
     }
 
-    std::map<std::string, std::string> m_targetAtMessage;
+    Tree m_targetAtMessage;
     bool m_backupGoneAtMessage = false;
 };
 
@@ -142,12 +138,14 @@ TEST_F(RunTest, FinalPagesSpeakTheUsersLanguage) {
 // directory would go. The run stops at 40 percent and rolls back.
 TEST_F(RunTest, ErrorAtFortyPercentShowsTheMessageThenTheErrorPage) {
     std::string target = root / "target";
-    WriteKit(kitPath, StandardProducts(),
-             {{"a.txt", "new a", 1600000000},
-              {"b.txt", "new b", 1600000000},
-              {"c\\d.txt", "d", 1600000000},
-              {"e.txt", "e", 1600000000},
-              {"f.txt", "f", 1600000000}});
+    ASSERT_EQ(BuildKit(kitPath,
+                       {{"a.txt", "new a", 1600000000},
+                        {"b.txt", "new b", 1600000000},
+                        {"c\\d.txt", "d", 1600000000},
+                        {"e.txt", "e", 1600000000},
+                        {"f.txt", "f", 1600000000}},
+                       {StandardProducts()}),
+              "");
     WriteFile(target + "/b.txt", "old b");
     SetModificationTime(target + "/b.txt", 1500000000);
     WriteFile(target + "/c", "a file in the way");
@@ -371,7 +369,7 @@ TEST_F(RunTest, DisplayLostReturnsAfterTheRollback) {
     std::string target = root / "target";
     PrepareLongRun(target);
     auto before = Snapshot(target);
-    std::map<std::string, std::string> atReturn;
+    Tree atReturn;
     bool backupGone = false;
     size_t switchesBefore = 0;
     layer.DuringRun([&] {
@@ -398,7 +396,7 @@ TEST_F(RunTest, QuitRequestDuringTheRunWaitsForTheRollback) {
     PrepareLongRun(target);
     auto before = Snapshot(target);
     std::vector<bool> answers;
-    std::map<std::string, std::string> whenGranted;
+    Tree whenGranted;
     layer.DuringRun([&] {
         answers.push_back(layer.dlg->OnQuitRequest());
         // What the platform does with a "later": ask again until the run is
@@ -530,7 +528,7 @@ TEST_F(FinishTest, ClearedCheckboxOpensNothing) {
 }
 
 TEST_F(FinishTest, MissingDocumentIsNotOpened) {
-    WriteKit(kitPath, {Product("en", "P", "V", "missing.pdf")}, StandardFiles());
+    ASSERT_EQ(BuildKit(kitPath, StandardFiles(), {{Product("en", "P", "V", "missing.pdf")}}), "");
     auto dlg = RunInto(root / "t");
     dlg->OnNext();
     EXPECT_TRUE(layer.openedDocuments.empty());
@@ -538,7 +536,7 @@ TEST_F(FinishTest, MissingDocumentIsNotOpened) {
 }
 
 TEST_F(FinishTest, NoDescriptionOpensTheTargetDirectory) {
-    WriteKit(kitPath, {Product("de", "P", "V", "")}, StandardFiles());
+    ASSERT_EQ(BuildKit(kitPath, StandardFiles(), {{Product("de", "P", "V", "")}}), "");
     auto dlg = RunInto(root / "t/");
     dlg->OnNext();
     ASSERT_EQ(layer.openedDocuments.size(), 1u);
@@ -547,7 +545,7 @@ TEST_F(FinishTest, NoDescriptionOpensTheTargetDirectory) {
 
 TEST_F(FinishTest, FinishOnTheErrorPageOnlyCloses) {
     std::string target = root / "target";
-    WriteKit(kitPath, StandardProducts(), {{"c\\d.txt", "d", 1600000000}});
+    ASSERT_EQ(BuildKit(kitPath, {{"c\\d.txt", "d", 1600000000}}, {StandardProducts()}), "");
     WriteFile(target + "/c", "in the way");
     auto dlg = RunInto(target);
     ASSERT_EQ(dlg->GetState(), STATE_ERROR);

@@ -159,7 +159,9 @@ TEST_F(RunInstallerTest, SilentMissingKitFails) {
 }
 
 TEST_F(RunInstallerTest, SilentFailedRunFails) {
-    WriteKit(kitPath, StandardProducts(), {{"a.txt", "a", 1600000000}, {"c\\d.txt", "d", 1}});
+    ASSERT_EQ(
+        BuildKit(kitPath, {{"a.txt", "a", 1600000000}, {"c\\d.txt", "d", 1}}, {StandardProducts()}),
+        "");
     WriteFile(DefaultTarget() + "c", "in the way");
     auto before = Snapshot(DefaultTarget());
     EXPECT_EQ(Run({"usecwd", "/S"}), kExitFailed);
@@ -175,7 +177,7 @@ TEST_F(RunInstallerTest, SilentRunCancelledWithTheCancelButtonFails) {
     for (int i = 0; i < 2000; ++i) {
         files.push_back({"f" + std::to_string(i), std::string(512, 'x'), 1600000000});
     }
-    WriteKit(kitPath, StandardProducts(), files);
+    ASSERT_EQ(BuildKit(kitPath, files, {StandardProducts()}), "");
     layer.ClickDuringRun(WizardButton::Cancel);
     EXPECT_EQ(Run({"usecwd", "/S"}), kExitCancelled);
     ASSERT_EQ(layer.messageBoxes.size(), 1u);
@@ -232,7 +234,7 @@ TEST_F(RunInstallerTest, SilentRunWhoseRestoreFailsEndsWithStatus9) {
     for (int i = 0; i < 2000; ++i) {
         files.push_back({"f" + std::to_string(i), std::string(512, 'x'), 1600000000});
     }
-    WriteKit(kitPath, StandardProducts(), files);
+    ASSERT_EQ(BuildKit(kitPath, files, {StandardProducts()}), "");
     WriteFile(DefaultTarget() + "sub/a.txt", "older");
     SetModificationTime(DefaultTarget() + "sub/a.txt", 1500000000);
     layer.DuringRun([this] {

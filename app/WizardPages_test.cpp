@@ -31,7 +31,8 @@ TEST_F(WizardTest, WelcomePageInTheUsersLanguage) {
 }
 
 TEST_F(WizardTest, WelcomePageWithoutAProductOfTheLanguage) {
-    WriteKit(kitPath, {Product("ru", "Продукт", "Поставщик", "")}, StandardFiles());
+    ASSERT_EQ(BuildKit(kitPath, StandardFiles(), {{Product("ru", "Продукт", "Поставщик", "")}}),
+              "");
     auto dlg = StartWizard();
     EXPECT_EQ(layer.CurrentText(),
               "Welcome to the product installation program <Product> (<Vendor>).");
@@ -73,12 +74,13 @@ TEST_F(WizardTest, WelcomeSentenceReadsWithTheAppendedName) {
         const std::string code = s.code;
 
         // The kit names the product only in another language: placeholders.
-        WriteKit(kitPath, StandardProducts(), StandardFiles());
+        ASSERT_EQ(BuildKit(kitPath, StandardFiles(), {StandardProducts()}), "");
         auto withoutName = StartWizard(false, s.kitCode);
         EXPECT_EQ(layer.CurrentText(), s.placeholders);
 
-        WriteKit(kitPath, {Product(code, "Report Templates", "Example Ltd", "docs\\e.txt")},
-                 StandardFiles());
+        ASSERT_EQ(BuildKit(kitPath, StandardFiles(),
+                           {{Product(code, "Report Templates", "Example Ltd", "docs\\e.txt")}}),
+                  "");
         auto withName = StartWizard(false, s.kitCode);
         EXPECT_EQ(layer.CurrentText(), s.named);
     }

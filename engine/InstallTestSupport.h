@@ -1,19 +1,16 @@
 #pragma once
 
-// Helpers shared by the install engine's tests: a fixture with its own
-// template and temporary directories, trees written with chosen times and
-// compared as snapshots, and kits built from a list of files.
+// Helpers shared by the install engine's tests: the shared ones (trees
+// compared as snapshots and kits built from a list of files among them), a
+// fixture with its own template and temporary directories, the shared
+// status read back, and runs with a fault injected.
 
-#include <dirent.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,14 +22,12 @@
 #include "engine/fs/FaultInjectingFileSystem.h"
 #include "engine/fs/FileSystem.h"
 #include "kit/InstallData.h"
-#include "kit/KitWriter.h"
+#include "tests/support/TestKits.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/TreeSnapshot.h"
 #include "text/String.h"
 
 namespace install_test {
-
-// A fixed point in time for kit records (2023-11-14 22:13:20 UTC).
-constexpr std::int64_t kBaseSeconds = 1700000000;
 
 // The shared test helpers serve as this namespace's own.
 using namespace test_support;
@@ -58,140 +53,9 @@ protected:
     std::unique_ptr<EnvOverride> m_tmpEnv;
 };
 
-inline void SetMtime(const std::string& path, std::int64_t seconds) {
-    struct timeval times[2] = {{static_cast<time_t>(seconds), 0},
-                               {static_cast<time_t>(seconds), 0}};
-    utimes(path.c_str(), times);
-}
-
 inline std::int64_t Mtime(const std::string& path) {
     struct stat status;
     return lstat(path.c_str(), &status) == 0 ? static_cast<std::int64_t>(status.st_mtime) : -1;
-}
-
-// Writes a file, creating its parent directories.
-inline void WriteFile(const std::string& path, const std::string& bytes, std::int64_t seconds) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << bytes;
-    }
-    SetMtime(path, seconds);
-}
-
-// One entry of a tree, as compared: a directory, or a file with its bytes
-// and modification time in whole seconds.
-struct TreeEntry {
-    bool directory = false;
-    std::string bytes;
-    std::int64_t mtime = 0;
-
-    bool operator==(const TreeEntry& other) const {
-        return directory == other.directory && bytes == other.bytes && mtime == other.mtime;
-    }
-};
-
-using Tree = std::map<std::string, TreeEntry>;
-
-inline void SnapshotInto(const std::string& root, const std::string& relative, Tree* tree) {
-    const std::string directory = relative.empty() ? root : root + "/" + relative;
-    DIR* stream = opendir(directory.c_str());
-    if (stream == nullptr) {
-        return;
-    }
-    std::vector<std::string> names;
-    while (const dirent* entry = readdir(stream)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    closedir(stream);
-    for (const std::string& name : names) {
-        const std::string childRelative = relative.empty() ? name : relative + "/" + name;
-        const std::string childPath = root + "/" + childRelative;
-        struct stat status;
-        if (lstat(childPath.c_str(), &status) != 0) {
-            continue;
-        }
-        TreeEntry& entry = (*tree)[childRelative];
-        if (S_ISDIR(status.st_mode)) {
-            entry.directory = true;
-            SnapshotInto(root, childRelative, tree);
-        } else {
-            entry.bytes = ReadFile(childPath);
-            entry.mtime = status.st_mtime;
-        }
-    }
-}
-
-// Every entry below root by relative path. Directory times are left out:
-// adding and removing entries changes them, however carefully it is undone.
-inline Tree Snapshot(const std::string& root) {
-    Tree tree;
-    SnapshotInto(root, "", &tree);
-    return tree;
-}
-
-// Names of the entries of one directory.
-inline std::vector<std::string> ListDir(const std::string& directory) {
-    std::vector<std::string> names;
-    DIR* stream = opendir(directory.c_str());
-    if (stream == nullptr) {
-        return names;
-    }
-    while (const dirent* entry = readdir(stream)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    closedir(stream);
-    return names;
-}
-
-// Entries of directory whose name starts with prefix.
-inline std::vector<std::string> EntriesWithPrefix(const std::string& directory,
-                                                  const std::string& prefix) {
-    std::vector<std::string> found;
-    for (const std::string& name : ListDir(directory)) {
-        if (name.compare(0, prefix.size(), prefix) == 0) {
-            found.push_back(name);
-        }
-    }
-    return found;
-}
-
-// One file of a test kit: its kit name (backslash separators), bytes and
-// time. fraction adds 100-nanosecond units below the whole second.
-struct KitFile {
-    std::string name;
-    std::string bytes;
-    std::int64_t seconds = kBaseSeconds;
-    std::uint32_t fraction = 0;
-};
-
-inline FileTime KitTime(const KitFile& file) {
-    return FileSystem::FromUnixSeconds(file.seconds) + file.fraction;
-}
-
-// Writes a kit with these files to kitPath; the returned text is empty on
-// success and the writer's error otherwise.
-inline std::string BuildKit(const std::string& kitPath, const std::vector<KitFile>& files) {
-    kit::KitWriter writer;
-    config::ProductInfo product;
-    product.m_language = u"en";
-    product.m_productName = u"Templates";
-    product.m_providerName = u"Provider";
-    writer.AddProduct(product);
-    for (const KitFile& file : files) {
-        writer.AddFileBytes(U16(file.name), KitTime(file), file.bytes);
-    }
-    std::string error;
-    if (!writer.Write(kitPath, nullptr, &error)) {
-        return error.empty() ? "kit not written" : error;
-    }
-    return std::string();
 }
 
 // One snapshot of the shared status.

@@ -76,13 +76,13 @@ TEST_F(InstallWorkerHostileTest, NonRegularFileWhereAKitFileGoesFailsWith87AndIs
         {"older directory",
          [](const std::string& p) {
              std::filesystem::create_directory(p);
-             SetMtime(p, kBaseSeconds - 1000);
+             SetModificationTime(p, kBaseSeconds - 1000);
              return true;
          }},
         {"newer directory",
          [](const std::string& p) {
              std::filesystem::create_directory(p);
-             SetMtime(p, kBaseSeconds + 1000);
+             SetModificationTime(p, kBaseSeconds + 1000);
              return true;
          }},
         {"link to a file",

@@ -289,7 +289,7 @@ TEST_F(InstallWorkerTest, FailedBackupMoveEndsTheRunAndKeepsTheOldFile) {
 // would move the whole directory into the backup and delete it on success.
 TEST_F(InstallWorkerTest, DirectoryWhereKitHasFileFailsTheRun) {
     WriteFile(T("conf/inside.cfg"), "user data", kBaseSeconds);
-    SetMtime(T("conf"), kBaseSeconds - 1000);
+    SetModificationTime(T("conf"), kBaseSeconds - 1000);
     const Tree before = Snapshot(m_target);
     Status status;
     EXPECT_EQ(Install({{"conf", "a file", kBaseSeconds}}, &status), kErrorInvalidParameter);

@@ -16,6 +16,9 @@ using fs_test::TempDir;
 using fs_test::U16;
 using kit_test::Kit;
 using kit_test::ScopedTempRoot;
+using test_support::BuildKit;
+using test_support::KitOptions;
+using test_support::Product;
 
 namespace {
 
@@ -34,15 +37,11 @@ kit::PublicKey TestPublic(int n) {
 }
 
 void WriteWriterKit(const std::string& path, bool record, const kit::SecretKey* key) {
-    kit::KitWriter writer;
-    writer.AddProduct({u"en", u"P", u"V", u""});
-    writer.AddFileBytes(u"a.cfg", 1, "alpha");
-    writer.SetIntegrityRecord(record);
+    KitOptions options = {{Product("en", "P", "V", "")}, record};
     if (key != nullptr) {
-        writer.AddSigningKey(*key);
+        options.signers.push_back(*key);
     }
-    std::string error;
-    ASSERT_TRUE(writer.Write(path, nullptr, &error)) << error;
+    ASSERT_EQ(BuildKit(path, {{"a.cfg", "alpha"}}, options), "");
 }
 
 TEST(BuiltInTrust, KitsThisBuildAccepts) {

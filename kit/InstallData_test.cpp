@@ -19,6 +19,8 @@ using kit_test::Pattern;
 using kit_test::ScopedTempRoot;
 using kit_test::TestFile;
 using kit_test::WriteKit;
+using test_support::BuildKit;
+using test_support::KitFile;
 
 namespace {
 
@@ -28,20 +30,16 @@ const FileTime kTime2020 = FileSystem::FromUnixSeconds(1600000000);
 TEST(InstallDataRoundTrip, WriterKitExtractsBytesAndTimes) {
     ScopedTempRoot temp;
     TempDir dir;
-    kit::KitWriter writer;
-    writer.AddProduct({u"en", u"Templates", u"Vendor", u"doc\\readme.html"});
-    writer.AddProduct({u"DE", u"Vorlagen", u"Anbieter", u""});
-    const std::vector<TestFile> files = {
-        {u"a.cfg", kTime2020, "alpha"},
-        {u"sub\\empty.cfg", kTime2020 + 10000000, ""},
-        {u"sub\\deep\\big.bin", FileSystem::FromUnixSeconds(86400), Pattern(2621440, 1)},
-        {u"\u041a\u043b\u044e\u0447 $(x) `y` \"q\".cfg", kTime2020, "meta"},
+    const std::vector<KitFile> files = {
+        {"a.cfg", "alpha", 1600000000},
+        {"sub\\empty.cfg", "", 1600000001},
+        {"sub\\deep\\big.bin", Pattern(2621440, 1), 86400},
+        {"\u041a\u043b\u044e\u0447 $(x) `y` \"q\".cfg", "meta", 1600000000},
     };
-    for (const TestFile& file : files) {
-        writer.AddFileBytes(file.name, file.time, file.bytes);
-    }
-    std::string error;
-    ASSERT_TRUE(writer.Write(dir / "qarn.pkd", nullptr, &error)) << error;
+    ASSERT_EQ(BuildKit(dir / "qarn.pkd", files,
+                       {{{u"en", u"Templates", u"Vendor", u"doc\\readme.html"},
+                         {u"DE", u"Vorlagen", u"Anbieter", u""}}}),
+              "");
 
     Kit kit;
     ASSERT_EQ(kit.Load(U16(dir / "qarn.pkd")), 0u);
@@ -55,9 +53,9 @@ TEST(InstallDataRoundTrip, WriterKitExtractsBytesAndTimes) {
         const std::size_t i = n % files.size();
         const std::string target = dir / ("out" + std::to_string(i));
         ASSERT_EQ(kit.ExtractFile(i, U16(target)), 0u) << i;
-        EXPECT_EQ(kit.m_files[i].m_name, files[i].name);
+        EXPECT_EQ(kit.m_files[i].m_name, U16(files[i].name));
         EXPECT_EQ(ReadFile(target), files[i].bytes) << i;
-        EXPECT_EQ(fs_test::ModifiedSeconds(target), FileSystem::ToUnixSeconds(files[i].time));
+        EXPECT_EQ(fs_test::ModifiedSeconds(target), files[i].seconds);
     }
 }
 

@@ -17,6 +17,7 @@ using kit_test::KeyPair;
 using kit_test::Kit;
 using kit_test::NewKey;
 using kit_test::ScopedTempRoot;
+using test_support::BuildKit;
 
 namespace {
 
@@ -24,11 +25,13 @@ namespace {
 // the bare format when `record` is false.
 kit::KitStats WriteSmallKit(const std::string& path, const std::vector<KeyPair>& keys,
                             bool record = true, const std::string& content = "alpha") {
-    return kit_test::WriteSealedKit(
-        path,
-        {{u"a.cfg", FileSystem::FromUnixSeconds(1600000000), content},
-         {u"sub\\b.cfg", FileSystem::FromUnixSeconds(1500000000), kit_test::Pattern(3000, 4)}},
-        keys, record);
+    kit::KitStats stats;
+    EXPECT_EQ(BuildKit(path,
+                       {{"a.cfg", content, 1600000000},
+                        {"sub\\b.cfg", kit_test::Pattern(3000, 4), 1500000000}},
+                       kit_test::Sealed(keys, record), &stats),
+              "");
+    return stats;
 }
 
 kit::KitTrust TrustOf(const std::vector<KeyPair>& keys) {

@@ -12,10 +12,11 @@
 #include "kit/KitRecords.h"
 #include "kit/KitSigning.h"
 #include "kit/KitWriter.h"
+#include "tests/support/TestKits.h"
 
 // Helpers for kit tests: a private temporary directory to watch for
-// leftover stream files, hand-made kit streams, and signed kits made by
-// the writer with keys made for the test.
+// leftover stream files, hand-made kit streams, and keys made for the test
+// to sign the kits that the shared builder writes.
 namespace kit_test {
 
 using Kit = InstallData<LZCompressor, FileSystem>;
@@ -27,17 +28,7 @@ public:
         : m_dir(parent), m_env("TMPDIR", m_dir.path().c_str()) {}
     const std::string& path() const { return m_dir.path(); }
     // Files whose name starts with "pdk".
-    std::size_t StreamFiles() const {
-        std::size_t count = 0;
-        std::error_code ignored;
-        for (auto it = std::filesystem::directory_iterator(m_dir.path(), ignored);
-             it != std::filesystem::directory_iterator(); ++it) {
-            if (it->path().filename().string().rfind("pdk", 0) == 0) {
-                ++count;
-            }
-        }
-        return count;
-    }
+    std::size_t StreamFiles() const { return fs_test::EntriesWithPrefix(path(), "pdk").size(); }
 
 private:
     fs_test::TempDir m_dir;
@@ -90,24 +81,16 @@ inline KeyPair NewKey() {
     return pair;
 }
 
-// An English kit of `files` written by the kit writer, with an integrity
-// record signed by each of `keys` (none: the digest alone), or the bare
-// format when `record` is false.
-inline kit::KitStats WriteSealedKit(const std::string& path, const std::vector<TestFile>& files,
-                                    const std::vector<KeyPair>& keys, bool record = true) {
-    kit::KitWriter writer;
-    writer.AddProduct({u"en", u"Templates", u"Vendor", u"doc.html"});
-    for (const TestFile& file : files) {
-        writer.AddFileBytes(file.name, file.time, file.bytes);
-    }
-    writer.SetIntegrityRecord(record);
+// What an English kit with an integrity record signed by each of keys
+// (none: the digest alone) holds besides its files; the bare format when
+// record is false.
+inline test_support::KitOptions Sealed(const std::vector<KeyPair>& keys, bool record = true) {
+    std::vector<kit::SecretKey> secrets;
     for (const KeyPair& key : keys) {
-        writer.AddSigningKey(key.secret);
+        secrets.push_back(key.secret);
     }
-    kit::KitStats stats;
-    std::string error;
-    EXPECT_TRUE(writer.Write(path, &stats, &error)) << error;
-    return stats;
+    return test_support::KitOptions(
+        {test_support::Product("en", "Templates", "Vendor", "doc.html")}, record, secrets);
 }
 
 // A directory in memory where the system has one (/dev/shm), else /tmp: for

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "launcher/ConfigKeys.h"
-#include "launcher/LauncherTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
-using launcher_test::U16;
-using launcher_test::U8;
+using test_support::U16;
+using test_support::U8;
 
 std::vector<std::string> Values(const ConfigList& list, const char16_t* key) {
     std::vector<std::string> out;

@@ -2,14 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include "launcher/LauncherTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
-using launcher_test::TempDir;
-using launcher_test::U16;
-using launcher_test::U8;
-using launcher_test::WriteFile;
+using test_support::TempDir;
+using test_support::U16;
+using test_support::U8;
+using test_support::WriteFile;
 
 // "key=v1|v2" per entry, one entry per line, in list order.
 std::string Describe(const ConfigList& list) {

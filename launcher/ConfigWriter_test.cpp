@@ -10,16 +10,17 @@
 #include <gtest/gtest.h>
 
 #include "launcher/ConfigReader.h"
-#include "launcher/LauncherTestSupport.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/TreeSnapshot.h"
 
 namespace {
 
-using launcher_test::EntryCount;
-using launcher_test::Exists;
-using launcher_test::ReadFile;
-using launcher_test::TempDir;
-using launcher_test::U16;
-using launcher_test::WriteFile;
+using test_support::CountEntries;
+using test_support::Exists;
+using test_support::ReadFile;
+using test_support::TempDir;
+using test_support::U16;
+using test_support::WriteFile;
 
 int ThrownCode(const std::function<void()>& action) {
     try {
@@ -179,7 +180,7 @@ TEST(ConfigWriterTest, MissingDirectoryThrowsOne) {
     TempDir dir;
     EXPECT_EQ(ThrownCode([&] { WriteConfigFile(U16(dir / "no/such/qalaunch.cfg"), {}); }),
               kConfigCannotCreate);
-    EXPECT_EQ(EntryCount(dir.path()), 0u);
+    EXPECT_EQ(CountEntries(dir.path()), 0u);
 }
 
 TEST(ConfigWriterTest, TakenTemporaryNamesAreSkipped) {
@@ -206,7 +207,7 @@ protected:
     void ExpectOldFileUntouched() {
         EXPECT_EQ(ReadFile(m_path), m_old);
         EXPECT_EQ(ModeOf(m_path), 0600u);
-        EXPECT_EQ(EntryCount(m_dir.path()), 1u);
+        EXPECT_EQ(CountEntries(m_dir.path()), 1u);
     }
 
     TempDir m_dir;
@@ -340,7 +341,7 @@ TEST_F(ConfigWriterFailureTest, UnwritableDirectoryLeftTheLocationUnrecorded) {
     EXPECT_EQ(ReadFile(m_path), "a=2\n");
     EXPECT_EQ(InodeOf(m_path), inode) << "rewritten in place";
     EXPECT_EQ(ModeOf(m_path), 0600u);
-    EXPECT_EQ(EntryCount(m_dir.path()), 1u);
+    EXPECT_EQ(CountEntries(m_dir.path()), 1u);
 
     // Longer and shorter texts both end where they should.
     const std::string longer(10000, 'x');
@@ -396,7 +397,7 @@ TEST(ConfigWriterReadOnlyDirectory, WritableFileInAReadOnlyDirectoryWasNotRewrit
     EXPECT_EQ(code, 0);
     EXPECT_EQ(ReadFile(path), "a=2\n");
     EXPECT_EQ(InodeOf(path), inode);
-    EXPECT_EQ(EntryCount(dir.path()), 1u);
+    EXPECT_EQ(CountEntries(dir.path()), 1u);
 }
 
 TEST(ConfigWriterOwner, RewriteAsRootGaveTheFileToRoot) {

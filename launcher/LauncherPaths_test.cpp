@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include "launcher/LauncherTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
-using launcher_test::EnvOverride;
-using launcher_test::U8;
+using test_support::EnvOverride;
+using test_support::U8;
 
 TEST(LauncherPathsTest, EveryPathHangsOffTheHomeDirectory) {
     EnvOverride home("HOME", "/Users/me");

@@ -8,15 +8,15 @@
 
 #include "launcher/ConfigWriter.h"
 #include "launcher/LauncherPaths.h"
-#include "launcher/LauncherTestSupport.h"
+#include "tests/support/TestSupport.h"
 
 namespace {
 
-using launcher_test::EnvOverride;
-using launcher_test::Exists;
-using launcher_test::TempDir;
-using launcher_test::U8;
-using launcher_test::WriteFile;
+using test_support::EnvOverride;
+using test_support::Exists;
+using test_support::TempDir;
+using test_support::U8;
+using test_support::WriteFile;
 
 // The id of a process that has ended and been reaped.
 pid_t EndedProcess() {

@@ -9,18 +9,19 @@
 #include <gtest/gtest.h>
 
 #include "launcher/LauncherPaths.h"
-#include "launcher/LauncherTestSupport.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/TreeSnapshot.h"
 
 namespace {
 
-using launcher_test::EntryCount;
-using launcher_test::EnvOverride;
-using launcher_test::Exists;
-using launcher_test::ReadFile;
-using launcher_test::TempDir;
-using launcher_test::U16;
-using launcher_test::U8;
-using launcher_test::WriteFile;
+using test_support::CountEntries;
+using test_support::EnvOverride;
+using test_support::Exists;
+using test_support::ReadFile;
+using test_support::TempDir;
+using test_support::U16;
+using test_support::U8;
+using test_support::WriteFile;
 
 using Locations = std::vector<stdx::u16string>;
 
@@ -63,7 +64,7 @@ protected:
 TEST_F(TemplateLocationsTest, NoFilesGiveNoLocations) {
     EXPECT_TRUE(Load(false).empty());
     EXPECT_TRUE(Load(true).empty());
-    EXPECT_EQ(EntryCount(m_home.path()), 0u);
+    EXPECT_EQ(CountEntries(m_home.path()), 0u);
 }
 
 TEST_F(TemplateLocationsTest, UserLocationsComeBeforeCommonOnesAndMergeWithoutCase) {
@@ -273,7 +274,7 @@ TEST_F(TemplateLocationsTest, PipeAtTheLauncherFileHungTheReader) {
     struct stat status;
     ASSERT_EQ(::lstat(User().c_str(), &status), 0);
     EXPECT_TRUE(S_ISFIFO(status.st_mode)) << "not replaced";
-    EXPECT_EQ(EntryCount(U8(LauncherDirectory())), 1u);
+    EXPECT_EQ(CountEntries(U8(LauncherDirectory())), 1u);
 }
 
 // Fails the first MakeDirectory, as a passing error would.
@@ -341,7 +342,7 @@ TEST(IsDirectoryWritableTest, ProbeLeavesNothingBehind) {
     TempDir dir;
     EXPECT_TRUE(IsDirectoryWritable(U16(dir.path())));
     EXPECT_TRUE(IsDirectoryWritable(U16(dir.path() + "/")));
-    EXPECT_EQ(EntryCount(dir.path()), 0u);
+    EXPECT_EQ(CountEntries(dir.path()), 0u);
 }
 
 TEST(IsDirectoryWritableTest, MissingRelativeOrEmptyDirectoriesAreNotWritable) {
@@ -351,7 +352,7 @@ TEST(IsDirectoryWritableTest, MissingRelativeOrEmptyDirectoriesAreNotWritable) {
     EXPECT_FALSE(IsDirectoryWritable(U16(dir / "file")));
     EXPECT_FALSE(IsDirectoryWritable(u""));
     EXPECT_FALSE(IsDirectoryWritable(u"relative/dir"));
-    EXPECT_EQ(EntryCount(dir.path()), 1u);
+    EXPECT_EQ(CountEntries(dir.path()), 1u);
 }
 
 TEST(IsDirectoryWritableTest, ReadOnlyDirectoryIsNotWritable) {
@@ -368,7 +369,7 @@ TEST(IsDirectoryWritableTest, ProbeLandingElsewhereDoesNotCount) {
     TempDir elsewhere;
     MisplacingFs fs(elsewhere.path());
     EXPECT_FALSE(IsDirectoryWritable(U16(asked.path()), fs));
-    EXPECT_EQ(EntryCount(elsewhere.path()), 0u);
+    EXPECT_EQ(CountEntries(elsewhere.path()), 0u);
 }
 
 }  // namespace

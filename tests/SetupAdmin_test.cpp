@@ -14,26 +14,7 @@ namespace setup_test {
 namespace {
 
 using test_support::LogEvents;
-
-// Every entry below root with its kind, mode, size, time and bytes: what
-// "byte-identical" compares.
-std::map<std::string, std::string> Tree(const std::string& root) {
-    std::map<std::string, std::string> tree;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(root, error);
-         it != fs::recursive_directory_iterator(); it.increment(error)) {
-        struct stat status;
-        ::lstat(it->path().c_str(), &status);
-        std::string entry = std::to_string(status.st_mode) + " " + std::to_string(status.st_size) +
-                            " " + std::to_string(status.st_mtim.tv_sec) + "." +
-                            std::to_string(status.st_mtim.tv_nsec);
-        if (S_ISREG(status.st_mode)) {
-            entry += " " + ReadFile(it->path());
-        }
-        tree[it->path().string()] = entry;
-    }
-    return tree;
-}
+using test_support::TreeDetail;
 
 class SetupAdminTest : public SetupProgramTest {
 protected:
@@ -149,7 +130,7 @@ TEST_F(SetupAdminTest, SignalDuringARunEndsWithStatus8AndRestores) {
 #else
     MakeFlatKit(60);
     WriteFile(DefaultTarget() + "/f1.txt", "older", 1500000000);
-    const auto before = Files(DefaultTarget());
+    const auto before = Snapshot(DefaultTarget());
     const std::string logPath = root + "/run.log";
     pid_t pid =
         StartSetup({"usecwd", "/S", "--log=" + logPath},
@@ -166,7 +147,7 @@ TEST_F(SetupAdminTest, SignalDuringARunEndsWithStatus8AndRestores) {
     ASSERT_EQ(::kill(pid, SIGTERM), 0);
     Result result = Collect(pid);
     EXPECT_EQ(result.status, 8) << result.err;
-    EXPECT_EQ(Files(DefaultTarget()), before);
+    EXPECT_EQ(Snapshot(DefaultTarget()), before);
     EXPECT_TRUE(fs::is_empty(tmp));
     EXPECT_FALSE(fs::exists(UserConfig()));
     const std::vector<std::string> events = LogEvents(logPath);
@@ -201,7 +182,7 @@ TEST_F(SetupAdminTest, DirOptionFromTheHomeDirectoryOrRefused) {
 
     Result tilde = Setup({"usecwd", "--dir=~/x", "--quiet"});
     EXPECT_EQ(tilde.status, 0) << tilde.err;
-    EXPECT_EQ(Files(home + "/x"), Files(source));
+    EXPECT_EQ(Snapshot(home + "/x"), Snapshot(source));
     EXPECT_EQ(ReadFile(UserConfig()), "ConfigurationTemplatesLocation=" + home + "/x\n");
     EXPECT_FALSE(fs::exists(DefaultTarget()));
 }
@@ -223,8 +204,7 @@ TEST_F(SetupAdminTest, LogHasALineForEachEvent) {
     WriteFile(DefaultTarget() + "/docs/description.txt", "older", 1500000000);
     fs::remove(DefaultTarget() + "/readme.txt");
     fs::create_directories(DefaultTarget() + "/readme.txt");
-    struct timeval old[2] = {{1500000000, 0}, {1500000000, 0}};
-    ASSERT_EQ(::utimes((DefaultTarget() + "/readme.txt").c_str(), old), 0);
+    ASSERT_NO_FATAL_FAILURE(SetModificationTime(DefaultTarget() + "/readme.txt", 1500000000));
     Result second = Setup({"usecwd", "--quiet", "--log=" + logPath});
     EXPECT_EQ(second.status, 7) << second.err;
 
@@ -264,7 +244,7 @@ TEST_F(SetupAdminTest, PlanChangesNothingAnywhere) {
     fs::create_directories(chosen + "/forms/2024");
     ::mkfifo((chosen + "/forms/2024/invoice.xml").c_str(), 0600);
     WriteFile(tmp + "/unrelated", "someone else's");
-    const auto before = Tree(root);
+    const Tree before = Snapshot(root, TreeDetail::kExact);
 
     Result result = Setup({"usecwd", "--plan"});
     EXPECT_EQ(result.status, 11) << result.err;
@@ -273,17 +253,17 @@ TEST_F(SetupAdminTest, PlanChangesNothingAnywhere) {
               "install forms/2024/Счёт.xml\nreplace readme.txt\n"
               "1 install, 1 replace, 1 skip, 1 conflict\n");
     EXPECT_EQ(result.err, "");
-    auto after = Tree(root);
+    Tree after = Snapshot(root, TreeDetail::kExact);
     // The only new files are the program's captured output streams. The kit
     // is inflated into a stream file that is unlinked as soon as it is open:
     // of the temporary directory only its own time changes, never its
     // entries.
-    after.erase(OutPath());
-    after.erase(ErrPath());
+    after.erase("stdout");
+    after.erase("stderr");
     auto beforeButTmp = before;
-    EXPECT_EQ(after.count(tmp), 1u);
-    after.erase(tmp);
-    beforeButTmp.erase(tmp);
+    EXPECT_EQ(after.count("tmp"), 1u);
+    after.erase("tmp");
+    beforeButTmp.erase("tmp");
     EXPECT_EQ(after, beforeButTmp);
 
     // With --dir the plan looks there instead, and creates nothing.

@@ -6,21 +6,18 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "tests/support/TestSupport.h"
+#include "tests/support/TreeSnapshot.h"
 #include "text/Encoding.h"
 #include "text/Languages.h"
 
@@ -29,48 +26,16 @@ namespace setup_test {
 namespace fs = std::filesystem;
 
 using test_support::ReadFile;
+using test_support::SetModificationTime;
+using test_support::Snapshot;
+using test_support::Tree;
+using test_support::WriteFile;
 
 struct Result {
     int status = -1;
     std::string out;
     std::string err;
 };
-
-inline void WriteFile(const std::string& path, const std::string& bytes,
-                      std::int64_t unixTime = 0) {
-    fs::create_directories(fs::path(path).parent_path());
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << bytes;
-    }
-    if (unixTime != 0) {
-        struct timeval times[2] = {{static_cast<time_t>(unixTime), 0},
-                                   {static_cast<time_t>(unixTime), 0}};
-        ::utimes(path.c_str(), times);
-    }
-}
-
-// Regular files below root: relative path -> modification time and bytes.
-inline std::map<std::string, std::string> Files(const std::string& root) {
-    std::map<std::string, std::string> files;
-    std::error_code error;
-    if (!fs::exists(root, error)) {
-        return files;
-    }
-    for (auto it = fs::recursive_directory_iterator(root, error);
-         it != fs::recursive_directory_iterator(); it.increment(error)) {
-        struct stat status;
-        ::lstat(it->path().c_str(), &status);
-        std::string relative = fs::relative(it->path(), root).string();
-        if (S_ISDIR(status.st_mode)) {
-            files[relative + "/"] = "dir";
-        } else {
-            files[relative] = std::to_string(static_cast<long long>(status.st_mtime)) + ":" +
-                              ReadFile(it->path());
-        }
-    }
-    return files;
-}
 
 inline std::string Localized(const char* language, const char* key) {
     int previous = CurrentLanguage();

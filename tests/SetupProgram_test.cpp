@@ -11,7 +11,7 @@ TEST_F(SetupProgramTest, SilentInstallFromTheCurrentDirectory) {
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_TRUE(result.err.empty()) << result.err;
     EXPECT_TRUE(result.out.empty()) << result.out;
-    EXPECT_EQ(Files(DefaultTarget()), Files(source));
+    EXPECT_EQ(Snapshot(DefaultTarget()), Snapshot(source));
     EXPECT_EQ(ReadFile(UserConfig()), "ConfigurationTemplatesLocation=" + DefaultTarget() + "\n");
     EXPECT_TRUE(fs::is_empty(tmp));
 }
@@ -25,7 +25,7 @@ TEST_F(SetupProgramTest, SilentInstallFindsTheKitBesideTheBundle) {
 
     Result result = Run(bundle + "/Setup", {"/S"}, kitDir);
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(Files(DefaultTarget()), Files(source));
+    EXPECT_EQ(Snapshot(DefaultTarget()), Snapshot(source));
     EXPECT_TRUE(fs::is_empty(tmp));
 }
 
@@ -37,7 +37,7 @@ TEST_F(SetupProgramTest, SilentInstallRecordsAnExistingLocation) {
               "InstalledLocation=/opt/qa\nConfigurationTemplatesLocation=" + chosen + "\n");
     Result result = Setup({"usecwd", "/S"});
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(Files(chosen), Files(source));
+    EXPECT_EQ(Snapshot(chosen), Snapshot(source));
     EXPECT_EQ(ReadFile(UserConfig()),
               "InstalledLocation=/opt/qa\nConfigurationTemplatesLocation=" + chosen + "\n");
     EXPECT_FALSE(fs::exists(DefaultTarget()));
@@ -74,12 +74,12 @@ TEST_F(SetupProgramTest, FailingInstallationFailsAndLeavesTheTargetAsItWas) {
     MakeKit(kitDir + "/qarn.pkd");
     WriteFile(DefaultTarget() + "/docs/description.txt", "older", 1500000000);
     WriteFile(DefaultTarget() + "/forms", "a file where the kit has a folder", 1500000000);
-    auto before = Files(DefaultTarget());
+    auto before = Snapshot(DefaultTarget());
     Result result = Setup({"usecwd", "/S"});
     EXPECT_EQ(result.status, 7);
     EXPECT_EQ(result.err, Localized("en", "IDS_INSTALL_ERROR") + "\n");
     EXPECT_TRUE(result.out.empty());
-    EXPECT_EQ(Files(DefaultTarget()), before);
+    EXPECT_EQ(Snapshot(DefaultTarget()), before);
     EXPECT_FALSE(fs::exists(UserConfig()));
     EXPECT_TRUE(fs::is_empty(tmp));
 }
@@ -93,7 +93,7 @@ TEST_F(SetupProgramTest, ClearedTargetFailsAndInstallsNothing) {
     Result result = Setup({"usecwd", "/S"});
     EXPECT_EQ(result.status, 6);
     EXPECT_EQ(result.err, Localized("en", "IDS_SETUP_EMPTYTARGET") + "\n");
-    EXPECT_EQ(Files(kitDir).size(), 1u);
+    EXPECT_EQ(Snapshot(kitDir).size(), 1u);
     EXPECT_TRUE(fs::is_empty(location));
     EXPECT_EQ(ReadFile(UserConfig()), config);
     EXPECT_TRUE(fs::is_empty(tmp));
@@ -138,7 +138,7 @@ protected:
 
     // Makes the kit and the older files, starts the run and returns once it
     // is well under way; `before` is the template directory before it.
-    void StartRunAndWaitForProgress(pid_t* pid, std::map<std::string, std::string>* before) {
+    void StartRunAndWaitForProgress(pid_t* pid, Tree* before) {
         for (int i = 0; i < 40; ++i) {
             const std::string name =
                 "/dir" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".txt";
@@ -149,7 +149,7 @@ protected:
         }
         Result made = Run(PKDTOOL_PATH, {"create", "-o", kitDir + "/qarn.pkd", source}, root);
         ASSERT_EQ(made.status, 0) << made.err;
-        *before = Files(DefaultTarget());
+        *before = Snapshot(DefaultTarget());
 
         // Each rename (50 in all) takes 50 ms longer, so putting the files
         // in place lasts about two and a half seconds.
@@ -187,7 +187,7 @@ class SetupSignalTest : public SetupInterruptTest, public ::testing::WithParamIn
 
 TEST_P(SetupSignalTest, SignalDuringASilentRunRollsBackAndFails) {
     pid_t pid = 0;
-    std::map<std::string, std::string> before;
+    Tree before;
     ASSERT_NO_FATAL_FAILURE(StartRunAndWaitForProgress(&pid, &before));
     ASSERT_EQ(::kill(pid, GetParam()), 0);
 
@@ -195,7 +195,7 @@ TEST_P(SetupSignalTest, SignalDuringASilentRunRollsBackAndFails) {
     EXPECT_NE(result.err.find(Localized("en", "IDS_CANCEL_FINISH")), std::string::npos)
         << result.err;
     EXPECT_EQ(result.status, 8) << result.err;
-    EXPECT_EQ(Files(DefaultTarget()), before);
+    EXPECT_EQ(Snapshot(DefaultTarget()), before);
     EXPECT_TRUE(fs::is_empty(tmp));
     EXPECT_FALSE(fs::exists(UserConfig()));
 }
@@ -207,12 +207,12 @@ INSTANTIATE_TEST_SUITE_P(TerminationSignals, SetupSignalTest,
 // kit, undoes it before anything else and says so.
 TEST_F(SetupInterruptTest, KilledRunIsUndoneByTheNextStartWithoutAKit) {
     pid_t pid = 0;
-    std::map<std::string, std::string> before;
+    Tree before;
     ASSERT_NO_FATAL_FAILURE(StartRunAndWaitForProgress(&pid, &before));
     ASSERT_EQ(::kill(pid, SIGKILL), 0);
     Result killed = Collect(pid, 10);
     ASSERT_EQ(killed.status, 128 + SIGKILL);
-    ASSERT_NE(Files(DefaultTarget()), before) << "the kill came before any change";
+    ASSERT_NE(Snapshot(DefaultTarget()), before) << "the kill came before any change";
 
     const std::string empty = root + "/nokit";
     fs::create_directories(empty);
@@ -220,7 +220,7 @@ TEST_F(SetupInterruptTest, KilledRunIsUndoneByTheNextStartWithoutAKit) {
     EXPECT_EQ(next.status, 3) << next.err;
     EXPECT_NE(next.err.find(Localized("en", "IDS_RECOVERED")), std::string::npos) << next.err;
     EXPECT_NE(next.err.find(Localized("en", "IDS_ERROR_NOSOURCE")), std::string::npos) << next.err;
-    EXPECT_EQ(Files(DefaultTarget()), before);
+    EXPECT_EQ(Snapshot(DefaultTarget()), before);
     EXPECT_TRUE(fs::is_empty(tmp));
     EXPECT_FALSE(fs::exists(UserConfig()));
 }

@@ -76,7 +76,7 @@ TEST_F(SetupWindowModuleTest, NoRunLooksForTheModuleWithoutADisplayThatOpens) {
             EXPECT_EQ(result.err, "");
         }
         if (c.installs) {
-            EXPECT_EQ(Files(DefaultTarget()), Files(source));
+            EXPECT_EQ(Snapshot(DefaultTarget()), Snapshot(source));
         } else {
             EXPECT_TRUE(fs::is_empty(home)) << "HOME was changed";
         }

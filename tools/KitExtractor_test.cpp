@@ -14,19 +14,17 @@ using fs_test::ReadFile;
 using fs_test::TempDir;
 using fs_test::WriteFile;
 using kit_test::ScopedTempRoot;
+using test_support::BuildKit;
 
 namespace {
 
-const FileTime kTime = FileSystem::FromUnixSeconds(1500000000);
-
-// A kit with a file at the top and two levels down.
+// A kit without products, with a file at the top and two levels down.
 void LoadKit(const std::string& path, pkdtool::ToolKit* kit) {
-    kit::KitWriter writer;
-    writer.AddFileBytes(u"top.cfg", kTime, "top");
-    writer.AddFileBytes(u"sub\\deep\\leaf.cfg", kTime + 10 * 10000000ull, "leaf");
-    writer.SetIntegrityRecord(true);
-    std::string error;
-    ASSERT_TRUE(writer.Write(path, nullptr, &error)) << error;
+    ASSERT_EQ(
+        BuildKit(path,
+                 {{"top.cfg", "top", 1500000000}, {"sub\\deep\\leaf.cfg", "leaf", 1500000010}},
+                 {{}, true}),
+        "");
     ASSERT_EQ(pkdtool::VerifyKit(path, {}, kit).status, 0);
 }
 

@@ -15,17 +15,18 @@ using fs_test::WriteFile;
 using kit_test::KeyPair;
 using kit_test::NewKey;
 using kit_test::ScopedTempRoot;
+using test_support::BuildKit;
 
 namespace {
 
 // A kit of a few kilobytes signed by `keys`; its bytes.
 std::string MakeKit(const std::string& path, const std::vector<KeyPair>& keys, bool record = true) {
-    kit_test::WriteSealedKit(
-        path,
-        {{u"a.cfg", FileSystem::FromUnixSeconds(1600000000), "[main]\nwidth = 100\nheight = 200\n"},
-         // Incompressible, so that the kit is a few kilobytes.
-         {u"sub\\b.bin", FileSystem::FromUnixSeconds(1500000000), kit_test::Pattern(2000, 9)}},
-        keys, record);
+    EXPECT_EQ(BuildKit(path,
+                       {{"a.cfg", "[main]\nwidth = 100\nheight = 200\n", 1600000000},
+                        // Incompressible, so that the kit is a few kilobytes.
+                        {"sub\\b.bin", kit_test::Pattern(2000, 9), 1500000000}},
+                       kit_test::Sealed(keys, record)),
+              "");
     return ReadFile(path);
 }
 

@@ -87,11 +87,6 @@ ToolRun RunTool(const std::vector<std::string>& arguments) {
     return run;
 }
 
-void SetTime(const std::string& path, time_t seconds) {
-    const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
 // A vendor tree with nested folders, an empty file and shell metacharacters
 // and Cyrillic in its names.
 class PkdtoolTree : public ::testing::Test {
@@ -108,8 +103,7 @@ protected:
         };
         time_t when = 1500000000;
         for (const auto& [name, bytes] : m_files) {
-            WriteFile(m_dir / ("tree/" + name), bytes);
-            SetTime(m_dir / ("tree/" + name), when);
+            WriteFile(m_dir / ("tree/" + name), bytes, when);
             when += 3600;
         }
     }

@@ -107,8 +107,7 @@ TEST(FileSystemMoveAcrossDevices, DirectoryTreeIsCopiedWhole) {
     WriteFile(source + "/a.txt", "a");
     WriteFile(source + "/sub/b.txt", "bb");
     ASSERT_EQ(::symlink("a.txt", (source + "/link").c_str()), 0);
-    const struct timespec times[2] = {{1200000000, 0}, {1200000000, 0}};
-    ::utimensat(AT_FDCWD, (source + "/sub").c_str(), times, 0);
+    fs_test::SetModificationTime(source + "/sub", 1200000000);
 
     const std::string target = there.path() + "/tree";
     ASSERT_EQ(fs.Move(U16(source), U16(target)), 0u);

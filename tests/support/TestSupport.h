@@ -2,7 +2,9 @@
 
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,9 +18,9 @@
 #include "text/String.h"
 
 // Helpers every subsystem's tests share: a scoped temporary directory, a
-// scoped environment variable, whole-file reads and writes, the lines of a
-// text and the events of a run log, and the UTF-8 and UTF-16 forms of a
-// text.
+// scoped environment variable, whole-file reads and writes, file times, the
+// lines of a text and the events of a run log, and the UTF-8 and UTF-16
+// forms of a text.
 namespace test_support {
 
 inline stdx::u16string U16(const std::string& utf8) {
@@ -36,6 +38,20 @@ inline void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+// Sets the access and modification times of what is at path (what a link
+// leads to) to unixSeconds.
+inline void SetModificationTime(const std::string& path, std::int64_t unixSeconds) {
+    struct timeval times[2] = {{static_cast<time_t>(unixSeconds), 0},
+                               {static_cast<time_t>(unixSeconds), 0}};
+    ASSERT_EQ(::utimes(path.c_str(), times), 0) << path;
+}
+
+// Writes the bytes as WriteFile above, then gives the file that time.
+inline void WriteFile(const std::string& path, const std::string& bytes, std::int64_t unixSeconds) {
+    WriteFile(path, bytes);
+    SetModificationTime(path, unixSeconds);
 }
 
 // The whole file; empty when it cannot be read.
