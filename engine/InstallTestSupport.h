@@ -1,10 +1,9 @@
 #pragma once
 
 // Helpers shared by the install engine's tests: a fixture with its own
-// template and temporary directories, trees written with chosen times and
-// compared as snapshots, and kits built from a list of files.
+// template and temporary directories, trees written with chosen times, and
+// kits built from a list of files.
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -13,17 +12,16 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "engine/fs/FaultInjectingFileSystem.h"
-#include "engine/fs/FileSystem.h"
 #include "engine/InstallProcessData.h"
 #include "engine/InstallWorker.h"
+#include "engine/fs/FaultInjectingFileSystem.h"
+#include "engine/fs/FileSystem.h"
 #include "kit/InstallData.h"
 #include "kit/KitWriter.h"
 #include "tests/support/TestSupport.h"
@@ -77,77 +75,6 @@ inline void WriteFile(const std::string& path, const std::string& bytes, std::in
         out << bytes;
     }
     SetMtime(path, seconds);
-}
-
-// One entry of a tree, as compared: a directory, or a file with its bytes
-// and modification time in whole seconds.
-struct TreeEntry {
-    bool directory = false;
-    std::string bytes;
-    std::int64_t mtime = 0;
-
-    bool operator==(const TreeEntry& other) const {
-        return directory == other.directory && bytes == other.bytes && mtime == other.mtime;
-    }
-};
-
-using Tree = std::map<std::string, TreeEntry>;
-
-inline void SnapshotInto(const std::string& root, const std::string& relative, Tree* tree) {
-    const std::string directory = relative.empty() ? root : root + "/" + relative;
-    DIR* stream = opendir(directory.c_str());
-    if (stream == nullptr) {
-        return;
-    }
-    std::vector<std::string> names;
-    while (const dirent* entry = readdir(stream)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    closedir(stream);
-    for (const std::string& name : names) {
-        const std::string childRelative = relative.empty() ? name : relative + "/" + name;
-        const std::string childPath = root + "/" + childRelative;
-        struct stat status;
-        if (lstat(childPath.c_str(), &status) != 0) {
-            continue;
-        }
-        TreeEntry& entry = (*tree)[childRelative];
-        if (S_ISDIR(status.st_mode)) {
-            entry.directory = true;
-            SnapshotInto(root, childRelative, tree);
-        } else {
-            entry.bytes = ReadFile(childPath);
-            entry.mtime = status.st_mtime;
-        }
-    }
-}
-
-// Every entry below root by relative path. Directory times are left out:
-// adding and removing entries changes them, however carefully it is undone.
-inline Tree Snapshot(const std::string& root) {
-    Tree tree;
-    SnapshotInto(root, "", &tree);
-    return tree;
-}
-
-// Names of the entries of one directory.
-inline std::vector<std::string> ListDir(const std::string& directory) {
-    std::vector<std::string> names;
-    DIR* stream = opendir(directory.c_str());
-    if (stream == nullptr) {
-        return names;
-    }
-    while (const dirent* entry = readdir(stream)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") {
-            names.push_back(name);
-        }
-    }
-    closedir(stream);
-    return names;
 }
 
 // Entries of directory whose name starts with prefix.

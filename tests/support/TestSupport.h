@@ -1,11 +1,14 @@
 #pragma once
 
+#include <dirent.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -16,9 +19,9 @@
 #include "text/String.h"
 
 // Helpers every subsystem's tests share: a scoped temporary directory, a
-// scoped environment variable, whole-file reads and writes, the lines of a
-// text and the events of a run log, and the UTF-8 and UTF-16 forms of a
-// text.
+// scoped environment variable, whole-file reads and writes, trees compared
+// as snapshots, the lines of a text and the events of a run log, and the
+// UTF-8 and UTF-16 forms of a text.
 namespace test_support {
 
 inline stdx::u16string U16(const std::string& utf8) {
@@ -80,6 +83,81 @@ inline bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &status) == 0;
 }
 
+// Names of the entries of one directory.
+inline std::vector<std::string> ListDir(const std::string& directory) {
+    std::vector<std::string> names;
+    DIR* stream = opendir(directory.c_str());
+    if (stream == nullptr) {
+        return names;
+    }
+    while (const dirent* entry = readdir(stream)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    closedir(stream);
+    return names;
+}
+
+// One entry of a tree, as compared: a directory, or a file with its bytes
+// and modification time in whole seconds.
+struct TreeEntry {
+    bool directory = false;
+    std::string bytes;
+    std::int64_t mtime = 0;
+
+    bool operator==(const TreeEntry& other) const {
+        return directory == other.directory && bytes == other.bytes && mtime == other.mtime;
+    }
+};
+
+using Tree = std::map<std::string, TreeEntry>;
+
+inline void SnapshotInto(const std::string& root, const std::string& relative, Tree* tree) {
+    const std::string directory = relative.empty() ? root : root + "/" + relative;
+    for (const std::string& name : ListDir(directory)) {
+        const std::string childRelative = relative.empty() ? name : relative + "/" + name;
+        const std::string childPath = root + "/" + childRelative;
+        struct stat status;
+        if (lstat(childPath.c_str(), &status) != 0) {
+            continue;
+        }
+        TreeEntry& entry = (*tree)[childRelative];
+        if (S_ISDIR(status.st_mode)) {
+            entry.directory = true;
+            SnapshotInto(root, childRelative, tree);
+        } else {
+            entry.bytes = ReadFile(childPath);
+            entry.mtime = status.st_mtime;
+        }
+    }
+}
+
+// Every entry below root by relative path. Directory times are left out:
+// adding and removing entries changes them, however carefully it is undone.
+inline Tree Snapshot(const std::string& root) {
+    Tree tree;
+    SnapshotInto(root, "", &tree);
+    return tree;
+}
+
+// Tests leave read-only directories behind, whose entries cannot be
+// removed until the owner may write there again: gives the owner every
+// right on `directory` and each directory below it. Links are not
+// followed: what they point to is not the test's.
+inline void MakeRemovable(const std::filesystem::path& directory) {
+    namespace fs = std::filesystem;
+    std::error_code ignored;
+    fs::permissions(directory, fs::perms::owner_all, fs::perm_options::add, ignored);
+    for (fs::directory_iterator it(directory, ignored); it != fs::directory_iterator();
+         it.increment(ignored)) {
+        if (it->symlink_status(ignored).type() == fs::file_type::directory) {
+            MakeRemovable(it->path());
+        }
+    }
+}
+
 // A fresh directory under `parent`, removed with everything in it when the
 // test ends. The default parent is "/tmp" itself, never a "TMPDIR" a test has
 // set, so that the directory outlives any such override.
@@ -104,21 +182,6 @@ public:
     std::string operator/(const std::string& name) const { return m_path + "/" + name; }
 
 private:
-    // Tests leave read-only directories behind, whose entries cannot be
-    // removed until the owner may write there again. Links are not followed:
-    // what they point to is not the test's.
-    static void MakeRemovable(const std::filesystem::path& directory) {
-        namespace fs = std::filesystem;
-        std::error_code ignored;
-        fs::permissions(directory, fs::perms::owner_all, fs::perm_options::add, ignored);
-        for (fs::directory_iterator it(directory, ignored); it != fs::directory_iterator();
-             it.increment(ignored)) {
-            if (it->symlink_status(ignored).type() == fs::file_type::directory) {
-                MakeRemovable(it->path());
-            }
-        }
-    }
-
     std::string m_path;
 };
 
