@@ -96,6 +96,22 @@ inline bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &status) == 0;
 }
 
+// Makes every directory of a tree writable by its owner, so that the tree
+// can be removed: tests leave read-only directories behind, whose entries
+// cannot be removed until the owner may write there again. Links are not
+// followed: what they point to is not the test's.
+inline void MakeRemovable(const std::filesystem::path& directory) {
+    namespace fs = std::filesystem;
+    std::error_code ignored;
+    fs::permissions(directory, fs::perms::owner_all, fs::perm_options::add, ignored);
+    for (fs::directory_iterator it(directory, ignored); it != fs::directory_iterator();
+         it.increment(ignored)) {
+        if (it->symlink_status(ignored).type() == fs::file_type::directory) {
+            MakeRemovable(it->path());
+        }
+    }
+}
+
 // A fresh directory under `parent`, removed with everything in it when the
 // test ends. The default parent is "/tmp" itself, never a "TMPDIR" a test has
 // set, so that the directory outlives any such override.
@@ -120,21 +136,6 @@ public:
     std::string operator/(const std::string& name) const { return m_path + "/" + name; }
 
 private:
-    // Tests leave read-only directories behind, whose entries cannot be
-    // removed until the owner may write there again. Links are not followed:
-    // what they point to is not the test's.
-    static void MakeRemovable(const std::filesystem::path& directory) {
-        namespace fs = std::filesystem;
-        std::error_code ignored;
-        fs::permissions(directory, fs::perms::owner_all, fs::perm_options::add, ignored);
-        for (fs::directory_iterator it(directory, ignored); it != fs::directory_iterator();
-             it.increment(ignored)) {
-            if (it->symlink_status(ignored).type() == fs::file_type::directory) {
-                MakeRemovable(it->path());
-            }
-        }
-    }
-
     std::string m_path;
 };
 
