@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -56,7 +58,8 @@
 // directory handle and SyncDirectory make that directory's entry changes
 // durable (creations, removals, renames in or out of it; a rename is
 // durable once both its directories are); SyncFileSystem makes everything
-// so far under the handle's root durable; FlushDeviceCache changes
+// so far under the handle's root, and under every persistent root on the
+// same device, durable; FlushDeviceCache changes
 // nothing. Nothing under a volatile root is ever durable.
 //
 // Numbering. Mutating and sync operations under a root are numbered from 1
@@ -426,10 +429,25 @@ public:
     }
     void Removed(const Place& place) { Record(Naming(power_cut::Change::Remove, place)); }
     void Synced(power_cut::NodeId node) { m_session.model.Sync(node); }
-    void SyncedRoot(std::size_t root) { m_session.model.SyncRoot(root); }
+    // A sync of the whole file system that holds `root`: every persistent
+    // root on the same device is on it too.
+    void SyncedFileSystemOf(std::size_t root) {
+        const std::uint64_t device = DeviceOf(m_session.roots[root].first);
+        for (std::size_t other = 0; other < m_session.roots.size(); ++other) {
+            if (other == root ||
+                (Persistent(other) && DeviceOf(m_session.roots[other].first) == device)) {
+                m_session.model.SyncRoot(other);
+            }
+        }
+    }
 
 private:
     const power_cut::Model& Disk() const { return m_session.model; }
+
+    static std::uint64_t DeviceOf(const std::string& path) {
+        struct stat status;
+        return ::stat(path.c_str(), &status) == 0 ? static_cast<std::uint64_t>(status.st_dev) : 0;
+    }
 
     static power_cut::Operation Data(power_cut::Change kind, power_cut::NodeId node,
                                      const FileStatus& after) {

@@ -280,8 +280,12 @@ public:
             return false;
         }
         *code = Synced(
-            step, true, [] { return kErrorSuccess; }, [&] { step.SyncedRoot(place.root); });
+            step, true, [] { return kErrorSuccess; }, [&] { step.SyncedFileSystemOf(place.root); });
         return true;
+    }
+    bool CanSyncFileSystem() {
+        PowerCut::Step step;
+        return step.SyncFileSystemAvailable();
     }
     ErrorCode FlushDeviceCache(FileHandle handle) {
         PowerCut::Step step;

@@ -1,0 +1,195 @@
+// The power is cut at every operation of a run, and after its end: the disk
+// then keeps what was synced and any part of what was not
+// (PowerCutFileSystem). The next start's recovery must leave the template
+// directory as it was before the run or fully installed, with nothing of
+// the run left anywhere; a cut after the run reported success must leave it
+// fully installed; and a new run must then complete it. Over two small
+// kits, with the journal in the temporary directory and beside the
+// template directory (the temporary directory held in memory), and with and
+// without a call that syncs a whole file system.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "engine/InstallRecovery.h"
+#include "engine/InstallTestSupport.h"
+#include "engine/RunRecovery.h"
+#include "engine/fs/PowerCut.h"
+#include "engine/fs/PowerCutFileSystem.h"
+
+using namespace install_test;
+
+namespace {
+
+using CutKit = InstallData<LZCompressor, PowerCutFileSystem>;
+using CutData = BasicInstallProcessData<CutKit>;
+using CutWorker = InstallWorker<PowerCutFileSystem>;
+
+// Files replacing older ones in nested existing folders, one of them
+// damaged (the record's time, another size), one up to date.
+void ReplacingTree(const std::string& target) {
+    WriteFile(target + "/a.cfg", "old a", kBaseSeconds - 100);
+    WriteFile(target + "/sub/deep/b.cfg", "old b, longer than the new one", kBaseSeconds - 5);
+    WriteFile(target + "/sub/c.cfg", "cut", kBaseSeconds);
+    WriteFile(target + "/sub/keep.cfg", "newer", kBaseSeconds + 100);
+}
+
+std::vector<KitFile> ReplacingKit() {
+    return {
+        {"a.cfg", "kit a", kBaseSeconds},
+        {"sub\\deep\\b.cfg", "kit b", kBaseSeconds},
+        {"sub\\c.cfg", "kit c, whole", kBaseSeconds},
+        {"sub\\keep.cfg", "kit keep", kBaseSeconds},
+    };
+}
+
+// New files in new nested folders, beside a file of the user's.
+void FreshTree(const std::string& target) {
+    WriteFile(target + "/mine.txt", "the user's own", kBaseSeconds);
+}
+
+std::vector<KitFile> FreshKit() {
+    return {
+        {"n1\\n2\\x.cfg", "kit x", kBaseSeconds},
+        {"n1\\y.cfg", "kit y", kBaseSeconds + 1},
+        {"n3\\z.cfg", std::string(3000, 'z'), kBaseSeconds + 2},
+    };
+}
+
+struct Scenario {
+    const char* name;
+    void (*tree)(const std::string& target);
+    std::vector<KitFile> (*kit)();
+};
+
+const Scenario kScenarios[] = {
+    {"replacing", &ReplacingTree, &ReplacingKit},
+    {"fresh", &FreshTree, &FreshKit},
+};
+
+// Scenario, temporary directory held in memory, whole-file-system sync.
+using Layout = std::tuple<int, bool, bool>;
+
+class InstallPowerCutTest : public InstallDirsTest, public ::testing::WithParamInterface<Layout> {
+protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(InstallDirsTest::SetUp());
+        m_scenario = &kScenarios[std::get<0>(GetParam())];
+        ASSERT_EQ(BuildKit(m_kitPath, m_scenario->kit()), "");
+        ASSERT_EQ(m_kit.Load(U16(m_kitPath)), kErrorSuccess);
+    }
+
+    void Reset() {
+        std::filesystem::remove_all(m_target);
+        std::filesystem::create_directories(m_target);
+        m_scenario->tree(m_target);
+        for (const std::string& name : ListDir(m_temp)) {
+            std::filesystem::remove_all(m_temp + "/" + name);
+        }
+    }
+
+    // Runs the worker with the power cut at operation cutAt (0: never),
+    // recording under the test's roots until the session ends.
+    ErrorCode RunCut(std::int64_t cutAt, std::int64_t* operations) {
+        m_session = std::make_unique<PowerCutSession>(Roots());
+        PowerCut::SetSyncFileSystemAvailable(std::get<2>(GetParam()));
+        PowerCut::CutAt(cutAt);
+        const ErrorCode code = Run();
+        *operations = PowerCut::Operations();
+        return code;
+    }
+
+    std::vector<PowerCut::Root> Roots() const {
+        return {{m_target, true}, {m_temp, !std::get<1>(GetParam())}};
+    }
+
+    ErrorCode Run() {
+        m_data.SetInstallData(&m_kit, U16(m_target));
+        CutWorker worker;
+        worker.SetFinishPause(std::chrono::milliseconds(0));
+        return worker.Run(&m_data);
+    }
+
+    // What every start after a cut must leave, and a run after it.
+    void ExpectRecovered(bool installed) {
+        FileSystem fileSystem;
+        const std::vector<stdx::u16string> locations = {U16(m_target)};
+        const RecoveryResult result = run_recovery::RecoverRuns(fileSystem, locations, nullptr);
+        EXPECT_TRUE(result.keptBackups.empty());
+        EXPECT_TRUE(result.refused.empty());
+        const Tree now = Snapshot(m_target);
+        if (installed) {
+            EXPECT_EQ(now, m_after) << "a cut after success lost the installation";
+        } else {
+            EXPECT_TRUE(now == m_before || now == m_after) << "a third outcome";
+        }
+
+        EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+        EXPECT_TRUE(EntriesWithPrefix(m_target, ".qa-").empty());
+        EXPECT_FALSE(run_recovery::HasDeadRuns(fileSystem, locations));
+        EXPECT_EQ(Run(), kErrorSuccess);
+        EXPECT_EQ(Snapshot(m_target), m_after);
+        EXPECT_TRUE(EntriesWithPrefix(m_target, ".qa-").empty());
+    }
+
+    std::unique_ptr<PowerCutSession> m_session;
+    const Scenario* m_scenario = nullptr;
+    CutKit m_kit;
+    CutData m_data;
+    Tree m_before;
+    Tree m_after;
+};
+
+TEST_P(InstallPowerCutTest, EveryCutEndsBeforeOrInstalled) {
+    Reset();
+    m_before = Snapshot(m_target);
+    std::int64_t total = 0;
+    ASSERT_EQ(RunCut(0, &total), kErrorSuccess);
+    m_session.reset();
+    m_after = Snapshot(m_target);
+    ASSERT_NE(m_after, m_before);
+    ASSERT_GT(total, 10);
+
+    int restored = 0;
+    for (std::int64_t n = 1; n <= total + 1; ++n) {
+        SCOPED_TRACE("power cut at operation " + std::to_string(n) + " of " +
+                     std::to_string(total));
+        Reset();
+        std::int64_t operations = 0;
+        // A run cut while it removes what it no longer needs, after its
+        // "complete" was durable, goes on to report success (nothing it
+        // does then can fail): it must come back installed, as one cut
+        // after its end.
+        const bool succeeded = RunCut(n, &operations) == kErrorSuccess;
+        EXPECT_TRUE(succeeded || n <= total);
+        for (std::uint32_t seed = 1; seed <= 4; ++seed) {
+            SCOPED_TRACE("seed " + std::to_string(seed));
+            PowerCut::Rebuild(seed);
+            restored += Snapshot(m_target) != m_after ? 1 : 0;
+            ExpectRecovered(succeeded);
+            if (HasFailure()) {
+                return;
+            }
+        }
+        m_session.reset();
+    }
+    // Cuts before the run was complete came back as before.
+    EXPECT_GT(restored, 0);
+}
+
+std::string LayoutName(const ::testing::TestParamInfo<Layout>& info) {
+    return std::string(kScenarios[std::get<0>(info.param)].name) +
+           (std::get<1>(info.param) ? "_TempInMemory" : "_TempOnDisk") +
+           (std::get<2>(info.param) ? "_SyncFs" : "_SyncEach");
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, InstallPowerCutTest,
+                         ::testing::Combine(::testing::Values(0, 1), ::testing::Bool(),
+                                            ::testing::Bool()),
+                         LayoutName);
+
+}  // namespace
