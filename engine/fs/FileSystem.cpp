@@ -304,26 +304,6 @@ ErrorCode FileSystem::SetEnd(FileHandle handle) {
     return kErrorSuccess;
 }
 
-ErrorCode FileSystem::GetTimes(FileHandle handle, FileTime* changed, FileTime* accessed,
-                               FileTime* modified) {
-    t_lastError = kErrorSuccess;
-    int fd;
-    struct stat status;
-    if (!ToDescriptor(handle, &fd) || ::fstat(fd, &status) != 0) {
-        return Fail(kErrorInvalidHandle);
-    }
-    if (changed != nullptr) {
-        *changed = FromUnixSeconds(status.st_ctim.tv_sec);
-    }
-    if (accessed != nullptr) {
-        *accessed = FromUnixSeconds(status.st_atim.tv_sec);
-    }
-    if (modified != nullptr) {
-        *modified = FromUnixSeconds(status.st_mtim.tv_sec);
-    }
-    return kErrorSuccess;
-}
-
 ErrorCode FileSystem::SetTimes(FileHandle handle, const FileTime* created, const FileTime* accessed,
                                const FileTime* modified) {
     (void)created;
@@ -469,24 +449,6 @@ ErrorCode FileSystem::MakeDirectory(const stdx::u16string& path) {
     return kErrorSuccess;
 }
 
-ErrorCode FileSystem::Move(const stdx::u16string& from, const stdx::u16string& to) {
-    const std::string source = Narrow(from);
-    const std::string destination = Narrow(to);
-    if (::rename(source.c_str(), destination.c_str()) == 0) {
-        return kErrorSuccess;
-    }
-    const int renameError = errno;
-    struct stat status;
-    if (::lstat(source.c_str(), &status) != 0) {
-        return errno == ENOENT || errno == ENOTDIR ? kErrorNotFound : kErrorInvalidParameter;
-    }
-    if (renameError != EXDEV) {
-        return kErrorInvalidParameter;
-    }
-    return file_tree::MoveAcrossFileSystems(source, status, destination) ? kErrorSuccess
-                                                                         : kErrorInvalidParameter;
-}
-
 ErrorCode FileSystem::RemoveTree(const stdx::u16string& path) {
     file_tree::RemoveTree(Narrow(path));
     return kErrorSuccess;
@@ -511,15 +473,6 @@ bool FileSystem::GetFileSize(const stdx::u16string& path, std::uint64_t* size) {
     return false;
 }
 
-bool FileSystem::GetFileSize(const stdx::u16string& path, std::uint32_t* size) {
-    std::uint64_t full = 0;
-    if (size == nullptr || GetFileSize(path, &full)) {
-        return true;
-    }
-    *size = static_cast<std::uint32_t>(full);
-    return false;
-}
-
 ErrorCode FileSystem::GetTempFreeSpace(std::uint64_t* freeBytes) {
     if (freeBytes == nullptr) {
         return kErrorInvalidParameter;
@@ -536,16 +489,6 @@ ErrorCode FileSystem::GetTempFreeSpace(std::uint64_t* freeBytes) {
     const std::uint64_t blockSize = status.f_frsize;
     const std::uint64_t most = std::numeric_limits<std::uint64_t>::max();
     *freeBytes = blockSize != 0 && blocks > most / blockSize ? most : blocks * blockSize;
-    return kErrorSuccess;
-}
-
-ErrorCode FileSystem::GetTempFreeSpace(std::uint32_t* freeBytes) {
-    if (freeBytes == nullptr) {
-        return kErrorInvalidParameter;
-    }
-    std::uint64_t full = 0;
-    GetTempFreeSpace(&full);
-    *freeBytes = full > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(full);
     return kErrorSuccess;
 }
 
@@ -652,21 +595,6 @@ bool KernelCopy(int in, const std::uint64_t* from, int out, std::uint32_t count,
     return false;
 #endif
 }
-
-}  // namespace
-
-bool FileSystem::CopyRange(FileHandle source, FileHandle target, std::uint32_t count,
-                           std::uint32_t* copied, ErrorCode* code) {
-    int in;
-    int out;
-    if (copied == nullptr || code == nullptr || !ToDescriptor(source, &in) ||
-        !ToDescriptor(target, &out)) {
-        return false;
-    }
-    return KernelCopy(in, nullptr, out, count, copied, code);
-}
-
-namespace {
 
 FileType TypeOf(mode_t mode) {
     if (S_ISREG(mode)) {

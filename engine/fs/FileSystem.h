@@ -94,9 +94,6 @@ public:
     void Close(FileHandle handle);
     // Cuts the file at its current position. Codes: 0, 2, 6, 87.
     ErrorCode SetEnd(FileHandle handle);
-    // Any output may be null. Codes: 0, 6.
-    ErrorCode GetTimes(FileHandle handle, FileTime* changed, FileTime* accessed,
-                       FileTime* modified);
     // Sets access and modification time to *modified, in whole seconds; the
     // other two have no effect. Codes: 0, 6, 87 (no modification time given,
     // or the platform refused the time), 2.
@@ -110,14 +107,6 @@ public:
     // released with Unmap and the same length.
     const void* MapReadOnly(FileHandle handle, std::uint64_t offset, std::uint32_t length);
     void Unmap(const void* view, std::uint32_t length);
-    // Copies up to `count` bytes from the current position of `source` to
-    // the current position of `target` inside the kernel, advancing both.
-    // Returns false, having copied nothing, when the platform cannot do that
-    // for these two files: the caller then reads and writes itself.
-    // Otherwise *code is 0 (and *copied is 0 only at the end of `source`) or
-    // the failure code (2, 87), also kept as the last error.
-    bool CopyRange(FileHandle source, FileHandle target, std::uint32_t count, std::uint32_t* copied,
-                   ErrorCode* code);
 
     // "TMPDIR" when it names a directory, else "/var/tmp/"; always ends in
     // "/". Always 0 (87 without an output).
@@ -137,15 +126,6 @@ public:
     // 0 created (every missing level), 183 already a directory, 2 a file is
     // in the way or a level is missing, 87 anything else.
     ErrorCode MakeDirectory(const stdx::u16string& path);
-    // rename(2). Across file systems the file, link or directory tree is
-    // copied with its permission bits and times to a temporary name beside
-    // the destination, renamed into place, and the source removed. 0, 2
-    // (missing source), 87 anything else (a missing destination directory,
-    // a file onto a directory, a special file across file systems). A failed
-    // move leaves the source and no partial copy; the one exception is a
-    // directory whose source cannot be removed completely after the copy is
-    // in place: the copy stays, the rest of the source too, and 87 returns.
-    ErrorCode Move(const stdx::u16string& from, const stdx::u16string& to);
     // Recursive to any depth with a bounded number of open descriptors,
     // never follows symbolic links (a link, even with a trailing "/", is
     // removed itself). "", "/" and paths ending in "." or ".." are left
@@ -154,12 +134,10 @@ public:
     ErrorCode RemoveTree(const stdx::u16string& path);
     // Always 0.
     ErrorCode RemoveFile(const stdx::u16string& path);
-    // True when it failed. The 32-bit form keeps the low 32 bits of the size.
-    bool GetFileSize(const stdx::u16string& path, std::uint32_t* size);
+    // The size of the file at `path` (links followed). True when it failed.
     bool GetFileSize(const stdx::u16string& path, std::uint64_t* size);
-    // Free bytes of the temporary directory (0 when unknown). The 32-bit
-    // form is capped at 4294967295. 0, or 87 without an output.
-    ErrorCode GetTempFreeSpace(std::uint32_t* freeBytes);
+    // Free bytes of the temporary directory (0 when unknown). 0, or 87
+    // without an output.
     ErrorCode GetTempFreeSpace(std::uint64_t* freeBytes);
 
     // The modification time that the file system holding `directory` keeps
@@ -263,9 +241,13 @@ public:
     // system gives them. `directory` stays open and keeps its position. 0
     // or 87.
     ErrorCode ListDirectory(FileHandle directory, std::vector<std::string>* names);
-    // CopyRange reading `source` from `offset` (its own position is neither
-    // used nor moved), so that a caller that knows where a piece lies needs
-    // no seek. Same results.
+    // Copies up to `count` bytes of `source` from `offset` (its own position
+    // is neither used nor moved) to the current position of `target` inside
+    // the kernel, advancing that. Returns false, having copied nothing, when
+    // the platform cannot do that for these two files: the caller then reads
+    // and writes itself. Otherwise *code is 0 (and *copied is 0 only at the
+    // end of `source`) or the failure code (2, 87), also kept as the last
+    // error.
     bool CopyRangeAt(FileHandle source, std::uint64_t offset, FileHandle target,
                      std::uint32_t count, std::uint32_t* copied, ErrorCode* code);
     // Read from `offset`, leaving the position alone; otherwise as Read.
