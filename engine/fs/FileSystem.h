@@ -1,5 +1,23 @@
 #pragma once
 
+// The file-system layer. Every part of FileSystem is declared here; its
+// sources are split by concept and platform:
+//   FileSystemDescriptors.cpp  reading, writing, positions, times, mappings,
+//                              the kernel copy, syncing and locking a handle
+//   FileSystemPaths.cpp        the temporary directory and files, making,
+//                              renaming, removing and examining a path
+//   FileSystemAt.cpp           the same for one name in an open directory
+//   FileSystemTimes.cpp        FileTime conversions, the stored-time probe
+//   FileSystemInternal.h       what those share (codes, paths, statuses)
+//   FileSystemPlatform.h       the calls that differ between platforms, in
+//     FileSystem-linux.cpp     O_TMPFILE, renameat2, copy_file_range,
+//                              syncfs, statfs f_type
+//     FileSystem-darwin.cpp    renameatx_np, F_FULLFSYNC, f_fstypename
+//     FileSystem-posix.cpp     plain POSIX where macOS lacks Linux's calls
+//   FileTree.cpp               the tree removal behind RemoveTree
+// FileFinder.h holds the directory search, ErrorCodes.h the result codes,
+// FaultInjectingFileSystem.h the policy that fails chosen operations.
+
 #include <cstdint>
 #include <string>
 #include <vector>
