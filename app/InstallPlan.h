@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/fs/FileSystem.h"
+#include "engine/fs/StoredTimeRules.h"
 #include "text/String.h"
 
 // What an installation would do with one kit file, for the dry run.
@@ -34,11 +35,12 @@ struct PlanCounts {
 // fs.Status: every folder between targetDir and the file must be a real
 // directory or missing (a file, a link or a FIFO there is a conflict); at the
 // file's place nothing means Install, a regular file Replace or Skip by its
-// time in whole seconds against fs.StoredTime of the record's time, and
-// anything else (a directory, a link, a FIFO, a socket, a device, a path
-// that cannot be examined) Conflict. Changes nothing.
+// time in whole seconds against what storedTimes says the file system keeps
+// of the record's time, and anything else (a directory, a link, a FIFO, a
+// socket, a device, a path that cannot be examined) Conflict. Changes
+// nothing.
 template <class FS>
-PlanAction ClassifyKitFile(FS& fs, const stdx::u16string& targetDir,
+PlanAction ClassifyKitFile(FS& fs, StoredTimeRules<>& storedTimes, const stdx::u16string& targetDir,
                            const stdx::u16string& relativePath, FileTime recordTime) {
     FileStatus status;
     for (std::size_t slash = relativePath.find(u'/'); slash != stdx::u16string::npos;
@@ -61,7 +63,7 @@ PlanAction ClassifyKitFile(FS& fs, const stdx::u16string& targetDir,
             return PlanAction::Install;
         case FileType::Regular: {
             constexpr FileTime kTicksPerSecond = 10000000;
-            const FileTime stored = fs.StoredTime(targetDir, recordTime);
+            const FileTime stored = storedTimes.Of(targetDir).Apply(recordTime);
             return status.modified / kTicksPerSecond >= stored / kTicksPerSecond
                        ? PlanAction::Skip
                        : PlanAction::Replace;

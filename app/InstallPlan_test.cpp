@@ -116,6 +116,7 @@ TEST(InstallPlanTest, ClassifiesWhatStandsAtEachKitPath) {
          PlanAction::Conflict},
     };
     FileSystem fs;
+    StoredTimeRules<> storedTimes;
     const FileTime record = FileSystem::FromUnixSeconds(kRecordSeconds) + 5000000;  // + 0.5 s
     for (const Case& c : cases) {
         TempDir root;
@@ -123,7 +124,8 @@ TEST(InstallPlanTest, ClassifiesWhatStandsAtEachKitPath) {
         std::filesystem::create_directories(target);
         c.make(target);
         const auto before = Listing(root.path());
-        EXPECT_EQ(PlanActionName(ClassifyKitFile(fs, U16(target), U16("dir/file.txt"), record)),
+        EXPECT_EQ(PlanActionName(
+                      ClassifyKitFile(fs, storedTimes, U16(target), U16("dir/file.txt"), record)),
                   std::string(PlanActionName(c.expected)))
             << c.what;
         EXPECT_EQ(Listing(root.path()), before) << c.what;

@@ -138,11 +138,13 @@ int CInstallerDlg::PrintPlan(std::FILE* out) {
         targetDir.push_back(u'/');
     }
     FileSystem fs;
+    StoredTimeRules<> storedTimes;
     PlanCounts counts;
     for (const auto& record : m_installData.m_files) {
         stdx::u16string name = record.m_name;
         ReplaceAll(name, u"\\", u"/");
-        const PlanAction action = ClassifyKitFile(fs, targetDir, name, record.m_lastWriteTime);
+        const PlanAction action =
+            ClassifyKitFile(fs, storedTimes, targetDir, name, record.m_lastWriteTime);
         counts.Add(action);
         const stdx::string line =
             stdx::string(PlanActionName(action)) + " " + Utf16ToUtf8(name) + "\n";

@@ -16,6 +16,7 @@
 #include "engine/fs/ErrorCodes.h"
 #include "engine/fs/FileFinder.h"
 #include "engine/fs/FileSystem.h"
+#include "engine/fs/StoredTimeRules.h"
 #include "engine/InstallEvents.h"
 #include "engine/InstallProcessData.h"
 #include "engine/NameAliases.h"
@@ -281,6 +282,9 @@ private:
     run_journal::Header m_header;
     FileHandle m_journal = kInvalidHandle;
     FS m_fileSystem;
+    // What the template directory's file systems keep of a time, shared by
+    // the writers.
+    StoredTimeRules<> m_storedTimeRules;
     std::size_t m_writerCount = 1;
     std::vector<std::unique_ptr<Writer>> m_writers;
     NameAliases m_aliases;
@@ -709,7 +713,8 @@ ErrorCode InstallWorker<FS, Finder>::Plan(Writer& writer, Kit& kit, Job& job) {
     if (status.type == FileType::Regular) {
         // Compared with what this file system keeps for the record's
         // time, so that a clamped copy is not taken as older every run.
-        const FileTime stored = writer.targetDirs.LastRule().Apply(record.m_lastWriteTime);
+        const FileTime stored =
+            writer.targetDirs.LastRule(m_storedTimeRules).Apply(record.m_lastWriteTime);
         if (install_worker_detail::WholeSeconds(status.modified) >=
             install_worker_detail::WholeSeconds(stored)) {
             Decide(i, relative, FileAction::Skip);

@@ -8,6 +8,7 @@
 //                              renaming, removing and examining a path
 //   FileSystemAt.cpp           the same for one name in an open directory
 //   FileSystemTimes.cpp        FileTime conversions, the stored-time probe
+//   StoredTimeRules.h          the probe's answers, kept per device
 //   FileSystemInternal.h       what those share (codes, paths, statuses)
 //   FileSystemPlatform.h       the calls that differ between platforms, in
 //     FileSystem-linux.cpp     O_TMPFILE, renameat2, copy_file_range,
@@ -158,16 +159,6 @@ public:
     // without an output.
     ErrorCode GetTempFreeSpace(std::uint64_t* freeBytes);
 
-    // The modification time that the file system holding `directory` keeps
-    // when a file's time is set to `time`: whole seconds, clamped to the
-    // range that file system can store (ext4 keeps nothing after 2446 or
-    // before 1901), even seconds where it keeps only those. Comparing an
-    // installed file with this, not with `time`, keeps a clamped copy from
-    // being taken as older on every run. The file system is probed once per
-    // device and process with a nameless (or hidden, at once removed) file
-    // in `directory`, or its nearest existing ancestor; when that cannot be
-    // done, the whole seconds of `time` are returned. Thread-safe.
-    FileTime StoredTime(const stdx::u16string& directory, FileTime time);
     // lstat of the literal path: no pattern, no link followed. 0 with type
     // Missing when nothing is there (or a level of the path is missing or not
     // a directory); 87 when the status cannot be read.
@@ -221,9 +212,12 @@ public:
     // and whether a name of it still exists (links above 0). 0 or 6.
     ErrorCode HandleStatus(FileHandle handle, FileStatus* status, bool* linked);
 
-    // What the file system holding `directory` keeps of a time: the rule
-    // behind StoredTime, looked up once so that StoredTimeRule::Apply gives
-    // StoredTime's answer for any time without touching the disk again.
+    // What the file system holding `directory` keeps of a modification time
+    // set in whole seconds, found by setting the extreme times and an odd
+    // second on a new file there (without a name where the platform allows
+    // that, else a hidden one removed at once) or in its nearest existing
+    // ancestor, on every call: StoredTimeRules keeps the answer per device.
+    // Unknown when no file can be made there.
     StoredTimeRule StoredTimeRuleOf(const stdx::u16string& directory);
 
     // The directory operations relative to an open directory. `directory`

@@ -2,14 +2,16 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstddef>
 #include <filesystem>
 #include <string>
 
+#include "engine/fs/FileSystem.h"
 #include "tests/support/TestSupport.h"
 
-// Helpers for tests that work on real files: the shared ones, file times
-// and directory counts.
+// Helpers for tests that work on real files: the shared ones, file times,
+// directory counts, and a policy that counts the stored-time probes.
 namespace fs_test {
 
 // The shared test helpers serve as this namespace's own.
@@ -30,5 +32,17 @@ inline std::size_t CountEntries(const std::string& directory) {
     }
     return count;
 }
+
+// The stored-time probe counted, and answering "unknown" without probing
+// while refused. Process-wide, like the fault schedule.
+struct ProbeCountingFileSystem : FileSystem {
+    static inline std::atomic<int> s_probes{0};
+    static inline std::atomic<bool> s_refused{false};
+
+    StoredTimeRule StoredTimeRuleOf(const stdx::u16string& directory) {
+        ++s_probes;
+        return s_refused ? StoredTimeRule() : FileSystem::StoredTimeRuleOf(directory);
+    }
+};
 
 }  // namespace fs_test

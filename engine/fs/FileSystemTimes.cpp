@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <map>
-#include <mutex>
 #include <string>
 
 #include "engine/fs/FileSystem.h"
@@ -64,35 +62,6 @@ bool ProbeKeptTimes(const std::string& directory, StoredTimeRule* kept) {
     return probed && kept->earliest <= kept->latest && kept->oddShift >= -1 && kept->oddShift <= 1;
 }
 
-// The kept times of the file system holding `directory` (or its nearest
-// existing ancestor), probed once per device and process: the install
-// worker asks for every file.
-bool KeptTimesFor(std::string directory, StoredTimeRule* kept) {
-    static std::mutex mutex;
-    static std::map<dev_t, StoredTimeRule> known;
-    struct stat status;
-    while (::stat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        const std::size_t slash = directory.find_last_of('/', directory.size() - 1);
-        if (directory.size() <= 1 || slash == std::string::npos) {
-            return false;
-        }
-        directory.resize(slash == 0 ? 1 : slash);
-    }
-    std::lock_guard<std::mutex> lock(mutex);
-    const auto found = known.find(status.st_dev);
-    if (found != known.end()) {
-        *kept = found->second;
-        return true;
-    }
-    // A failed probe (a directory we may not write) is not cached: another
-    // directory on the same device may allow it.
-    if (!ProbeKeptTimes(directory, kept)) {
-        return false;
-    }
-    known.emplace(status.st_dev, *kept);
-    return true;
-}
-
 }  // namespace
 
 FileTime StoredTimeRule::Apply(FileTime time) const {
@@ -109,13 +78,18 @@ FileTime StoredTimeRule::Apply(FileTime time) const {
 }
 
 StoredTimeRule FileSystem::StoredTimeRuleOf(const stdx::u16string& directory) {
-    StoredTimeRule kept;
-    kept.known = KeptTimesFor(fs_internal::Narrow(directory), &kept);
-    return kept;
-}
-
-FileTime FileSystem::StoredTime(const stdx::u16string& directory, FileTime time) {
-    return StoredTimeRuleOf(directory).Apply(time);
+    std::string existing = fs_internal::Narrow(directory);
+    struct stat status;
+    while (::stat(existing.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+        const std::size_t slash = existing.find_last_of('/', existing.size() - 1);
+        if (existing.size() <= 1 || slash == std::string::npos) {
+            return StoredTimeRule();
+        }
+        existing.resize(slash == 0 ? 1 : slash);
+    }
+    StoredTimeRule rule;
+    rule.known = ProbeKeptTimes(existing, &rule);
+    return rule.known ? rule : StoredTimeRule();
 }
 
 FileTime FileSystem::FromUnixSeconds(std::int64_t seconds) {

@@ -2,10 +2,8 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <limits>
 #include <string>
 #include <thread>
@@ -169,60 +167,6 @@ TEST(FileSystemTimes, FromUnixSecondsOverflowedForTheLargestTimes) {
     EXPECT_EQ(FileSystem::FromUnixSeconds(FileSystem::ToUnixSeconds(kLargest)), largestWhole);
     EXPECT_EQ(FileSystem::ToUnixSeconds(kLargest), 1833029933770);
     EXPECT_EQ(FileSystem::FromUnixSeconds(std::numeric_limits<std::int64_t>::min()), 0u);
-}
-
-// What a file really keeps when its time is set to `time` in `directory`.
-FileTime KeptBySetting(FileSystem& fs, const std::string& directory, FileTime time) {
-    const std::string path = directory + "/probe";
-    WriteFile(path, "x");
-    FileHandle handle = OpenOrFail(fs, path, kAccessWrite, kDispositionOpenExisting);
-    FileStatus status;
-    status.modified = 1;
-    EXPECT_EQ(fs.SetTimes(handle, nullptr, nullptr, &time), 0u);
-    EXPECT_EQ(fs.HandleStatus(handle, &status, nullptr), 0u);
-    fs.Close(handle);
-    ::unlink(path.c_str());
-    return status.modified;
-}
-
-TEST(FileSystemTimes, StoredTimeIgnoredWhatTheFileSystemClamps) {
-    constexpr FileTime kLargest = std::numeric_limits<FileTime>::max();
-    const FileTime year2500 = FileSystem::FromUnixSeconds(16725225600);
-    const FileTime times[] = {
-        FileSystem::FromUnixSeconds(0),
-        1,                                                  // 1601, not a whole second
-        FileSystem::FromUnixSeconds(-8520336000),           // 1700
-        FileSystem::FromUnixSeconds(-315619199),            // 1960, an odd second
-        FileSystem::FromUnixSeconds(2208988800) + 5000000,  // 2040 and a half second
-        year2500,
-        kLargest,
-    };
-    struct Place {
-        const char* parent;
-        long type;  // the statfs magic the place must have, else it is skipped
-    } const places[] = {{"/var/tmp", 0xEF53}, {"/dev/shm", 0x01021994}};
-    FileSystem fs;
-    for (const Place& place : places) {
-        struct statfs info;
-        if (::statfs(place.parent, &info) != 0 || static_cast<long>(info.f_type) != place.type) {
-            std::printf("%s is not the expected file system; not checked there\n", place.parent);
-            continue;
-        }
-        TempDir dir(place.parent);
-        for (FileTime time : times) {
-            EXPECT_EQ(fs.StoredTime(U16(dir.path()), time), KeptBySetting(fs, dir.path(), time))
-                << place.parent << " " << time;
-        }
-        // A directory that does not exist yet is judged by its parent.
-        EXPECT_EQ(fs.StoredTime(U16(dir / "not/yet"), year2500),
-                  KeptBySetting(fs, dir.path(), year2500));
-        EXPECT_EQ(fs_test::CountEntries(dir.path()), 0u) << "the probe left a file";
-        if (place.type == 0xEF53) {
-            EXPECT_LT(fs.StoredTime(U16(dir.path()), year2500), year2500) << "ext4 clamps";
-        } else {
-            EXPECT_EQ(fs.StoredTime(U16(dir.path()), kLargest), kLargest - kLargest % 10000000);
-        }
-    }
 }
 
 TEST(FileSystemTempDirectory, FollowsTmpdirOnlyWhenItIsADirectory) {
