@@ -15,6 +15,8 @@
 //                              syncfs, statfs f_type
 //     FileSystem-darwin.cpp    renameatx_np, F_FULLFSYNC, f_fstypename
 //     FileSystem-posix.cpp     plain POSIX where macOS lacks Linux's calls
+//     FileSystemPortable-posix.cpp  plain POSIX for the rest (QA_PORTABLE_FS)
+//   FileSystemFeatures.h.in    what the build's platform part does itself
 //   FileTree.cpp               the tree removal behind RemoveTree
 // FileFinder.h holds the directory search, ErrorCodes.h the result codes,
 // FaultInjectingFileSystem.h the policy that fails chosen operations.
@@ -173,10 +175,11 @@ public:
     // when the parent is missing; 87 anything else (ENOTDIR, ENOSPC, ...).
     ErrorCode CreateDirectory(const stdx::u16string& path, bool privateMode);
     // rename(2) on one file system; never copies. With replace false the
-    // destination must not exist (RENAME_NOREPLACE, or a hard link and an
-    // unlink where the file system lacks it). 0; 2 missing source or
-    // directory; 183 destination exists (no-replace only); 87 anything else,
-    // across file systems too.
+    // destination must not exist (the platform's exclusive rename, or a hard
+    // link and an unlink where the platform or the file system lacks it,
+    // which cannot move a directory). 0; 2 missing source or directory; 183
+    // destination exists (no-replace only); 87 anything else, across file
+    // systems too.
     ErrorCode Rename(const stdx::u16string& from, const stdx::u16string& to, bool replace);
     // rmdir(2): removes an empty directory only. 0, or 87 (not empty,
     // missing, not a directory).
@@ -202,7 +205,8 @@ public:
     // for the medium and this returns 0 at once. 0 or 87.
     ErrorCode FlushDeviceCache(FileHandle handle);
     // The device of `path` (which must exist; links are followed) and
-    // whether its file system keeps data across a power cut. 0, 2, 87.
+    // whether its file system keeps data across a power cut (always, where
+    // the platform cannot tell). 0, 2, 87.
     ErrorCode StorageOf(const stdx::u16string& path, StorageInfo* info);
     // flock(2) exclusive on an open file or directory. The kernel drops it
     // when the holder's descriptors close, its process dying included.

@@ -3,8 +3,10 @@
 // The system calls that differ between platforms, each behind one function.
 // engine/fs/CMakeLists.txt compiles one implementation of each:
 // FileSystem-linux.cpp on Linux; FileSystem-darwin.cpp and, for the calls
-// macOS lacks, FileSystem-posix.cpp on macOS. Only the FileSystem sources
-// include this.
+// macOS lacks, FileSystem-posix.cpp on macOS; with QA_PORTABLE_FS,
+// FileSystem-posix.cpp and FileSystemPortable-posix.cpp, plain POSIX only.
+// FileSystemFeatures.h (generated) tells which of them the build has. Only
+// the FileSystem sources include this.
 
 #include <cstdint>
 
