@@ -118,7 +118,8 @@ TEST(InstallPlanTest, ClassifiesWhatStandsAtEachKitPath) {
         const Tree before = Snapshot(root.path(), TreeDetail::kExact);
         DirectoryHandles<FileSystem> handles(fs);
         handles.Reset(U16(target));
-        FilePlanner<FileSystem> planner(fs, handles);
+        StoredTimeRules<> rules;
+        FilePlanner<FileSystem> planner(fs, handles, rules);
         EXPECT_EQ(PlanActionName(ClassifyKitFile(planner, "dir/file.txt", record, c.recordSize)),
                   std::string(PlanActionName(c.expected)))
             << c.what;

@@ -141,7 +141,8 @@ int CInstallerDlg::PrintPlan(std::FILE* out) {
     FileSystem fs;
     DirectoryHandles<FileSystem> handles(fs);
     handles.Reset(targetDir);
-    FilePlanner<FileSystem> planner(fs, handles);
+    StoredTimeRules<> rules;
+    FilePlanner<FileSystem> planner(fs, handles, rules);
     PlanCounts counts;
     for (const auto& record : m_installData.m_files) {
         stdx::u16string name = record.m_name;

@@ -93,10 +93,12 @@ public:
     }
 
     // The StoredTimeRule of the directory the last successful Find gave,
-    // looked up once per directory. Only after a successful Find.
-    const StoredTimeRule& LastRule() {
+    // looked up in `rules` (a StoredTimeRules) once per directory. Only after
+    // a successful Find.
+    template <class Rules>
+    const StoredTimeRule& LastRule(Rules& rules) {
         if (!m_last->ruleKnown) {
-            m_last->rule = m_fileSystem.StoredTimeRuleOf(PathOf(m_last->relative));
+            m_last->rule = rules.Of(PathOf(m_last->relative));
             m_last->ruleKnown = true;
         }
         return m_last->rule;

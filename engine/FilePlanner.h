@@ -8,6 +8,7 @@
 #include "engine/DirectoryHandles.h"
 #include "engine/fs/ErrorCodes.h"
 #include "engine/fs/FileSystem.h"
+#include "engine/fs/StoredTimeRules.h"
 
 // What an installation does with one kit file.
 enum class FileDecision : std::uint8_t {
@@ -72,9 +73,10 @@ public:
     };
 
     // handles: the open directories of the template directory, shared with
-    // whoever acts on the plan.
-    FilePlanner(FS& fileSystem, DirectoryHandles<FS>& handles)
-        : m_fileSystem(fileSystem), m_handles(handles) {}
+    // whoever acts on the plan; rules: what their file systems keep of a
+    // time, owned by whoever plans the run.
+    FilePlanner(FS& fileSystem, DirectoryHandles<FS>& handles, StoredTimeRules<>& rules)
+        : m_fileSystem(fileSystem), m_handles(handles), m_rules(rules) {}
 
     // Looks at the file `leaf` in `folder` (UTF-8 bytes, relative to the
     // template directory, "/" between levels, "" for the template directory
@@ -104,7 +106,7 @@ public:
             return code;
         }
         const StoredTimeRule& rule =
-            look->status.type == FileType::Regular ? m_handles.LastRule() : m_noRule;
+            look->status.type == FileType::Regular ? m_handles.LastRule(m_rules) : m_noRule;
         look->decision = DecideFile(look->status, recordTime, recordSize, rule);
         return kErrorSuccess;
     }
@@ -135,6 +137,7 @@ private:
 
     FS& m_fileSystem;
     DirectoryHandles<FS>& m_handles;
+    StoredTimeRules<>& m_rules;
     std::unordered_set<std::string> m_missingFolders;
     std::set<std::string> m_missingLevels;
     StoredTimeRule m_noRule;

@@ -22,6 +22,7 @@
 #include "engine/StagingPool.h"
 #include "engine/fs/ErrorCodes.h"
 #include "engine/fs/FileSystem.h"
+#include "engine/fs/StoredTimeRules.h"
 #include "engine/fs/PathNames.h"
 #include "kit/InstallData.h"
 #include "kit/KitName.h"
@@ -127,7 +128,10 @@ private:
     NameAliases m_aliases;
     OrderedEvents m_events;
     DirectoryHandles<FS> m_targets{m_fileSystem};
-    FilePlanner<FS> m_planner{m_fileSystem, m_targets};
+    // What the template directory's file systems keep of a time. Probed
+    // through the plain file system: the probe is no step of the run.
+    StoredTimeRules<> m_storedTimeRules;
+    FilePlanner<FS> m_planner{m_fileSystem, m_targets, m_storedTimeRules};
     DurableSync<FS> m_durable{m_fileSystem};
     JournalWriter<FS> m_journal{m_fileSystem};
     StagingPool<FS, Kit> m_pool{m_fileSystem};
@@ -199,8 +203,8 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
     }
     if (code == kErrorSuccess) {
         m_plan.missingLevels = m_planner.MissingLevels();
-        RunCommit<FS, Kit> commit(m_fileSystem, m_place, m_journal, m_durable, m_targets, m_events,
-                                  Current());
+        RunCommit<FS, Kit> commit(m_fileSystem, m_place, m_journal, m_durable, m_targets,
+                                  m_storedTimeRules, m_events, Current());
         code = commit.Run(*kit, m_plan, m_pool, m_writers, m_aliases, cancelled);
     }
     m_events.Flush();

@@ -43,13 +43,14 @@ template <class FS, class Kit>
 class RunCommit {
 public:
     RunCommit(FS& fileSystem, const RunPlace& place, JournalWriter<FS>& journal,
-              DurableSync<FS>& durable, DirectoryHandles<FS>& targets, OrderedEvents& events,
-              BackupEntry& record)
+              DurableSync<FS>& durable, DirectoryHandles<FS>& targets, StoredTimeRules<>& rules,
+              OrderedEvents& events, BackupEntry& record)
         : m_fileSystem(fileSystem),
           m_place(place),
           m_journal(journal),
           m_durable(durable),
           m_targets(targets),
+          m_rules(rules),
           m_backups(fileSystem),
           m_events(events),
           m_record(record) {}
@@ -173,7 +174,7 @@ private:
                 // The run's own copy from an earlier record: the later of
                 // the two records wins, as on a first run in kit order.
                 if (DecideFile(status, kit.m_files[index].m_lastWriteTime, status.size,
-                               m_targets.LastRule()) == FileDecision::Skip) {
+                               m_targets.LastRule(m_rules)) == FileDecision::Skip) {
                     m_events.Decide(index, FileAction::Skip);
                     return kErrorSuccess;
                 }
@@ -290,6 +291,7 @@ private:
     JournalWriter<FS>& m_journal;
     DurableSync<FS>& m_durable;
     DirectoryHandles<FS>& m_targets;
+    StoredTimeRules<>& m_rules;
     DirectoryHandles<FS> m_backups;
     OrderedEvents& m_events;
     BackupEntry& m_record;

@@ -36,7 +36,7 @@ public:
     static std::int64_t Operations() { return s_count; }
     // Whether the armed operation was reached and failed.
     static bool Injected() { return s_injected; }
-    // Called with its number and name ("Move", "Open", ...) before each
+    // Called with its number and name ("Open", "Rename", ...) before each
     // counted operation (null: none).
     static void SetHook(Hook hook, void* context) {
         s_hook = hook;
@@ -102,11 +102,6 @@ public:
         return Checked("SetEnd", kErrorInvalidParameter,
                        [&] { return FileSystem::SetEnd(handle); });
     }
-    ErrorCode GetTimes(FileHandle handle, FileTime* changed, FileTime* accessed,
-                       FileTime* modified) {
-        return Checked("GetTimes", kErrorInvalidHandle,
-                       [&] { return FileSystem::GetTimes(handle, changed, accessed, modified); });
-    }
     ErrorCode SetTimes(FileHandle handle, const FileTime* created, const FileTime* accessed,
                        const FileTime* modified) {
         return Checked("SetTimes", kErrorInvalidParameter,
@@ -124,17 +119,6 @@ public:
     void Unmap(const void* view, std::uint32_t length) {
         FaultSchedule::Tick("Unmap");
         FileSystem::Unmap(view, length);
-    }
-    bool CopyRange(FileHandle source, FileHandle target, std::uint32_t count, std::uint32_t* copied,
-                   ErrorCode* code) {
-        if (FaultSchedule::Tick("CopyRange")) {
-            t_fault = kErrorInvalidParameter;
-            *copied = 0;
-            *code = kErrorInvalidParameter;
-            return true;
-        }
-        t_fault = kErrorSuccess;
-        return FileSystem::CopyRange(source, target, count, copied, code);
     }
     ErrorCode TempDirectory(stdx::u16string* path) {
         FaultSchedule::Tick("TempDirectory");
@@ -160,12 +144,6 @@ public:
         }
         return FileSystem::MakeDirectory(path);
     }
-    ErrorCode Move(const stdx::u16string& from, const stdx::u16string& to) {
-        if (FaultSchedule::Tick("Move")) {
-            return kErrorInvalidParameter;
-        }
-        return FileSystem::Move(from, to);
-    }
     ErrorCode RemoveTree(const stdx::u16string& path) {
         FaultSchedule::Tick("RemoveTree");
         return FileSystem::RemoveTree(path);
@@ -174,17 +152,8 @@ public:
         FaultSchedule::Tick("RemoveFile");
         return FileSystem::RemoveFile(path);
     }
-    bool GetFileSize(const stdx::u16string& path, std::uint32_t* size) {
-        return FaultSchedule::Tick("GetFileSize") || FileSystem::GetFileSize(path, size);
-    }
     bool GetFileSize(const stdx::u16string& path, std::uint64_t* size) {
         return FaultSchedule::Tick("GetFileSize") || FileSystem::GetFileSize(path, size);
-    }
-    ErrorCode GetTempFreeSpace(std::uint32_t* freeBytes) {
-        if (FaultSchedule::Tick("GetTempFreeSpace")) {
-            return kErrorInvalidParameter;
-        }
-        return FileSystem::GetTempFreeSpace(freeBytes);
     }
     ErrorCode GetTempFreeSpace(std::uint64_t* freeBytes) {
         if (FaultSchedule::Tick("GetTempFreeSpace")) {

@@ -1,5 +1,26 @@
 #pragma once
 
+// The file-system layer. Every part of FileSystem is declared here; its
+// sources are split by concept and platform:
+//   FileSystemDescriptors.cpp  reading, writing, positions, times, mappings,
+//                              the kernel copy, syncing and locking a handle
+//   FileSystemPaths.cpp        the temporary directory and files, making,
+//                              renaming, removing and examining a path
+//   FileSystemAt.cpp           the same for one name in an open directory
+//   FileSystemTimes.cpp        FileTime conversions, the stored-time probe
+//   StoredTimeRules.h          the probe's answers, kept per device
+//   FileSystemInternal.h       what those share (codes, paths, statuses)
+//   FileSystemPlatform.h       the calls that differ between platforms, in
+//     FileSystem-linux.cpp     O_TMPFILE, renameat2, copy_file_range,
+//                              syncfs, statfs f_type
+//     FileSystem-darwin.cpp    renameatx_np, F_FULLFSYNC, f_fstypename
+//     FileSystem-posix.cpp     plain POSIX where macOS lacks Linux's calls
+//     FileSystemPortable-posix.cpp  plain POSIX for the rest (QA_PORTABLE_FS)
+//   FileSystemFeatures.h.in    what the build's platform part does itself
+//   FileTree.cpp               the tree removal behind RemoveTree
+// FileFinder.h holds the directory search, ErrorCodes.h the result codes,
+// FaultInjectingFileSystem.h the policy that fails chosen operations.
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -94,9 +115,6 @@ public:
     void Close(FileHandle handle);
     // Cuts the file at its current position. Codes: 0, 2, 6, 87.
     ErrorCode SetEnd(FileHandle handle);
-    // Any output may be null. Codes: 0, 6.
-    ErrorCode GetTimes(FileHandle handle, FileTime* changed, FileTime* accessed,
-                       FileTime* modified);
     // Sets access and modification time to *modified, in whole seconds; the
     // other two have no effect. Codes: 0, 6, 87 (no modification time given,
     // or the platform refused the time), 2.
@@ -110,14 +128,6 @@ public:
     // released with Unmap and the same length.
     const void* MapReadOnly(FileHandle handle, std::uint64_t offset, std::uint32_t length);
     void Unmap(const void* view, std::uint32_t length);
-    // Copies up to `count` bytes from the current position of `source` to
-    // the current position of `target` inside the kernel, advancing both.
-    // Returns false, having copied nothing, when the platform cannot do that
-    // for these two files: the caller then reads and writes itself.
-    // Otherwise *code is 0 (and *copied is 0 only at the end of `source`) or
-    // the failure code (2, 87), also kept as the last error.
-    bool CopyRange(FileHandle source, FileHandle target, std::uint32_t count, std::uint32_t* copied,
-                   ErrorCode* code);
 
     // "TMPDIR" when it names a directory, else "/var/tmp/"; always ends in
     // "/". Always 0 (87 without an output).
@@ -137,15 +147,6 @@ public:
     // 0 created (every missing level), 183 already a directory, 2 a file is
     // in the way or a level is missing, 87 anything else.
     ErrorCode MakeDirectory(const stdx::u16string& path);
-    // rename(2). Across file systems the file, link or directory tree is
-    // copied with its permission bits and times to a temporary name beside
-    // the destination, renamed into place, and the source removed. 0, 2
-    // (missing source), 87 anything else (a missing destination directory,
-    // a file onto a directory, a special file across file systems). A failed
-    // move leaves the source and no partial copy; the one exception is a
-    // directory whose source cannot be removed completely after the copy is
-    // in place: the copy stays, the rest of the source too, and 87 returns.
-    ErrorCode Move(const stdx::u16string& from, const stdx::u16string& to);
     // Recursive to any depth with a bounded number of open descriptors,
     // never follows symbolic links (a link, even with a trailing "/", is
     // removed itself). "", "/" and paths ending in "." or ".." are left
@@ -154,24 +155,12 @@ public:
     ErrorCode RemoveTree(const stdx::u16string& path);
     // Always 0.
     ErrorCode RemoveFile(const stdx::u16string& path);
-    // True when it failed. The 32-bit form keeps the low 32 bits of the size.
-    bool GetFileSize(const stdx::u16string& path, std::uint32_t* size);
+    // The size of the file at `path` (links followed). True when it failed.
     bool GetFileSize(const stdx::u16string& path, std::uint64_t* size);
-    // Free bytes of the temporary directory (0 when unknown). The 32-bit
-    // form is capped at 4294967295. 0, or 87 without an output.
-    ErrorCode GetTempFreeSpace(std::uint32_t* freeBytes);
+    // Free bytes of the temporary directory (0 when unknown). 0, or 87
+    // without an output.
     ErrorCode GetTempFreeSpace(std::uint64_t* freeBytes);
 
-    // The modification time that the file system holding `directory` keeps
-    // when a file's time is set to `time`: whole seconds, clamped to the
-    // range that file system can store (ext4 keeps nothing after 2446 or
-    // before 1901), even seconds where it keeps only those. Comparing an
-    // installed file with this, not with `time`, keeps a clamped copy from
-    // being taken as older on every run. The file system is probed once per
-    // device and process with a nameless (or hidden, at once removed) file
-    // in `directory`, or its nearest existing ancestor; when that cannot be
-    // done, the whole seconds of `time` are returned. Thread-safe.
-    FileTime StoredTime(const stdx::u16string& directory, FileTime time);
     // lstat of the literal path: no pattern, no link followed. 0 with type
     // Missing when nothing is there (or a level of the path is missing or not
     // a directory); 87 when the status cannot be read.
@@ -186,10 +175,11 @@ public:
     // when the parent is missing; 87 anything else (ENOTDIR, ENOSPC, ...).
     ErrorCode CreateDirectory(const stdx::u16string& path, bool privateMode);
     // rename(2) on one file system; never copies. With replace false the
-    // destination must not exist (RENAME_NOREPLACE, or a hard link and an
-    // unlink where the file system lacks it). 0; 2 missing source or
-    // directory; 183 destination exists (no-replace only); 87 anything else,
-    // across file systems too.
+    // destination must not exist (the platform's exclusive rename, or a hard
+    // link and an unlink where the platform or the file system lacks it,
+    // which cannot move a directory). 0; 2 missing source or directory; 183
+    // destination exists (no-replace only); 87 anything else, across file
+    // systems too.
     ErrorCode Rename(const stdx::u16string& from, const stdx::u16string& to, bool replace);
     // rmdir(2): removes an empty directory only. 0, or 87 (not empty,
     // missing, not a directory).
@@ -217,7 +207,8 @@ public:
     // for the medium and this returns 0 at once. 0 or 87.
     ErrorCode FlushDeviceCache(FileHandle handle);
     // The device of `path` (which must exist; links are followed) and
-    // whether its file system keeps data across a power cut. 0, 2, 87.
+    // whether its file system keeps data across a power cut (always, where
+    // the platform cannot tell). 0, 2, 87.
     ErrorCode StorageOf(const stdx::u16string& path, StorageInfo* info);
     // flock(2) exclusive on an open file or directory. The kernel drops it
     // when the holder's descriptors close, its process dying included.
@@ -227,9 +218,12 @@ public:
     // and whether a name of it still exists (links above 0). 0 or 6.
     ErrorCode HandleStatus(FileHandle handle, FileStatus* status, bool* linked);
 
-    // What the file system holding `directory` keeps of a time: the rule
-    // behind StoredTime, looked up once so that StoredTimeRule::Apply gives
-    // StoredTime's answer for any time without touching the disk again.
+    // What the file system holding `directory` keeps of a modification time
+    // set in whole seconds, found by setting the extreme times and an odd
+    // second on a new file there (without a name where the platform allows
+    // that, else a hidden one removed at once) or in its nearest existing
+    // ancestor, on every call: StoredTimeRules keeps the answer per device.
+    // Unknown when no file can be made there.
     StoredTimeRule StoredTimeRuleOf(const stdx::u16string& directory);
 
     // The directory operations relative to an open directory. `directory`
@@ -265,9 +259,13 @@ public:
     // system gives them. `directory` stays open and keeps its position. 0
     // or 87.
     ErrorCode ListDirectory(FileHandle directory, std::vector<std::string>* names);
-    // CopyRange reading `source` from `offset` (its own position is neither
-    // used nor moved), so that a caller that knows where a piece lies needs
-    // no seek. Same results.
+    // Copies up to `count` bytes of `source` from `offset` (its own position
+    // is neither used nor moved) to the current position of `target` inside
+    // the kernel, advancing that. Returns false, having copied nothing, when
+    // the platform cannot do that for these two files: the caller then reads
+    // and writes itself. Otherwise *code is 0 (and *copied is 0 only at the
+    // end of `source`) or the failure code (2, 87), also kept as the last
+    // error.
     bool CopyRangeAt(FileHandle source, std::uint64_t offset, FileHandle target,
                      std::uint32_t count, std::uint32_t* copied, ErrorCode* code);
     // Read from `offset`, leaving the position alone; otherwise as Read.

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/fs/FileSystem.h"
+#include "engine/fs/FileSystemFeatures.h"
 #include "engine/fs/FileSystemTestSupport.h"
 
 using fs_test::Exists;
@@ -60,6 +61,14 @@ TEST(FileSystemSteps, RenameWithoutReplaceKeepsTheDestination) {
     EXPECT_EQ(fileSystem.Rename(U16(dir / "c"), U16(dir / "b"), true), kErrorSuccess);
     EXPECT_EQ(ReadFile(dir / "b"), "a");
     EXPECT_FALSE(Exists(dir / "c"));
+
+    // A directory cannot be given a second name: without an exclusive
+    // rename of the platform's own it stays where it is.
+    ASSERT_EQ(mkdir((dir / "d").c_str(), 0700), 0);
+    EXPECT_EQ(fileSystem.Rename(U16(dir / "d"), U16(dir / "e"), false),
+              fs_features::kExclusiveRename ? kErrorSuccess : kErrorInvalidParameter);
+    EXPECT_EQ(Exists(dir / "e"), fs_features::kExclusiveRename);
+    EXPECT_NE(Exists(dir / "d"), fs_features::kExclusiveRename);
 }
 
 TEST(FileSystemSteps, StatusTellsTheLiteralEntry) {
