@@ -359,12 +359,13 @@ void CInstallerDlg::OnTerminationSignal() {
     CloseWizardWindow();
 }
 
-void CInstallerDlg::OnDisplayLost() {
+int CInstallerDlg::OnDisplayLost() {
     if (m_state == STATE_INSTALLING) {
         m_processData.Cancel();
         m_thread.Stop();
     }
     m_thread.Wait();
+    return m_processData.KeptBackup().empty() ? kExitCancelled : kExitNotRestored;
 }
 
 bool CInstallerDlg::RunInProgress() const {

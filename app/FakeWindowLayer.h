@@ -56,7 +56,10 @@ public:
     // most the timeout it is given).
     int idleSleepMs = 5;
 
-    // What was recorded.
+    // What was recorded. The script acts through actions, as a real layer
+    // does; dlg is the controller behind them, for the tests' own calls and
+    // for the state recorded with each message box.
+    WizardActions* actions = nullptr;
     CInstallerDlg* dlg = nullptr;
     int attachCount = 0;
     std::vector<MessageBox> messageBoxes;
@@ -88,11 +91,11 @@ public:
         Queue([this, b] { return windowOpen && button(b).enabled && !button(b).hidden; },
               [this, b] {
                   if (b == WizardButton::Back) {
-                      dlg->OnBack();
+                      actions->OnBack();
                   } else if (b == WizardButton::Next) {
-                      dlg->OnNext();
+                      actions->OnNext();
                   } else {
-                      dlg->OnCancel();
+                      actions->OnCancel();
                   }
               });
     }
@@ -103,25 +106,25 @@ public:
         Queue([this, b, minPercent] { return RunReached(minPercent) && button(b).enabled; },
               [this, b] {
                   if (b == WizardButton::Cancel) {
-                      dlg->OnCancel();
+                      actions->OnCancel();
                   } else if (b == WizardButton::Next) {
-                      dlg->OnNext();
+                      actions->OnNext();
                   } else {
-                      dlg->OnBack();
+                      actions->OnBack();
                   }
               });
     }
     void PressEsc() {
-        Queue([this] { return windowOpen; }, [this] { dlg->ConfirmCancel(); });
+        Queue([this] { return windowOpen; }, [this] { actions->ConfirmCancel(); });
     }
     void PressEscDuringRun(int minPercent = 1) {
         Queue([this, minPercent] { return RunReached(minPercent); },
-              [this] { dlg->ConfirmCancel(); });
+              [this] { actions->ConfirmCancel(); });
     }
     void PressCloseBoxDuringRun(int minPercent = 1) {
         Queue([this, minPercent] { return RunReached(minPercent); },
               [this] {
-                  closeBoxResults.push_back(dlg->OnCloseRequest());
+                  closeBoxResults.push_back(actions->OnCloseRequest());
                   if (closeBoxResults.back()) {
                       CloseWindow();
                   }
@@ -167,8 +170,9 @@ public:
     }
 
     // WindowLayer.
-    void Attach(CInstallerDlg* controller) override {
-        dlg = controller;
+    void Attach(WizardActions* attached) override {
+        actions = attached;
+        dlg = dynamic_cast<CInstallerDlg*>(attached);
         ++attachCount;
     }
     bool HasDisplay() const override { return hasDisplay; }
@@ -246,7 +250,7 @@ public:
     void RunEventLoop() override {
         while (windowOpen && (!m_script.empty() || SignalWatcher::Pending() != 0)) {
             if (SignalWatcher::Pending() != 0) {
-                dlg->OnTerminationSignal();
+                actions->OnTerminationSignal();
                 // Outside a run the controller must close the window.
                 eventLoopStalled = windowOpen;
                 return;

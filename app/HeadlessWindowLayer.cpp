@@ -11,7 +11,7 @@
 HeadlessWindowLayer::HeadlessWindowLayer(std::FILE* errors)
     : m_errors(errors), m_lastPage(kNoPage) {}
 
-void HeadlessWindowLayer::Attach(CInstallerDlg*) {}
+void HeadlessWindowLayer::Attach(WizardActions*) {}
 
 bool HeadlessWindowLayer::HasDisplay() const {
     return false;

@@ -16,7 +16,7 @@ public:
     // errors receives the message box texts; it must stay open.
     explicit HeadlessWindowLayer(std::FILE* errors = stderr);
 
-    void Attach(CInstallerDlg* dlg) override;
+    void Attach(WizardActions* actions) override;
     bool HasDisplay() const override;
     // From the environment, as the C library reads it: "LC_ALL", then
     // "LC_MESSAGES", then "LANG", without the codeset and modifier ("ru_RU"

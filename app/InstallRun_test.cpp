@@ -366,7 +366,7 @@ TEST_F(SignalRunTest, AfterASuccessfulRunTheWindowClosesAndTheResultStands) {
 }
 
 // The window server went away: the call returns only once the rollback is
-// over, without touching the window layer.
+// over, without touching the window layer, with the status to end with.
 TEST_F(RunTest, DisplayLostReturnsAfterTheRollback) {
     std::string target = root / "target";
     PrepareLongRun(target);
@@ -374,10 +374,11 @@ TEST_F(RunTest, DisplayLostReturnsAfterTheRollback) {
     std::map<std::string, std::string> atReturn;
     bool backupGone = false;
     size_t switchesBefore = 0;
+    int status = -1;
     layer.DuringRun([&] {
         switchesBefore = layer.switches.size();
         bool cancelEnabled = layer.button(WizardButton::Cancel).enabled;
-        layer.dlg->OnDisplayLost();
+        status = layer.actions->OnDisplayLost();
         atReturn = Snapshot(target);
         backupGone = NoBackupLeft(tmp);
         EXPECT_EQ(layer.button(WizardButton::Cancel).enabled, cancelEnabled);
@@ -386,9 +387,25 @@ TEST_F(RunTest, DisplayLostReturnsAfterTheRollback) {
 
     auto dlg = RunInto(target);
 
+    EXPECT_EQ(status, kExitCancelled);
     EXPECT_EQ(atReturn, before);
     EXPECT_TRUE(backupGone);
     EXPECT_EQ(dlg->GetState(), STATE_ERROR);
+}
+
+// A rollback that kept a backup ends the process with its own status.
+TEST_F(RunTest, DisplayLostAfterAKeptBackupEndsAsNotRestored) {
+    std::string target = root / "target";
+    PrepareLongRun(target);
+    int status = -1;
+    layer.DuringRun([&] {
+        static_cast<TestDlg*>(layer.dlg)->ProcessData().SetKeptBackup(u"/var/tmp/qrstp7");
+        status = layer.actions->OnDisplayLost();
+    });
+
+    auto dlg = RunInto(target);
+
+    EXPECT_EQ(status, kExitNotRestored);
 }
 
 // The platform's request to quit: granted outside a run; during a run it
