@@ -64,26 +64,21 @@ stdx::u16string CleanTargetDir(const stdx::u16string& target) {
     return cleaned;
 }
 
-CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const stdx::string& title,
+CInstallerDlg::CInstallerDlg(bool silent, const stdx::string& title,
                              const stdx::u16string& languageCode, bool useCurrentDir,
                              WindowLayer* layer)
     : m_fromAlternateConfig(false),
       m_alternateConfigExists(false),
       m_silent(silent),
-      m_kitStatus(-1),
       m_languageCode(languageCode),
       m_state(STATE_NONE),
       m_welcomePage(kNoPage),
       m_dirSelectPage(kNoPage),
-      m_currentPage(kNoPage),
       m_progressPage(kNoPage),
       m_successPage(kNoPage),
       m_errorPage(kNoPage),
       m_keptBackupPage(kNoPage),
       m_useCurrentDir(useCurrentDir),
-      m_confirmCancel(true),
-      m_argc(argc),
-      m_argv(argv),
       m_width(500),
       m_height(360),
       m_title(title),
@@ -229,7 +224,6 @@ bool CInstallerDlg::Initialize() {
         ShowMessage(LocalizedString("IDS_ERROR_DAMAGEDSOURCE"), kCritical);
         return false;
     }
-    m_kitStatus = 0;
     return true;
 }
 
@@ -313,12 +307,10 @@ void CInstallerDlg::ConfirmCancel() {
     if (m_state == STATE_INSTALLING && m_cancelRequested) {
         return;
     }
-    if (m_confirmCancel) {
-        std::uint32_t answer =
-            ShowMessage(LocalizedString("IDS_ACCEPT_CANCEL"), MSG_YESNO | MSG_STYLE_WARNING);
-        if (answer != MSG_RESULT_YES) {
-            return;
-        }
+    std::uint32_t answer =
+        ShowMessage(LocalizedString("IDS_ACCEPT_CANCEL"), MSG_YESNO | MSG_STYLE_WARNING);
+    if (answer != MSG_RESULT_YES) {
+        return;
     }
     if (m_state == STATE_INSTALLING) {
         // The run may have ended while the question was open; the loop then

@@ -43,8 +43,8 @@ class CInstallerDlg : public WizardActions {
 public:
     // layer must outlive the controller; the controller attaches itself to it
     // here and detaches when destroyed.
-    CInstallerDlg(int argc, char** argv, bool silent, const stdx::string& title,
-                  const stdx::u16string& languageCode, bool useCurrentDir, WindowLayer* layer);
+    CInstallerDlg(bool silent, const stdx::string& title, const stdx::u16string& languageCode,
+                  bool useCurrentDir, WindowLayer* layer);
     // Waits for the install thread: a run, and the rollback of a cancelled or
     // failed one, always completes before the kit data goes away.
     virtual ~CInstallerDlg();
@@ -198,21 +198,16 @@ private:
     stdx::u16string m_targetDir;
     stdx::u16string m_kitPath;
     KitData m_installData;
-    std::int32_t m_kitStatus;
     stdx::u16string m_languageCode;
     int m_state;
     PageId m_welcomePage;
     PageId m_dirSelectPage;
-    PageId m_currentPage;
     PageId m_progressPage;
     PageId m_successPage;
     PageId m_errorPage;
     // The error page of a run whose rollback kept a backup.
     PageId m_keptBackupPage;
     bool m_useCurrentDir;
-    bool m_confirmCancel;
-    int m_argc;
-    char** m_argv;
     int m_width;
     int m_height;
     stdx::string m_title;
@@ -220,7 +215,8 @@ private:
     bool m_windowOpen;
     // A cancel was asked for during the current run.
     bool m_cancelRequested;
-    // The close box was used during the current run.
+    // The window closes once the current run is over: the close box, a
+    // termination signal or a quit request came during it.
     bool m_closeRequested;
     // A termination signal came during the current run.
     bool m_signalDuringRun;

@@ -127,7 +127,7 @@ TEST_F(RunTest, FinalPagesSpeakTheUsersLanguage) {
 
     SetLanguage(LanguageIdFromCode("ru"));
     FakeWindowLayer russianLayer;
-    TestDlg russian(0, nullptr, false, stdx::string("t"), u"ru", false, &russianLayer);
+    TestDlg russian(false, stdx::string("t"), u"ru", false, &russianLayer);
     russian.executable = bundleExecutable;
     ASSERT_TRUE(russian.Initialize());
     russian.CreateWizardWindow();
