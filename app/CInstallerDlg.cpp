@@ -93,6 +93,7 @@ CInstallerDlg::CInstallerDlg(bool silent, const stdx::string& title,
       m_startFailure(StartFailure::None),
       m_dryRun(false) {
     m_processData.Init();
+    m_processData.SetStatusListener(this);
     m_thread.Init();
     if (m_silent) {
         // Nobody watches the success page of a silent run; a deployment
@@ -107,6 +108,10 @@ CInstallerDlg::CInstallerDlg(bool silent, const stdx::string& title,
 CInstallerDlg::~CInstallerDlg() {
     m_thread.Wait();
     m_layer->Attach(nullptr);
+}
+
+void CInstallerDlg::StatusChanged() {
+    m_layer->Wake();
 }
 
 void CInstallerDlg::SetRunLog(RunLog* log) {

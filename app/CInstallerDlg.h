@@ -38,8 +38,9 @@ stdx::u16string CleanTargetDir(const stdx::u16string& target);
 // without a display, and in the tests.
 //
 // Every operation runs on the main thread. The install thread shares only
-// m_processData with it.
-class CInstallerDlg : public WizardActions {
+// m_processData with it, and wakes the progress loop through the window
+// layer's Wake when the status changes what the window shows.
+class CInstallerDlg : public WizardActions, private StatusListener {
 public:
     // layer must outlive the controller; the controller attaches itself to it
     // here and detaches when destroyed.
@@ -175,6 +176,9 @@ protected:
 
 private:
     using KitData = InstallData<LZCompressor, FileSystem>;
+
+    // StatusListener, on the install thread: ends the progress loop's wait.
+    void StatusChanged() override;
 
     void ResolveTargetDir();
     // Logs "target: DIR" when DIR is not the target logged last: the one

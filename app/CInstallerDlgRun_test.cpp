@@ -2,9 +2,11 @@
 #include <time.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "app/ControllerFixture.h"
+#include "app/HeadlessWindowLayer.h"
 #include "app/SignalWatcher.h"
 
 namespace app_test {
@@ -105,7 +107,8 @@ TEST_F(RunTest, SuccessShowsTheSuccessPageAndRecordsTheTarget) {
     EXPECT_FALSE(Exists(AlternateConfig()));
 }
 
-// The loop waits for events instead of spinning, and never for long.
+// The loop waits for events instead of spinning, and never for long. The
+// worker wakes it once per percent at most, not once per file.
 TEST_F(RunTest, LoopWaitsAtMostFiftyMillisecondsPerPass) {
     std::string target = root / "target";
     PrepareLongRun(target);
@@ -114,6 +117,52 @@ TEST_F(RunTest, LoopWaitsAtMostFiftyMillisecondsPerPass) {
     EXPECT_GT(layer.processEventCalls, 0);
     EXPECT_GT(layer.minTimeoutMs, 0);
     EXPECT_LE(layer.maxTimeoutMs, 50);
+    EXPECT_GE(layer.wakes, 1);
+    EXPECT_LE(layer.wakes, 100);
+}
+
+// The layer of silent and quiet mode, with the progress loop's wait
+// stretched far beyond its fallback: a run whose statuses were seen only
+// when a wait ran out would take ten seconds per wait.
+class StretchedWaitLayer : public HeadlessWindowLayer {
+public:
+    explicit StretchedWaitLayer(std::FILE* errors) : HeadlessWindowLayer(errors) {}
+    bool ProcessOneEvent(int) override {
+        const bool woken = HeadlessWindowLayer::ProcessOneEvent(10000);
+        waits.push_back(woken);
+        return woken;
+    }
+
+    // Per wait of the loop: whether the worker's wake ended it.
+    std::vector<bool> waits;
+};
+
+// The worker's statuses end the loop's waits, its final one too: a silent
+// run ends as soon as the worker is done, not when a wait runs out.
+TEST_F(RunTest, SilentRunSeesEachStatusWithoutWaitingOutTheFallback) {
+    WriteStandardKit();
+    std::FILE* errors = std::tmpfile();
+    ASSERT_NE(errors, nullptr);
+    StretchedWaitLayer headless(errors);
+    const auto start = std::chrono::steady_clock::now();
+    {
+        TestDlg dlg(true, stdx::string("t"), u"en", false, &headless);
+        dlg.executable = bundleExecutable;
+        ASSERT_TRUE(dlg.Initialize());
+        dlg.CreateWizardWindow();
+        dlg.ShowWelcomePage();
+        EXPECT_TRUE(dlg.RunSilent());
+    }
+    const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count();
+    std::fclose(errors);
+
+    EXPECT_EQ(std::count(headless.waits.begin(), headless.waits.end(), false), 0);
+    // Four files: at most one wake per percent the bar shows.
+    EXPECT_LE(headless.waits.size(), 4u);
+    EXPECT_LT(elapsedMs, 5000);
+    EXPECT_EQ(ReadFile(DefaultTarget() + "sub/deep/b.txt"), "beta");
 }
 
 TEST_F(RunTest, FinalPagesSpeakTheUsersLanguage) {

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <signal.h>
-#include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -12,6 +12,7 @@
 
 #include "app/CInstallerDlg.h"
 #include "app/SignalWatcher.h"
+#include "app/WakePipe.h"
 #include "app/WindowLayer.h"
 #include "text/Encoding.h"
 
@@ -53,7 +54,7 @@ public:
     // Called when a message box is shown, before it is answered.
     std::function<void(const MessageBox&)> onMessageBox;
     // Milliseconds ProcessOneEvent really sleeps when no action is due (at
-    // most the timeout it is given).
+    // most the timeout it is given); a Wake ends the sleep.
     int idleSleepMs = 5;
 
     // What was recorded. The script acts through actions, as a real layer
@@ -78,6 +79,8 @@ public:
     std::vector<int> percents;
     bool lastFinished = false;
     int processEventCalls = 0;
+    // Calls of Wake, from whichever thread.
+    std::atomic<int> wakes{0};
     int maxTimeoutMs = 0;
     int minTimeoutMs = 1 << 30;
     std::vector<std::string> openedDocuments;
@@ -240,10 +243,11 @@ public:
         if (RunNextIfReady()) {
             return true;
         }
-        int ms = std::min(idleSleepMs, timeoutMs);
-        struct timespec pause = {0, ms * 1000000L};
-        nanosleep(&pause, nullptr);
-        return false;
+        return m_wake.Wait(std::min(idleSleepMs, timeoutMs));
+    }
+    void Wake() override {
+        ++wakes;
+        m_wake.Wake();
     }
     // Like the Cocoa layer's loop, it hands a pending termination signal to
     // the controller before anything else.
@@ -291,4 +295,5 @@ private:
 
     Button m_buttons[3];
     std::deque<Action> m_script;
+    WakePipe m_wake;
 };

@@ -1,8 +1,5 @@
 #include "app/HeadlessWindowLayer.h"
 
-#include <time.h>
-
-#include <cerrno>
 #include <cstdlib>
 
 #include "app/OpenDocument.h"
@@ -98,12 +95,11 @@ bool HeadlessWindowLayer::IsOpenDescriptionChecked() {
 }
 
 bool HeadlessWindowLayer::ProcessOneEvent(int timeoutMs) {
-    if (timeoutMs > 0) {
-        struct timespec pause = {timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
-        while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-        }
-    }
-    return false;
+    return m_wake.Wait(timeoutMs);
+}
+
+void HeadlessWindowLayer::Wake() {
+    m_wake.Wake();
 }
 
 void HeadlessWindowLayer::RunEventLoop() {}

@@ -31,11 +31,11 @@ constexpr PageId kNoPage = 0;
 // Implementations: the Cocoa wizard (ui/), a headless one for machines
 // without a display, and a recording fake in the tests.
 //
-// Every call is made on the main thread. The layer reports user actions
-// through the attached WizardActions: OnBack, OnNext and OnCancel for the
-// three buttons, ConfirmCancel for the Esc key, and OnCloseRequest when the
-// user closes the window from its title bar. While its event loop (or a
-// modal alert) runs, it also looks for a pending termination signal
+// Every call but Wake is made on the main thread. The layer reports user
+// actions through the attached WizardActions: OnBack, OnNext and OnCancel
+// for the three buttons, ConfirmCancel for the Esc key, and OnCloseRequest
+// when the user closes the window from its title bar. While its event loop
+// (or a modal alert) runs, it also looks for a pending termination signal
 // (SignalWatcher) at least ten times a second: a modal alert or chooser
 // then ends with no answer, and outside one OnTerminationSignal is called.
 class WindowLayer {
@@ -90,8 +90,14 @@ public:
     virtual bool IsOpenDescriptionChecked() = 0;
 
     // Waits at most timeoutMs for one event and dispatches it (a click may
-    // call back into the controller). True when an event was dispatched.
+    // call back into the controller); a Wake ends the wait too. True when an
+    // event was dispatched or a Wake ended the wait.
     virtual bool ProcessOneEvent(int timeoutMs) = 0;
+    // Ends the ProcessOneEvent wait in progress, or the next one, at once;
+    // wakes that come before the wait merge into one. The one call that may
+    // come from any thread, at any time while the layer exists, with or
+    // without an attached controller.
+    virtual void Wake() = 0;
     // The application's event loop; returns when the window has closed.
     virtual void RunEventLoop() = 0;
 

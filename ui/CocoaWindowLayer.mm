@@ -8,12 +8,14 @@
 #include "app/OpenDocument.h"
 #include "app/ScopedEnvironmentVariable.h"
 #include "app/SignalWatcher.h"
+#include "app/WakePipe.h"
 #include "text/Languages.h"
 #include "ui/ButtonTitleFit.h"
 #include "ui/CocoaImages.h"
 #include "ui/CocoaStrings.h"
 #include "ui/DirSelectPage.h"
 #include "ui/EmbeddedImages.h"
+#include "ui/EventLoopWake.h"
 #include "ui/ExtNSApplication.h"
 #include "ui/ExtNSApplicationDelegate.h"
 #include "ui/ExtNSButton.h"
@@ -69,6 +71,7 @@ public:
     bool IsOpenDescriptionChecked() override;
 
     bool ProcessOneEvent(int timeoutMs) override;
+    void Wake() override { m_wake.Wake(); }
     void RunEventLoop() override;
 
     void OpenDocument(const stdx::string& path) override;
@@ -97,6 +100,11 @@ private:
     DirSelectPage* m_dirSelectPage = nullptr;
     ProgressPage* m_progressPage = nullptr;
     SuccessFinalPage* m_successPage = nullptr;
+
+    WakePipe m_wake;
+    // Null until the application has started, or when the pipe could not be
+    // made: ProcessOneEvent then waits out its timeout.
+    EventLoopWake* m_wakeWatch = nil;
 };
 
 CocoaWindowLayer::CocoaWindowLayer() {
@@ -129,6 +137,9 @@ void CocoaWindowLayer::StartApplication() {
         [ExtNSApplication sharedApplication];
     }
     m_delegate = [[ExtNSApplicationDelegate alloc] init];
+    if (m_wake.ReadFd() >= 0) {
+        m_wakeWatch = [[EventLoopWake alloc] initWithPipe:&m_wake];
+    }
     // The controller may have been attached before the application started.
     [m_delegate setActions:m_actions];
     [NSApp setDelegate:m_delegate];
@@ -153,6 +164,8 @@ void CocoaWindowLayer::StartApplication() {
 
 CocoaWindowLayer::~CocoaWindowLayer() {
     Attach(nullptr);
+    [m_wakeWatch stop];
+    [m_wakeWatch release];
     [m_delegate stopWatching];
     CloseWindow();
     m_currentPage = nullptr;
