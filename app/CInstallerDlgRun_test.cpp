@@ -117,8 +117,8 @@ TEST_F(RunTest, LoopWaitsAtMostFiftyMillisecondsPerPass) {
     EXPECT_GT(layer.processEventCalls, 0);
     EXPECT_GT(layer.minTimeoutMs, 0);
     EXPECT_LE(layer.maxTimeoutMs, 50);
-    EXPECT_GE(layer.wakes, 1);
-    EXPECT_LE(layer.wakes, 100);
+    EXPECT_GE(layer.wakes.load(), 1);
+    EXPECT_LE(layer.wakes.load(), 100);
 }
 
 // The layer of silent and quiet mode, with the progress loop's wait

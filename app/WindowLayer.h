@@ -93,10 +93,11 @@ public:
     // call back into the controller); a Wake ends the wait too. True when an
     // event was dispatched or a Wake ended the wait.
     virtual bool ProcessOneEvent(int timeoutMs) = 0;
-    // Ends the ProcessOneEvent wait in progress, or the next one, at once;
-    // wakes that come before the wait merge into one. The one call that may
-    // come from any thread, at any time while the layer exists, with or
-    // without an attached controller.
+    // Ends the wait for an event in progress at once or, when none is on,
+    // the next one (ProcessOneEvent then returns true at once); wakes that
+    // come before a wait merge into one. The one call that may come from
+    // any thread, at any time while the layer exists, with or without an
+    // attached controller.
     virtual void Wake() = 0;
     // The application's event loop; returns when the window has closed.
     virtual void RunEventLoop() = 0;
