@@ -64,26 +64,21 @@ stdx::u16string CleanTargetDir(const stdx::u16string& target) {
     return cleaned;
 }
 
-CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const stdx::string& title,
+CInstallerDlg::CInstallerDlg(bool silent, const stdx::string& title,
                              const stdx::u16string& languageCode, bool useCurrentDir,
                              WindowLayer* layer)
     : m_fromAlternateConfig(false),
       m_alternateConfigExists(false),
       m_silent(silent),
-      m_kitStatus(-1),
       m_languageCode(languageCode),
       m_state(STATE_NONE),
       m_welcomePage(kNoPage),
       m_dirSelectPage(kNoPage),
-      m_currentPage(kNoPage),
       m_progressPage(kNoPage),
       m_successPage(kNoPage),
       m_errorPage(kNoPage),
       m_keptBackupPage(kNoPage),
       m_useCurrentDir(useCurrentDir),
-      m_confirmCancel(true),
-      m_argc(argc),
-      m_argv(argv),
       m_width(500),
       m_height(360),
       m_title(title),
@@ -98,6 +93,7 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const stdx::str
       m_startFailure(StartFailure::None),
       m_dryRun(false) {
     m_processData.Init();
+    m_processData.SetStatusListener(this);
     m_thread.Init();
     if (m_silent) {
         // Nobody watches the success page of a silent run; a deployment
@@ -112,6 +108,10 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silent, const stdx::str
 CInstallerDlg::~CInstallerDlg() {
     m_thread.Wait();
     m_layer->Attach(nullptr);
+}
+
+void CInstallerDlg::StatusChanged() {
+    m_layer->Wake();
 }
 
 void CInstallerDlg::SetRunLog(RunLog* log) {
@@ -229,7 +229,6 @@ bool CInstallerDlg::Initialize() {
         ShowMessage(LocalizedString("IDS_ERROR_DAMAGEDSOURCE"), kCritical);
         return false;
     }
-    m_kitStatus = 0;
     return true;
 }
 
@@ -313,12 +312,10 @@ void CInstallerDlg::ConfirmCancel() {
     if (m_state == STATE_INSTALLING && m_cancelRequested) {
         return;
     }
-    if (m_confirmCancel) {
-        std::uint32_t answer =
-            ShowMessage(LocalizedString("IDS_ACCEPT_CANCEL"), MSG_YESNO | MSG_STYLE_WARNING);
-        if (answer != MSG_RESULT_YES) {
-            return;
-        }
+    std::uint32_t answer =
+        ShowMessage(LocalizedString("IDS_ACCEPT_CANCEL"), MSG_YESNO | MSG_STYLE_WARNING);
+    if (answer != MSG_RESULT_YES) {
+        return;
     }
     if (m_state == STATE_INSTALLING) {
         // The run may have ended while the question was open; the loop then
@@ -359,12 +356,13 @@ void CInstallerDlg::OnTerminationSignal() {
     CloseWizardWindow();
 }
 
-void CInstallerDlg::OnDisplayLost() {
+int CInstallerDlg::OnDisplayLost() {
     if (m_state == STATE_INSTALLING) {
         m_processData.Cancel();
         m_thread.Stop();
     }
     m_thread.Wait();
+    return m_processData.KeptBackup().empty() ? kExitCancelled : kExitNotRestored;
 }
 
 bool CInstallerDlg::RunInProgress() const {

@@ -4,12 +4,12 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/CWnd.h"
 #include "app/ExitStatus.h"
 #include "app/WindowLayer.h"
-#include "engine/fs/FileSystem.h"
+#include "app/WizardActions.h"
 #include "engine/InstallProcessData.h"
 #include "engine/InstallThread.h"
+#include "engine/fs/FileSystem.h"
 #include "kit/InstallData.h"
 #include "text/String.h"
 
@@ -38,13 +38,14 @@ stdx::u16string CleanTargetDir(const stdx::u16string& target);
 // without a display, and in the tests.
 //
 // Every operation runs on the main thread. The install thread shares only
-// m_processData with it.
-class CInstallerDlg : public CWnd {
+// m_processData with it, and wakes the progress loop through the window
+// layer's Wake when the status changes what the window shows.
+class CInstallerDlg : public WizardActions, private StatusListener {
 public:
     // layer must outlive the controller; the controller attaches itself to it
     // here and detaches when destroyed.
-    CInstallerDlg(int argc, char** argv, bool silent, const stdx::string& title,
-                  const stdx::u16string& languageCode, bool useCurrentDir, WindowLayer* layer);
+    CInstallerDlg(bool silent, const stdx::string& title, const stdx::u16string& languageCode,
+                  bool useCurrentDir, WindowLayer* layer);
     // Waits for the install thread: a run, and the rollback of a cancelled or
     // failed one, always completes before the kit data goes away.
     virtual ~CInstallerDlg();
@@ -80,44 +81,37 @@ public:
     // bare executable). Empty when the directory cannot be found.
     stdx::u16string LocateKit();
 
-    // The window title, for the message boxes.
-    virtual stdx::u16string GetTitle();
-
-    // The Back, Next and Cancel buttons.
-    void OnBack();
-    void OnNext();
-    void OnCancel();
+    // WizardActions: the window layer's calls.
+    stdx::u16string GetTitle() override;
+    void OnBack() override;
+    void OnNext() override;
+    void OnCancel() override;
     // Esc, and Cancel outside a run: asks "IDS_ACCEPT_CANCEL". Yes closes the
     // window, or, during a run, cancels it (the window stays for the result).
-    void ConfirmCancel();
-    // The window's close box. True: the window may close. During a run the
-    // run is cancelled instead and false is returned; the window closes by
-    // itself once the rollback is done.
-    bool OnCloseRequest();
-    // A termination signal has arrived (SignalWatcher). Before a run the
-    // window closes at once, without a question. During a run the run is
-    // cancelled without a question and the window closes once the rollback
-    // is over, instead of waiting on the error page; with a display its
-    // result goes to standard error rather than into a message box that
-    // would hold the program. After a run the window closes. The progress
-    // loop and RunInstall look for a signal by themselves; the window
-    // layer's event loop calls this, when no modal panel is open, as long as
-    // the signal is pending. Calling it again changes nothing.
-    void OnTerminationSignal();
+    void ConfirmCancel() override;
+    // During a run the run is cancelled instead and false is returned; the
+    // window closes by itself once the rollback is done.
+    bool OnCloseRequest() override;
+    // Before a run the window closes at once, without a question. During a
+    // run the run is cancelled without a question and the window closes once
+    // the rollback is over, instead of waiting on the error page; with a
+    // display its result goes to standard error rather than into a message
+    // box that would hold the program. After a run the window closes. The
+    // progress loop and RunInstall look for a signal by themselves.
+    void OnTerminationSignal() override;
     // True when a termination signal closed the wizard before a run or
     // stopped a run (which was rolled back); false when none came, or when
     // it came after the run had ended and the run's own result stands.
     bool EndedBySignal() const { return m_endedBySignal; }
-    // The connection to the window server is gone: a run at work is
-    // cancelled, and this returns once its rollback is over. Nothing is
-    // shown and the window layer is not called, since every call to it
-    // would fail. The caller ends the process.
-    void OnDisplayLost();
-    // The platform asks the application to quit (logout, shutdown, Quit).
-    // True: no run is at work and it may quit now. False: the run at work
-    // is cancelled without a question and the window closes after its
-    // rollback; ask again once RunInProgress is false.
-    bool OnQuitRequest();
+    // A run at work is cancelled, and this returns once its rollback is
+    // over. Nothing is shown and the window layer is not called, since every
+    // call to it would fail. Returns kExitNotRestored when the rollback kept
+    // a backup, else kExitCancelled.
+    int OnDisplayLost() override;
+    // False while a run is at work: it is cancelled without a question and
+    // the window closes after its rollback; ask again once RunInProgress is
+    // false.
+    bool OnQuitRequest() override;
     // A run has been started and its worker has not yet posted its last
     // status.
     bool RunInProgress() const;
@@ -183,6 +177,9 @@ protected:
 private:
     using KitData = InstallData<LZCompressor, FileSystem>;
 
+    // StatusListener, on the install thread: ends the progress loop's wait.
+    void StatusChanged() override;
+
     void ResolveTargetDir();
     // Logs "target: DIR" when DIR is not the target logged last: the one
     // resolved at start-up, and again the one typed on the directory page.
@@ -205,21 +202,16 @@ private:
     stdx::u16string m_targetDir;
     stdx::u16string m_kitPath;
     KitData m_installData;
-    std::int32_t m_kitStatus;
     stdx::u16string m_languageCode;
     int m_state;
     PageId m_welcomePage;
     PageId m_dirSelectPage;
-    PageId m_currentPage;
     PageId m_progressPage;
     PageId m_successPage;
     PageId m_errorPage;
     // The error page of a run whose rollback kept a backup.
     PageId m_keptBackupPage;
     bool m_useCurrentDir;
-    bool m_confirmCancel;
-    int m_argc;
-    char** m_argv;
     int m_width;
     int m_height;
     stdx::string m_title;
@@ -227,7 +219,8 @@ private:
     bool m_windowOpen;
     // A cancel was asked for during the current run.
     bool m_cancelRequested;
-    // The close box was used during the current run.
+    // The window closes once the current run is over: the close box, a
+    // termination signal or a quit request came during it.
     bool m_closeRequested;
     // A termination signal came during the current run.
     bool m_signalDuringRun;

@@ -33,9 +33,8 @@ protected:
 
     std::unique_ptr<TestDlg> MakeDlg(bool silent = false, const char16_t* language = u"en",
                                      bool useCurrentDir = false) {
-        auto dlg =
-            std::make_unique<TestDlg>(0, nullptr, silent, stdx::string("Installing configuration"),
-                                      stdx::u16string(language), useCurrentDir, &layer);
+        auto dlg = std::make_unique<TestDlg>(silent, stdx::string("Installing configuration"),
+                                             stdx::u16string(language), useCurrentDir, &layer);
         dlg->executable = bundleExecutable;
         return dlg;
     }

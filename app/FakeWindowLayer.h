@@ -1,9 +1,9 @@
 #pragma once
 
 #include <signal.h>
-#include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <map>
@@ -12,6 +12,7 @@
 
 #include "app/CInstallerDlg.h"
 #include "app/SignalWatcher.h"
+#include "app/WakePipe.h"
 #include "app/WindowLayer.h"
 #include "text/Encoding.h"
 
@@ -53,10 +54,13 @@ public:
     // Called when a message box is shown, before it is answered.
     std::function<void(const MessageBox&)> onMessageBox;
     // Milliseconds ProcessOneEvent really sleeps when no action is due (at
-    // most the timeout it is given).
+    // most the timeout it is given); a Wake ends the sleep.
     int idleSleepMs = 5;
 
-    // What was recorded.
+    // What was recorded. The script acts through actions, as a real layer
+    // does; dlg is the controller behind them, for the tests' own calls and
+    // for the state recorded with each message box.
+    WizardActions* actions = nullptr;
     CInstallerDlg* dlg = nullptr;
     int attachCount = 0;
     std::vector<MessageBox> messageBoxes;
@@ -75,6 +79,8 @@ public:
     std::vector<int> percents;
     bool lastFinished = false;
     int processEventCalls = 0;
+    // Calls of Wake, from whichever thread.
+    std::atomic<int> wakes{0};
     int maxTimeoutMs = 0;
     int minTimeoutMs = 1 << 30;
     std::vector<std::string> openedDocuments;
@@ -88,11 +94,11 @@ public:
         Queue([this, b] { return windowOpen && button(b).enabled && !button(b).hidden; },
               [this, b] {
                   if (b == WizardButton::Back) {
-                      dlg->OnBack();
+                      actions->OnBack();
                   } else if (b == WizardButton::Next) {
-                      dlg->OnNext();
+                      actions->OnNext();
                   } else {
-                      dlg->OnCancel();
+                      actions->OnCancel();
                   }
               });
     }
@@ -103,25 +109,25 @@ public:
         Queue([this, b, minPercent] { return RunReached(minPercent) && button(b).enabled; },
               [this, b] {
                   if (b == WizardButton::Cancel) {
-                      dlg->OnCancel();
+                      actions->OnCancel();
                   } else if (b == WizardButton::Next) {
-                      dlg->OnNext();
+                      actions->OnNext();
                   } else {
-                      dlg->OnBack();
+                      actions->OnBack();
                   }
               });
     }
     void PressEsc() {
-        Queue([this] { return windowOpen; }, [this] { dlg->ConfirmCancel(); });
+        Queue([this] { return windowOpen; }, [this] { actions->ConfirmCancel(); });
     }
     void PressEscDuringRun(int minPercent = 1) {
         Queue([this, minPercent] { return RunReached(minPercent); },
-              [this] { dlg->ConfirmCancel(); });
+              [this] { actions->ConfirmCancel(); });
     }
     void PressCloseBoxDuringRun(int minPercent = 1) {
         Queue([this, minPercent] { return RunReached(minPercent); },
               [this] {
-                  closeBoxResults.push_back(dlg->OnCloseRequest());
+                  closeBoxResults.push_back(actions->OnCloseRequest());
                   if (closeBoxResults.back()) {
                       CloseWindow();
                   }
@@ -167,8 +173,9 @@ public:
     }
 
     // WindowLayer.
-    void Attach(CInstallerDlg* controller) override {
-        dlg = controller;
+    void Attach(WizardActions* attached) override {
+        actions = attached;
+        dlg = dynamic_cast<CInstallerDlg*>(attached);
         ++attachCount;
     }
     bool HasDisplay() const override { return hasDisplay; }
@@ -236,17 +243,18 @@ public:
         if (RunNextIfReady()) {
             return true;
         }
-        int ms = std::min(idleSleepMs, timeoutMs);
-        struct timespec pause = {0, ms * 1000000L};
-        nanosleep(&pause, nullptr);
-        return false;
+        return m_wake.Wait(std::min(idleSleepMs, timeoutMs));
+    }
+    void Wake() override {
+        ++wakes;
+        m_wake.Wake();
     }
     // Like the Cocoa layer's loop, it hands a pending termination signal to
     // the controller before anything else.
     void RunEventLoop() override {
         while (windowOpen && (!m_script.empty() || SignalWatcher::Pending() != 0)) {
             if (SignalWatcher::Pending() != 0) {
-                dlg->OnTerminationSignal();
+                actions->OnTerminationSignal();
                 // Outside a run the controller must close the window.
                 eventLoopStalled = windowOpen;
                 return;
@@ -287,4 +295,5 @@ private:
 
     Button m_buttons[3];
     std::deque<Action> m_script;
+    WakePipe m_wake;
 };

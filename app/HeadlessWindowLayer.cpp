@@ -1,8 +1,5 @@
 #include "app/HeadlessWindowLayer.h"
 
-#include <time.h>
-
-#include <cerrno>
 #include <cstdlib>
 
 #include "app/OpenDocument.h"
@@ -11,7 +8,7 @@
 HeadlessWindowLayer::HeadlessWindowLayer(std::FILE* errors)
     : m_errors(errors), m_lastPage(kNoPage) {}
 
-void HeadlessWindowLayer::Attach(CInstallerDlg*) {}
+void HeadlessWindowLayer::Attach(WizardActions*) {}
 
 bool HeadlessWindowLayer::HasDisplay() const {
     return false;
@@ -98,12 +95,11 @@ bool HeadlessWindowLayer::IsOpenDescriptionChecked() {
 }
 
 bool HeadlessWindowLayer::ProcessOneEvent(int timeoutMs) {
-    if (timeoutMs > 0) {
-        struct timespec pause = {timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
-        while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
-        }
-    }
-    return false;
+    return m_wake.Wait(timeoutMs);
+}
+
+void HeadlessWindowLayer::Wake() {
+    m_wake.Wake();
 }
 
 void HeadlessWindowLayer::RunEventLoop() {}

@@ -2,21 +2,22 @@
 
 #include <cstdio>
 
+#include "app/WakePipe.h"
 #include "app/WindowLayer.h"
 
 // The window layer of a machine without a window server. Nothing is drawn:
 // every message box text goes to the error stream, one line each, and is
 // answered at once (OK, or No to a question, so nothing is cancelled by a
-// question nobody saw). Waiting for an event just waits, so the progress loop
-// sleeps between its looks at the worker. Only silent mode can run on it; it
-// also serves quiet mode and the dry run, which show no window even when a
-// display is there.
+// question nobody saw). Waiting for an event waits for a Wake, so the
+// progress loop sleeps until the worker has something to show. Only silent
+// mode can run on it; it also serves quiet mode and the dry run, which show
+// no window even when a display is there.
 class HeadlessWindowLayer : public WindowLayer {
 public:
     // errors receives the message box texts; it must stay open.
     explicit HeadlessWindowLayer(std::FILE* errors = stderr);
 
-    void Attach(CInstallerDlg* dlg) override;
+    void Attach(WizardActions* actions) override;
     bool HasDisplay() const override;
     // From the environment, as the C library reads it: "LC_ALL", then
     // "LC_MESSAGES", then "LANG", without the codeset and modifier ("ru_RU"
@@ -41,8 +42,10 @@ public:
     void SetProgress(bool finished, int percent) override;
     // False: with nobody to see it, the description is not opened.
     bool IsOpenDescriptionChecked() override;
-    // Sleeps for the timeout; there are never events. Returns false.
+    // There are never events: sleeps until a Wake or the timeout, whichever
+    // comes first, or a signal. True after a Wake.
     bool ProcessOneEvent(int timeoutMs) override;
+    void Wake() override;
     // Returns at once: there is no window to wait for.
     void RunEventLoop() override;
     void OpenDocument(const stdx::string& path) override;
@@ -51,6 +54,7 @@ private:
     PageId NewPage();
 
     std::FILE* m_errors;
+    WakePipe m_wake;
     PageId m_lastPage;
     stdx::u16string m_pathField;
 };

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "app/AppTestSupport.h"
 
@@ -68,8 +69,8 @@ double ThreadCpuSeconds() {
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Waiting for an event takes the whole timeout, asleep: ten waits of 20 ms
-// last 200 ms and cost next to no processor time.
+// Without a wake, waiting for an event takes the whole timeout, asleep: ten
+// waits of 20 ms last 200 ms and cost next to no processor time.
 TEST(HeadlessWindowLayerTest, WaitingForAnEventSleeps) {
     HeadlessWindowLayer layer;
     auto start = std::chrono::steady_clock::now();
@@ -81,6 +82,27 @@ TEST(HeadlessWindowLayerTest, WaitingForAnEventSleeps) {
     auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, std::chrono::milliseconds(200));
     EXPECT_LT(cpu, 0.05);
+}
+
+// A wake ends the wait at once, also one given from another thread while
+// the wait is on, long before its timeout. Wakes given before the wait are
+// kept for it and merge: the wait after sleeps again.
+TEST(HeadlessWindowLayerTest, AWakeEndsTheWaitAndWakesMerge) {
+    HeadlessWindowLayer layer;
+    layer.Wake();
+    layer.Wake();
+    EXPECT_TRUE(layer.ProcessOneEvent(0));
+    EXPECT_FALSE(layer.ProcessOneEvent(0));
+
+    auto start = std::chrono::steady_clock::now();
+    std::thread waker([&layer] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        layer.Wake();
+    });
+    EXPECT_TRUE(layer.ProcessOneEvent(10000));
+    waker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(layer.ProcessOneEvent(0));
 }
 
 }  // namespace

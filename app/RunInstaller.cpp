@@ -54,8 +54,8 @@ int RunChecked(StartupArgs& args, const StartupChoice& choice, WindowLayer& ui, 
     // From here on a termination signal cancels a run instead of cutting it
     // short; outside a run the controller ends the program at once.
     ScopedSignalWatcher signals;
-    CInstallerDlg dlg(args.argc, args.argv, choice.silent, Utf16ToUtf8(args.title),
-                      choice.languageCode, choice.useCurrentDir, &ui);
+    CInstallerDlg dlg(choice.silent, Utf16ToUtf8(args.title), choice.languageCode,
+                      choice.useCurrentDir, &ui);
     dlg.SetRunLog(&log);
     if (options.hasDir) {
         dlg.SetTargetOverride(options.dir);

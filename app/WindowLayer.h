@@ -2,9 +2,8 @@
 
 #include <cstdint>
 
+#include "app/WizardActions.h"
 #include "text/String.h"
-
-class CInstallerDlg;
 
 // Flags of ShowMessageBox: buttons in the low 8 bits, style in the high 8.
 constexpr std::uint32_t MSG_OK = 0x00000001;
@@ -32,14 +31,13 @@ constexpr PageId kNoPage = 0;
 // Implementations: the Cocoa wizard (ui/), a headless one for machines
 // without a display, and a recording fake in the tests.
 //
-// Every call is made on the main thread. The layer reports user actions by
-// calling the attached controller: OnBack, OnNext and OnCancel for the three
-// buttons, ConfirmCancel for the Esc key, and OnCloseRequest when the user
-// closes the window from its title bar. While its event loop (or a modal
-// alert) runs, it also looks for a pending termination signal
+// Every call but Wake is made on the main thread. The layer reports user
+// actions through the attached WizardActions: OnBack, OnNext and OnCancel
+// for the three buttons, ConfirmCancel for the Esc key, and OnCloseRequest
+// when the user closes the window from its title bar. While its event loop
+// (or a modal alert) runs, it also looks for a pending termination signal
 // (SignalWatcher) at least ten times a second: a modal alert or chooser
-// then ends with no answer, and outside one the controller's
-// OnTerminationSignal is called.
+// then ends with no answer, and outside one OnTerminationSignal is called.
 class WindowLayer {
 public:
     virtual ~WindowLayer() = default;
@@ -47,7 +45,7 @@ public:
     // The controller that receives the user's actions; set once, before the
     // first message box. The controller calls Attach(nullptr) when it is
     // destroyed; no action may reach it after that.
-    virtual void Attach(CInstallerDlg* dlg) = 0;
+    virtual void Attach(WizardActions* actions) = 0;
 
     // False when no window server can be reached: windows are not shown,
     // message box texts go to standard error.
@@ -57,7 +55,7 @@ public:
     virtual stdx::string LocaleIdentifier() = 0;
 
     // A modal alert; returns one of the MSG_RESULT_ values after the user
-    // answered. The alert's title is the attached controller's title.
+    // answered. The alert's title is the attached controller's GetTitle.
     virtual std::uint32_t ShowMessageBox(const stdx::u16string& text, std::uint32_t flags) = 0;
 
     // The fixed-size wizard window with its separator, the Back, Next and
@@ -92,8 +90,15 @@ public:
     virtual bool IsOpenDescriptionChecked() = 0;
 
     // Waits at most timeoutMs for one event and dispatches it (a click may
-    // call back into the controller). True when an event was dispatched.
+    // call back into the controller); a Wake ends the wait too. True when an
+    // event was dispatched or a Wake ended the wait.
     virtual bool ProcessOneEvent(int timeoutMs) = 0;
+    // Ends the wait for an event in progress at once or, when none is on,
+    // the next one (ProcessOneEvent then returns true at once); wakes that
+    // come before a wait merge into one. The one call that may come from
+    // any thread, at any time while the layer exists, with or without an
+    // attached controller.
+    virtual void Wake() = 0;
     // The application's event loop; returns when the window has closed.
     virtual void RunEventLoop() = 0;
 

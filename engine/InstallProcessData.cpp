@@ -1,7 +1,11 @@
 #include "engine/InstallProcessData.h"
 
 InstallProcessDataBase::InstallProcessDataBase()
-    : m_cancel(false), m_errorCode(kErrorSuccess), m_percent(0), m_eventSink(nullptr) {
+    : m_cancel(false),
+      m_errorCode(kErrorSuccess),
+      m_percent(0),
+      m_eventSink(nullptr),
+      m_statusListener(nullptr) {
     // Not shared between processes; count 1, so it works as a mutex.
     sem_init(&m_lock, 0, 1);
 }
@@ -41,10 +45,21 @@ void InstallProcessDataBase::Cancel() {
 
 void InstallProcessDataBase::SetStatus(ErrorCode code, const stdx::u16string& text,
                                        std::int32_t percent) {
-    Lock lock(*this);
-    m_errorCode = code;
-    m_statusText = text;
-    m_percent = percent;
+    StatusListener* listener = nullptr;
+    {
+        Lock lock(*this);
+        // The worker posts every file's name; waking the user interface for
+        // each would cost it a pass per file for nothing it draws.
+        if (code != kErrorSuccess || percent >= 100 || percent != m_percent) {
+            listener = m_statusListener;
+        }
+        m_errorCode = code;
+        m_statusText = text;
+        m_percent = percent;
+    }
+    if (listener != nullptr) {
+        listener->StatusChanged();
+    }
 }
 
 void InstallProcessDataBase::GetStatus(ErrorCode* code, stdx::u16string* text,
@@ -85,6 +100,11 @@ void InstallProcessDataBase::SetEventSink(InstallEventSink* sink) {
 InstallEventSink* InstallProcessDataBase::EventSink() const {
     Lock lock(*this);
     return m_eventSink;
+}
+
+void InstallProcessDataBase::SetStatusListener(StatusListener* listener) {
+    Lock lock(*this);
+    m_statusListener = listener;
 }
 
 void InstallProcessDataBase::SetKeptBackup(const stdx::u16string& backupDir) {

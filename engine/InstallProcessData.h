@@ -4,11 +4,25 @@
 
 #include <cstdint>
 
+#include "engine/InstallEvents.h"
 #include "engine/fs/ErrorCodes.h"
 #include "engine/fs/FileSystem.h"
-#include "engine/InstallEvents.h"
 #include "kit/InstallData.h"
 #include "text/String.h"
+
+// Hears, for the user interface, that the shared status below changed what
+// it shows, so that it need not look at the status on a timer.
+class StatusListener {
+public:
+    // A status that changes what the user interface shows has been stored:
+    // a new percent, a non-zero code, or 100. Called on the thread that
+    // stored it, outside the status lock, once per such status; must be safe
+    // on any thread and return at once.
+    virtual void StatusChanged() = 0;
+
+protected:
+    ~StatusListener() = default;
+};
 
 // The status that the install thread shares with the user interface: the
 // kit and template directory handed to a run, a cancel request, and the
@@ -41,7 +55,9 @@ public:
     // Asks the run at work to stop: it rolls back at its next check and then
     // posts 1223. A run that has already posted 100 is not affected.
     void Cancel();
-    // Stores the whole status triple.
+    // Stores the whole status triple, then tells the listener when the code
+    // is not 0, the percent is 100 or more, or the percent differs from the
+    // one stored before; a new text alone is not shown until the run ends.
     void SetStatus(ErrorCode code, const stdx::u16string& text, std::int32_t percent);
     // Copies the whole triple out as one consistent snapshot; any output may
     // be null.
@@ -51,6 +67,9 @@ public:
     // starts; the sink must outlive every run.
     void SetEventSink(InstallEventSink* sink);
     InstallEventSink* EventSink() const;
+    // The listener told of the shown changes of the status (null: none).
+    // Set before a run starts; the listener must outlive every run.
+    void SetStatusListener(StatusListener* listener);
 
     // Set by a run whose rollback could not restore every earlier file: the
     // backup directory that still holds them. Empty otherwise; cleared when
@@ -86,6 +105,7 @@ protected:
     stdx::u16string m_statusText;
     std::int32_t m_percent;
     InstallEventSink* m_eventSink;
+    StatusListener* m_statusListener;
     stdx::u16string m_keptBackup;
 };
 

@@ -5,16 +5,17 @@
 #include <memory>
 #include <vector>
 
-#include "app/CInstallerDlg.h"
 #include "app/OpenDocument.h"
 #include "app/ScopedEnvironmentVariable.h"
 #include "app/SignalWatcher.h"
+#include "app/WakePipe.h"
 #include "text/Languages.h"
 #include "ui/ButtonTitleFit.h"
 #include "ui/CocoaImages.h"
 #include "ui/CocoaStrings.h"
 #include "ui/DirSelectPage.h"
 #include "ui/EmbeddedImages.h"
+#include "ui/EventLoopWake.h"
 #include "ui/ExtNSApplication.h"
 #include "ui/ExtNSApplicationDelegate.h"
 #include "ui/ExtNSButton.h"
@@ -46,7 +47,7 @@ public:
     CocoaWindowLayer();
     ~CocoaWindowLayer() override;
 
-    void Attach(CInstallerDlg* dlg) override;
+    void Attach(WizardActions* actions) override;
     bool HasDisplay() const override { return true; }
     stdx::string LocaleIdentifier() override;
     std::uint32_t ShowMessageBox(const stdx::u16string& text, std::uint32_t flags) override;
@@ -70,6 +71,7 @@ public:
     bool IsOpenDescriptionChecked() override;
 
     bool ProcessOneEvent(int timeoutMs) override;
+    void Wake() override { m_wake.Wake(); }
     void RunEventLoop() override;
 
     void OpenDocument(const stdx::string& path) override;
@@ -83,7 +85,7 @@ private:
     WizardDialogPage* Page(PageId page) const;
 
     ExtNSApplicationDelegate* m_delegate = nil;
-    CInstallerDlg* m_mainDlg = nullptr;
+    WizardActions* m_actions = nullptr;
     ExtNSWindow* m_window = nil;
     FlippedNSView* m_contentView = nil;
     NSImage* m_wizardImage = nil;
@@ -98,6 +100,11 @@ private:
     DirSelectPage* m_dirSelectPage = nullptr;
     ProgressPage* m_progressPage = nullptr;
     SuccessFinalPage* m_successPage = nullptr;
+
+    WakePipe m_wake;
+    // Null until the application has started, or when the pipe could not be
+    // made: ProcessOneEvent then waits out its timeout.
+    EventLoopWake* m_wakeWatch = nil;
 };
 
 CocoaWindowLayer::CocoaWindowLayer() {
@@ -130,8 +137,11 @@ void CocoaWindowLayer::StartApplication() {
         [ExtNSApplication sharedApplication];
     }
     m_delegate = [[ExtNSApplicationDelegate alloc] init];
+    if (m_wake.ReadFd() >= 0) {
+        m_wakeWatch = [[EventLoopWake alloc] initWithPipe:&m_wake];
+    }
     // The controller may have been attached before the application started.
-    [m_delegate setMainDlg:m_mainDlg];
+    [m_delegate setActions:m_actions];
     [NSApp setDelegate:m_delegate];
 #if defined(__APPLE__)
     // GNUstep has no activation policy; its applications are regular ones.
@@ -154,6 +164,8 @@ void CocoaWindowLayer::StartApplication() {
 
 CocoaWindowLayer::~CocoaWindowLayer() {
     Attach(nullptr);
+    [m_wakeWatch stop];
+    [m_wakeWatch release];
     [m_delegate stopWatching];
     CloseWindow();
     m_currentPage = nullptr;
@@ -167,16 +179,16 @@ CocoaWindowLayer::~CocoaWindowLayer() {
     [m_delegate release];
 }
 
-void CocoaWindowLayer::Attach(CInstallerDlg* dlg) {
-    m_mainDlg = dlg;
-    [m_delegate setMainDlg:dlg];
-    SetLostDisplayController(dlg);
-    [m_window setMainDlg:dlg];
-    [m_backButton setMainDlg:dlg];
-    [m_nextButton setMainDlg:dlg];
-    [m_cancelButton setMainDlg:dlg];
+void CocoaWindowLayer::Attach(WizardActions* actions) {
+    m_actions = actions;
+    [m_delegate setActions:actions];
+    SetLostDisplayController(actions);
+    [m_window setActions:actions];
+    [m_backButton setActions:actions];
+    [m_nextButton setActions:actions];
+    [m_cancelButton setActions:actions];
     if (m_dirSelectPage != nullptr) {
-        m_dirSelectPage->SetMainDlg(dlg);
+        m_dirSelectPage->SetActions(actions);
     }
 }
 
@@ -189,16 +201,15 @@ stdx::string CocoaWindowLayer::LocaleIdentifier() {
 
 std::uint32_t CocoaWindowLayer::ShowMessageBox(const stdx::u16string& text, std::uint32_t flags) {
     StartApplication();
-    return ::ShowMessageBox(m_mainDlg, text, flags);
+    return ::ShowMessageBox(m_actions, text, flags);
 }
 
 void CocoaWindowLayer::CreateFrameWindow(const stdx::string& title, int width, int height) {
-    m_window =
-        [[ExtNSWindow alloc] initWithContentRectAndDlg:NSMakeRect(0, 0, width, height)
-                                             styleMask:NSTitledWindowMask | NSClosableWindowMask
-                                               backing:NSBackingStoreBuffered
-                                                 defer:NO
-                                                   dlg:m_mainDlg];
+    m_window = [[ExtNSWindow alloc] initWithContentRect:NSMakeRect(0, 0, width, height)
+                                              styleMask:NSTitledWindowMask | NSClosableWindowMask
+                                                backing:NSBackingStoreBuffered
+                                                  defer:NO
+                                                actions:m_actions];
     // The layer keeps the window until it is destroyed itself, so calls that
     // come after the close find a valid object.
     [m_window setReleasedWhenClosed:NO];
@@ -211,7 +222,7 @@ void CocoaWindowLayer::CreateFrameWindow(const stdx::string& title, int width, i
 }
 
 ExtNSButton* CocoaWindowLayer::NewButton(NSRect frame, const char* captionKey, SEL action) {
-    ExtNSButton* button = [[ExtNSButton alloc] initWithFrameAndDlg:frame dlg:m_mainDlg];
+    ExtNSButton* button = [[ExtNSButton alloc] initWithFrame:frame actions:m_actions];
     [button setTitle:ToNSString(LocalizedString(captionKey))];
     [button setButtonType:NSMomentaryLightButton];
     [button setBezelStyle:NSRoundedBezelStyle];
@@ -337,7 +348,7 @@ PageId CocoaWindowLayer::CreateProgressPage(int width) {
 
 PageId CocoaWindowLayer::CreateDirSelectPage() {
     NSAutoreleasePool* pool = [[NSAutoreleasePool alloc] init];
-    m_dirSelectPage = new DirSelectPage(m_contentView, m_wizardImage, m_mainDlg);
+    m_dirSelectPage = new DirSelectPage(m_contentView, m_wizardImage, m_actions);
     const PageId id = AddPage(m_dirSelectPage);
     [pool release];
     return id;

@@ -1,8 +1,9 @@
 // The entry point of the window layer module (libqa_cocoa.so), which the
 // program loads with dlopen when it is going to show a window. Everything
-// else the layer needs from the installer (the controller, the texts) it
-// takes from the executable, so that both share one language and one
-// controller.
+// else the layer needs from the installer (the texts, the signal watcher)
+// it takes from the executable, so that both share one language and one
+// pending signal; the controller it sees only as the WizardActions given to
+// Attach.
 #include "app/WindowLayerModule.h"
 #include "ui/CocoaWindowLayer.h"
 #include "ui/ToolkitDiagnostics.h"

@@ -6,7 +6,7 @@
 #include "ui/ExtNSButton.h"
 #include "ui/FolderChooser.h"
 
-DirSelectPage::DirSelectPage(NSView* parentView, NSImage* image, CInstallerDlg* dlg)
+DirSelectPage::DirSelectPage(NSView* parentView, NSImage* image, WizardActions* actions)
     : WizardDialogPage(parentView) {
     m_imageView = NewBannerView(image);
     AddControl(m_imageView);
@@ -21,7 +21,8 @@ DirSelectPage::DirSelectPage(NSView* parentView, NSImage* image, CInstallerDlg* 
     m_pathField = [[NSTextField alloc] initWithFrame:NSMakeRect(170, 275, 280, 30)];
     AddControl(m_pathField);
 
-    m_browseButton = [[ExtNSButton alloc] initWithFrameAndDlg:NSMakeRect(460, 275, 30, 30) dlg:dlg];
+    m_browseButton = [[ExtNSButton alloc] initWithFrame:NSMakeRect(460, 275, 30, 30)
+                                                actions:actions];
     [m_browseButton setButtonType:NSMomentaryLightButton];
     [m_browseButton setBezelStyle:NSTexturedRoundedBezelStyle];
     [m_browseButton setTitle:@"..."];
@@ -46,8 +47,8 @@ stdx::u16string DirSelectPage::GetPath() const {
     return Utf8ToUtf16(FromNSString([m_pathField stringValue]));
 }
 
-void DirSelectPage::SetMainDlg(CInstallerDlg* dlg) {
-    [m_browseButton setMainDlg:dlg];
+void DirSelectPage::SetActions(WizardActions* actions) {
+    [m_browseButton setActions:actions];
 }
 
 void DirSelectPage::ChooseFolder() {

@@ -2,23 +2,23 @@
 
 #import <AppKit/AppKit.h>
 
-class CInstallerDlg;
+class WizardActions;
 
 // The application's delegate: the wizard is the application, so closing its
 // window ends it. Ending means leaving the event loop rather than exit(), so
 // that start-up can destroy the controller, which waits for a running
 // installation and its rollback.
 //
-// It also hands the controller in m_mainDlg the requests to end that come
-// from outside: a termination signal (SignalWatcher), looked for ten times a
+// It also hands the controller's actions in m_actions the requests to end
+// that come from outside: a termination signal (SignalWatcher), looked for ten times a
 // second in every run-loop mode, and the platform's request to quit.
 @interface ExtNSApplicationDelegate : NSObject {
-    CInstallerDlg* m_mainDlg;
+    WizardActions* m_actions;
     NSTimer* m_timer;
     BOOL m_replyLater;
 }
-// The controller to hand the requests to; null: none.
-- (void)setMainDlg:(CInstallerDlg*)dlg;
+// Where to hand the requests to; null: nowhere.
+- (void)setActions:(WizardActions*)actions;
 // Starts looking for termination signals; -stopWatching ends it (the timer
 // holds the delegate until then).
 - (void)startWatching;

@@ -1,7 +1,7 @@
 #include "ui/ExtNSApplicationDelegate.h"
 
-#include "app/CInstallerDlg.h"
 #include "app/SignalWatcher.h"
+#include "app/WizardActions.h"
 #include "ui/ExtNSApplication.h"
 
 namespace {
@@ -24,8 +24,8 @@ bool AnyWindowVisible() {
 
 @implementation ExtNSApplicationDelegate
 
-- (void)setMainDlg:(CInstallerDlg*)dlg {
-    m_mainDlg = dlg;
+- (void)setActions:(WizardActions*)actions {
+    m_actions = actions;
 }
 
 - (void)startWatching {
@@ -53,12 +53,12 @@ bool AnyWindowVisible() {
 
 - (void)poll:(NSTimer*)timer {
     (void)timer;
-    if (m_mainDlg == nullptr) {
+    if (m_actions == nullptr) {
         return;
     }
 #if defined(__APPLE__)
     if (m_replyLater) {
-        if (m_mainDlg->OnQuitRequest()) {
+        if (m_actions->OnQuitRequest()) {
             m_replyLater = NO;
             [NSApp replyToApplicationShouldTerminate:YES];
         }
@@ -79,7 +79,7 @@ bool AnyWindowVisible() {
 #endif
         return;
     }
-    m_mainDlg->OnTerminationSignal();
+    m_actions->OnTerminationSignal();
 }
 
 - (BOOL)applicationShouldTerminateAfterLastWindowClosed:(NSApplication*)sender {
@@ -89,7 +89,7 @@ bool AnyWindowVisible() {
 
 - (NSApplicationTerminateReply)applicationShouldTerminate:(NSApplication*)sender {
     (void)sender;
-    if (m_mainDlg != nullptr && !m_mainDlg->OnQuitRequest()) {
+    if (m_actions != nullptr && !m_actions->OnQuitRequest()) {
 #if defined(__APPLE__)
         m_replyLater = YES;
         return NSTerminateLater;

@@ -2,20 +2,20 @@
 
 #import <AppKit/AppKit.h>
 
-class CInstallerDlg;
 class DirSelectPage;
+class WizardActions;
 
 // A push button that is its own target and forwards its action to the
-// controller in m_mainDlg, or, for the directory page's "..." button, to
-// that page's folder chooser.
+// controller's actions in m_actions, or, for the directory page's "..."
+// button, to that page's folder chooser.
 @interface ExtNSButton : NSButton {
-    CInstallerDlg* m_mainDlg;
+    WizardActions* m_actions;
     DirSelectPage* m_dirPage;
 }
-// Stores dlg (may be null) before the inherited initialiser runs.
-- (id)initWithFrameAndDlg:(NSRect)frame dlg:(CInstallerDlg*)dlg;
-// The controller to forward to; null makes the actions do nothing.
-- (void)setMainDlg:(CInstallerDlg*)dlg;
+// Stores actions (may be null) before the inherited initialiser runs.
+- (id)initWithFrame:(NSRect)frame actions:(WizardActions*)actions;
+// Where to forward to; null makes the actions do nothing.
+- (void)setActions:(WizardActions*)actions;
 // The page whose folder chooser dir_button_clicked_handler: opens.
 - (void)setDirPage:(DirSelectPage*)page;
 // Back, Next and Cancel.

@@ -1,18 +1,18 @@
 #include "ui/ExtNSButton.h"
 
-#include "app/CInstallerDlg.h"
+#include "app/WizardActions.h"
 #include "ui/DirSelectPage.h"
 
 @implementation ExtNSButton
 
-- (id)initWithFrameAndDlg:(NSRect)frame dlg:(CInstallerDlg*)dlg {
-    m_mainDlg = dlg;
+- (id)initWithFrame:(NSRect)frame actions:(WizardActions*)actions {
+    m_actions = actions;
     m_dirPage = nullptr;
     return [super initWithFrame:frame];
 }
 
-- (void)setMainDlg:(CInstallerDlg*)dlg {
-    m_mainDlg = dlg;
+- (void)setActions:(WizardActions*)actions {
+    m_actions = actions;
 }
 
 - (void)setDirPage:(DirSelectPage*)page {
@@ -21,22 +21,22 @@
 
 - (void)on_buttonPrev_clicked:(id)sender {
     (void)sender;
-    if (m_mainDlg != nullptr) {
-        m_mainDlg->OnBack();
+    if (m_actions != nullptr) {
+        m_actions->OnBack();
     }
 }
 
 - (void)on_buttonNext_clicked:(id)sender {
     (void)sender;
-    if (m_mainDlg != nullptr) {
-        m_mainDlg->OnNext();
+    if (m_actions != nullptr) {
+        m_actions->OnNext();
     }
 }
 
 - (void)button_clicked_handler:(id)sender {
     (void)sender;
-    if (m_mainDlg != nullptr) {
-        m_mainDlg->OnCancel();
+    if (m_actions != nullptr) {
+        m_actions->OnCancel();
     }
 }
 

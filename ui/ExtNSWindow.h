@@ -2,24 +2,24 @@
 
 #import <AppKit/AppKit.h>
 
-class CInstallerDlg;
 class WindowLayer;
+class WizardActions;
 
 // The wizard window. It reports the Esc key and its close box to the
-// controller in m_mainDlg; the controller decides, and closes the window
-// through its window layer.
+// controller's actions in m_actions; the controller decides, and closes the
+// window through its window layer.
 @interface ExtNSWindow : NSWindow {
-    CInstallerDlg* m_mainDlg;
+    WizardActions* m_actions;
     WindowLayer* m_layer;
 }
-// Stores dlg (may be null) before the inherited initialiser runs.
-- (id)initWithContentRectAndDlg:(NSRect)contentRect
-                      styleMask:(NSUInteger)style
-                        backing:(NSBackingStoreType)backing
-                          defer:(BOOL)defer
-                            dlg:(CInstallerDlg*)dlg;
-// The controller to report to; null stops all reports.
-- (void)setMainDlg:(CInstallerDlg*)dlg;
+// Stores actions (may be null) before the inherited initialiser runs.
+- (id)initWithContentRect:(NSRect)contentRect
+                styleMask:(NSUInteger)style
+                  backing:(NSBackingStoreType)backing
+                    defer:(BOOL)defer
+                  actions:(WizardActions*)actions;
+// Where to report to; null stops all reports.
+- (void)setActions:(WizardActions*)actions;
 // The layer that closes the window when the controller agrees to the close
 // box; null lets the platform close it.
 - (void)setLayer:(WindowLayer*)layer;

@@ -1,6 +1,6 @@
 #include "ui/ExtNSWindow.h"
 
-#include "app/CInstallerDlg.h"
+#include "app/WindowLayer.h"
 
 static bool IsEscape(NSEvent* event) {
     NSString* characters = [event charactersIgnoringModifiers];
@@ -9,18 +9,18 @@ static bool IsEscape(NSEvent* event) {
 
 @implementation ExtNSWindow
 
-- (id)initWithContentRectAndDlg:(NSRect)contentRect
-                      styleMask:(NSUInteger)style
-                        backing:(NSBackingStoreType)backing
-                          defer:(BOOL)defer
-                            dlg:(CInstallerDlg*)dlg {
-    m_mainDlg = dlg;
+- (id)initWithContentRect:(NSRect)contentRect
+                styleMask:(NSUInteger)style
+                  backing:(NSBackingStoreType)backing
+                    defer:(BOOL)defer
+                  actions:(WizardActions*)actions {
+    m_actions = actions;
     m_layer = nullptr;
     return [super initWithContentRect:contentRect styleMask:style backing:backing defer:defer];
 }
 
-- (void)setMainDlg:(CInstallerDlg*)dlg {
-    m_mainDlg = dlg;
+- (void)setActions:(WizardActions*)actions {
+    m_actions = actions;
 }
 
 - (void)setLayer:(WindowLayer*)layer {
@@ -28,8 +28,8 @@ static bool IsEscape(NSEvent* event) {
 }
 
 - (void)keyDown:(NSEvent*)event {
-    if (m_mainDlg != nullptr && IsEscape(event)) {
-        m_mainDlg->ConfirmCancel();
+    if (m_actions != nullptr && IsEscape(event)) {
+        m_actions->ConfirmCancel();
         return;
     }
     [super keyDown:event];
@@ -44,11 +44,11 @@ static bool IsEscape(NSEvent* event) {
 }
 
 - (void)performClose:(id)sender {
-    if (m_mainDlg == nullptr) {
+    if (m_actions == nullptr) {
         [super performClose:sender];
         return;
     }
-    if (!m_mainDlg->OnCloseRequest()) {
+    if (!m_actions->OnCloseRequest()) {
         return;
     }
     if (m_layer != nullptr) {

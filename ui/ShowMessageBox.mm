@@ -2,7 +2,7 @@
 
 #import <AppKit/AppKit.h>
 
-#include "app/CInstallerDlg.h"
+#include "app/WizardActions.h"
 #include "ui/CocoaImages.h"
 #include "ui/CocoaStrings.h"
 #include "ui/EmbeddedImages.h"
@@ -101,12 +101,13 @@ void SetText(NSAlert* alert, NSString* text) {
 
 }  // namespace
 
-std::uint32_t ShowMessageBox(CInstallerDlg* dlg, const stdx::u16string& text, std::uint32_t flags) {
+std::uint32_t ShowMessageBox(WizardActions* actions, const stdx::u16string& text,
+                             std::uint32_t flags) {
     NSAutoreleasePool* pool = [[NSAutoreleasePool alloc] init];
     const bool yesNo = (flags & kButtonMask) == MSG_YESNO;
 
     NSAlert* alert = [[NSAlert alloc] init];
-    NSString* title = dlg != nullptr ? ToNSString(dlg->GetTitle()) : nil;
+    NSString* title = actions != nullptr ? ToNSString(actions->GetTitle()) : nil;
     AlertWindowSetup* setup = [[AlertWindowSetup alloc] initWithAlert:alert title:title];
     if ([alert window] != nil) {
         [setup apply];

@@ -1,8 +1,7 @@
 #include "ui/WindowServer.h"
 
-#include "app/CInstallerDlg.h"
 #include "app/ExitStatus.h"
-#include "app/RunInstaller.h"
+#include "app/WizardActions.h"
 
 #if defined(__APPLE__)
 #include <CoreGraphics/CoreGraphics.h>
@@ -20,7 +19,7 @@ bool CanReachWindowServer() {
 
 void WatchForLostDisplay() {}
 
-void SetLostDisplayController(CInstallerDlg*) {}
+void SetLostDisplayController(WizardActions*) {}
 
 #else
 #include <X11/Xlib.h>
@@ -32,16 +31,11 @@ namespace {
 
 // Read by the handler, on the main thread, which is the only one that
 // talks to the X server.
-CInstallerDlg* g_lostDisplayController = nullptr;
+WizardActions* g_lostDisplayController = nullptr;
 
 int OnDisplayLost(Display*) {
-    int status = kExitCancelled;
-    if (g_lostDisplayController != nullptr) {
-        g_lostDisplayController->OnDisplayLost();
-        if (!g_lostDisplayController->GetKeptBackup().empty()) {
-            status = kExitNotRestored;
-        }
-    }
+    const int status = g_lostDisplayController != nullptr ? g_lostDisplayController->OnDisplayLost()
+                                                          : kExitCancelled;
     // exit() would run the toolkit's clean-up, which talks to the lost
     // display again.
     _exit(status);
@@ -66,7 +60,7 @@ void WatchForLostDisplay() {
     XSetIOErrorHandler(OnDisplayLost);
 }
 
-void SetLostDisplayController(CInstallerDlg* dlg) {
-    g_lostDisplayController = dlg;
+void SetLostDisplayController(WizardActions* actions) {
+    g_lostDisplayController = actions;
 }
 #endif

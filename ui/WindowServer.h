@@ -7,15 +7,16 @@
 // when it cannot open its display).
 bool CanReachWindowServer();
 
-class CInstallerDlg;
+class WizardActions;
 
 // When the connection to the window server breaks (the X server ends, the
 // window manager or xkill closes the client's connection), Xlib calls its
 // I/O error handler and ends the process as soon as the handler returns.
 // From this call on, the handler first lets the controller given to
 // SetLostDisplayController roll back a run at work (OnDisplayLost), then
-// ends the process with the failure status. Call after the application has
+// ends the process with the status that returns (kExitCancelled when no
+// controller is set). Call after the application has
 // opened its display. Nothing on macOS.
 void WatchForLostDisplay();
 // The controller to tell; null: none (the process just ends).
-void SetLostDisplayController(CInstallerDlg* dlg);
+void SetLostDisplayController(WizardActions* actions);

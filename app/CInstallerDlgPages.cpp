@@ -8,7 +8,6 @@ void CInstallerDlg::CreateWizardWindow() {
 }
 
 void CInstallerDlg::SwitchPage(PageId page) {
-    m_currentPage = page;
     m_layer->SwitchPage(page);
 }
 

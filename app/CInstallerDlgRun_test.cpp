@@ -2,9 +2,11 @@
 #include <time.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "app/ControllerFixture.h"
+#include "app/HeadlessWindowLayer.h"
 #include "app/SignalWatcher.h"
 
 namespace app_test {
@@ -101,7 +103,8 @@ TEST_F(RunTest, SuccessShowsTheSuccessPageAndRecordsTheTarget) {
     EXPECT_FALSE(Exists(AlternateConfig()));
 }
 
-// The loop waits for events instead of spinning, and never for long.
+// The loop waits for events instead of spinning, and never for long. The
+// worker wakes it once per percent at most, not once per file.
 TEST_F(RunTest, LoopWaitsAtMostFiftyMillisecondsPerPass) {
     std::string target = root / "target";
     PrepareLongRun(target);
@@ -110,6 +113,52 @@ TEST_F(RunTest, LoopWaitsAtMostFiftyMillisecondsPerPass) {
     EXPECT_GT(layer.processEventCalls, 0);
     EXPECT_GT(layer.minTimeoutMs, 0);
     EXPECT_LE(layer.maxTimeoutMs, 50);
+    EXPECT_GE(layer.wakes.load(), 1);
+    EXPECT_LE(layer.wakes.load(), 100);
+}
+
+// The layer of silent and quiet mode, with the progress loop's wait
+// stretched far beyond its fallback: a run whose statuses were seen only
+// when a wait ran out would take ten seconds per wait.
+class StretchedWaitLayer : public HeadlessWindowLayer {
+public:
+    explicit StretchedWaitLayer(std::FILE* errors) : HeadlessWindowLayer(errors) {}
+    bool ProcessOneEvent(int) override {
+        const bool woken = HeadlessWindowLayer::ProcessOneEvent(10000);
+        waits.push_back(woken);
+        return woken;
+    }
+
+    // Per wait of the loop: whether the worker's wake ended it.
+    std::vector<bool> waits;
+};
+
+// The worker's statuses end the loop's waits, its final one too: a silent
+// run ends as soon as the worker is done, not when a wait runs out.
+TEST_F(RunTest, SilentRunSeesEachStatusWithoutWaitingOutTheFallback) {
+    WriteStandardKit();
+    std::FILE* errors = std::tmpfile();
+    ASSERT_NE(errors, nullptr);
+    StretchedWaitLayer headless(errors);
+    const auto start = std::chrono::steady_clock::now();
+    {
+        TestDlg dlg(true, stdx::string("t"), u"en", false, &headless);
+        dlg.executable = bundleExecutable;
+        ASSERT_TRUE(dlg.Initialize());
+        dlg.CreateWizardWindow();
+        dlg.ShowWelcomePage();
+        EXPECT_TRUE(dlg.RunSilent());
+    }
+    const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count();
+    std::fclose(errors);
+
+    EXPECT_EQ(std::count(headless.waits.begin(), headless.waits.end(), false), 0);
+    // Four files: at most one wake per percent the bar shows.
+    EXPECT_LE(headless.waits.size(), 4u);
+    EXPECT_LT(elapsedMs, 5000);
+    EXPECT_EQ(ReadFile(DefaultTarget() + "sub/deep/b.txt"), "beta");
 }
 
 TEST_F(RunTest, FinalPagesSpeakTheUsersLanguage) {
@@ -123,7 +172,7 @@ TEST_F(RunTest, FinalPagesSpeakTheUsersLanguage) {
 
     SetLanguage(LanguageIdFromCode("ru"));
     FakeWindowLayer russianLayer;
-    TestDlg russian(0, nullptr, false, stdx::string("t"), u"ru", false, &russianLayer);
+    TestDlg russian(false, stdx::string("t"), u"ru", false, &russianLayer);
     russian.executable = bundleExecutable;
     ASSERT_TRUE(russian.Initialize());
     russian.CreateWizardWindow();
@@ -364,7 +413,7 @@ TEST_F(SignalRunTest, AfterASuccessfulRunTheWindowClosesAndTheResultStands) {
 }
 
 // The window server went away: the call returns only once the rollback is
-// over, without touching the window layer.
+// over, without touching the window layer, with the status to end with.
 TEST_F(RunTest, DisplayLostReturnsAfterTheRollback) {
     std::string target = root / "target";
     PrepareLongRun(target);
@@ -372,10 +421,11 @@ TEST_F(RunTest, DisplayLostReturnsAfterTheRollback) {
     Tree atReturn;
     bool backupGone = false;
     size_t switchesBefore = 0;
+    int status = -1;
     layer.DuringRun([&] {
         switchesBefore = layer.switches.size();
         bool cancelEnabled = layer.button(WizardButton::Cancel).enabled;
-        layer.dlg->OnDisplayLost();
+        status = layer.actions->OnDisplayLost();
         atReturn = Snapshot(target);
         backupGone = NoBackupLeft(tmp);
         EXPECT_EQ(layer.button(WizardButton::Cancel).enabled, cancelEnabled);
@@ -384,9 +434,25 @@ TEST_F(RunTest, DisplayLostReturnsAfterTheRollback) {
 
     auto dlg = RunInto(target);
 
+    EXPECT_EQ(status, kExitCancelled);
     EXPECT_EQ(atReturn, before);
     EXPECT_TRUE(backupGone);
     EXPECT_EQ(dlg->GetState(), STATE_ERROR);
+}
+
+// A rollback that kept a backup ends the process with its own status.
+TEST_F(RunTest, DisplayLostAfterAKeptBackupEndsAsNotRestored) {
+    std::string target = root / "target";
+    PrepareLongRun(target);
+    int status = -1;
+    layer.DuringRun([&] {
+        static_cast<TestDlg*>(layer.dlg)->ProcessData().SetKeptBackup(u"/var/tmp/qrstp7");
+        status = layer.actions->OnDisplayLost();
+    });
+
+    auto dlg = RunInto(target);
+
+    EXPECT_EQ(status, kExitNotRestored);
 }
 
 // The platform's request to quit: granted outside a run; during a run it

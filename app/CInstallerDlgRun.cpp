@@ -14,9 +14,10 @@
 
 namespace {
 
-// The longest wait for an event between two looks at the worker's status:
-// the main thread sleeps instead of spinning, and the bar still moves
-// smoothly.
+// The longest wait for an event between two looks for a termination signal.
+// The worker's status needs no looking for: each change that the window
+// shows ends the wait at once (StatusChanged), so the main thread sleeps
+// until there is something to draw.
 constexpr int kEventWaitMs = 50;
 
 // The report of a run whose rollback could not put every earlier file back:
