@@ -117,10 +117,12 @@ start_setup() {
     SETUP_PID=$!
 }
 
-# slow_installation MICROSECONDS: each installed file takes that much longer,
-# so that a test can see and act on the progress page.
+# slow_installation MICROSECONDS: each file put in place (and each earlier
+# copy backed up) takes that much longer, so that a test can see and act on
+# the progress page while the template directory changes. The files are
+# written whole beforehand, at full speed.
 slow_installation() {
-    SETUP_ENV+=("LD_PRELOAD=$SLOW_TIMES_LIB" "QA_SLOW_FILE_TIMES_US=$1")
+    SETUP_ENV+=("LD_PRELOAD=$SLOW_TIMES_LIB" "QA_SLOW_RENAMES_US=$1")
 }
 
 # record_opened_documents: the program's "xdg-open" becomes a script that
