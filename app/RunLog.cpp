@@ -1,6 +1,7 @@
 #include "app/RunLog.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,9 +18,20 @@ RunLog::~RunLog() {
 bool RunLog::Open(const stdx::string& path) {
     // The log is the administrator's own file, outside anything the
     // installation may undo; O_APPEND keeps each line whole even when the
-    // file is shared.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+    // file is shared. The path may lie in a folder others can write (an
+    // administrator's --log=/tmp/x, run as root): a link there is not
+    // followed, and a pipe or a device is not written to (O_NONBLOCK, so
+    // that opening a pipe cannot hang).
+    const int fd = ::open(
+        path.c_str(),
+        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) {
+        return false;
+    }
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
         return false;
     }
     if (m_fd >= 0) {
@@ -84,6 +96,7 @@ void RunLog::Write(const stdx::string& text) {
 void RunLog::OnFileAction(const stdx::u16string& relativePath, FileAction action) {
     const char* verb = action == FileAction::Install   ? "install "
                        : action == FileAction::Replace ? "replace "
+                       : action == FileAction::Repair  ? "repair "
                                                        : "skip ";
     Write(stdx::string(verb) + Utf16ToUtf8(relativePath));
 }

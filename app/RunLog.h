@@ -24,15 +24,16 @@ public:
 
     // Opens path for appending; a missing file is created with mode 0600,
     // an existing one keeps its mode and its lines. False, with errno set,
-    // when it cannot be opened (a missing directory, no permission, a
-    // directory at path).
+    // when it cannot be opened (a missing directory, no permission) or is
+    // not a regular file: a directory, a pipe, a device, or a link at the
+    // path's last level, which is never followed.
     bool Open(const stdx::string& path);
     bool IsOpen() const { return m_fd >= 0; }
 
     // One line: the time, a space and text with Escape applied.
     void Write(const stdx::string& text);
 
-    // "install NAME", "replace NAME" or "skip NAME".
+    // "install NAME", "replace NAME", "repair NAME" or "skip NAME".
     void OnFileAction(const stdx::u16string& relativePath, FileAction action) override;
     // "rollback: N restored, N removed".
     void OnRollback(int restored, int removed) override;

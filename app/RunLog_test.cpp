@@ -29,17 +29,19 @@ TEST(RunLogTest, NewFileIsPrivateAndEveryEventIsOneTimedLine) {
         log.OnFileAction(U16("a/b.txt"), FileAction::Install);
         log.OnFileAction(U16("c.txt"), FileAction::Replace);
         log.OnFileAction(U16("d.txt"), FileAction::Skip);
+        log.OnFileAction(U16("e.txt"), FileAction::Repair);
         log.OnRollback(2, 3);
         // Each line is in the file as soon as it is written.
-        EXPECT_EQ(Lines(ReadFile(path)).size(), 5u);
+        EXPECT_EQ(Lines(ReadFile(path)).size(), 6u);
     }
     struct stat status;
     ASSERT_EQ(::stat(path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
 
     const std::vector<std::string> lines = Lines(ReadFile(path));
-    const std::vector<std::string> events = {"start", "install a/b.txt", "replace c.txt",
-                                             "skip d.txt", "rollback: 2 restored, 3 removed"};
+    const std::vector<std::string> events = {"start",         "install a/b.txt",
+                                             "replace c.txt", "skip d.txt",
+                                             "repair e.txt",  "rollback: 2 restored, 3 removed"};
     ASSERT_EQ(lines.size(), events.size());
     const std::regex stamp("^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z ");
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -63,6 +65,28 @@ TEST(RunLogTest, AppendsToAnExistingFileAndKeepsItsMode) {
     struct stat status;
     ASSERT_EQ(::stat(path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+// Regression: --log=/tmp/x, run as root, appended to whatever a link at
+// /tmp/x named, and a pipe there held the program in open(). Only a regular
+// file at the very path is written to.
+TEST(RunLogTest, OnlyARegularFileAtThePathItselfIsWrittenTo) {
+    TempDir dir;
+    const std::string victim = dir.path() + "/victim";
+    WriteFile(victim, "not a log\n");
+    ASSERT_EQ(::symlink(victim.c_str(), (dir.path() + "/to-file").c_str()), 0);
+    ASSERT_EQ(::symlink((dir.path() + "/nothing").c_str(), (dir.path() + "/dangling").c_str()), 0);
+    ASSERT_EQ(::mkfifo((dir.path() + "/pipe").c_str(), 0600), 0);
+    for (const char* name : {"to-file", "dangling", "pipe"}) {
+        SCOPED_TRACE(name);
+        RunLog log;
+        EXPECT_FALSE(log.Open(stdx::string((dir.path() + "/" + name).c_str())));
+        EXPECT_FALSE(log.IsOpen());
+    }
+    EXPECT_EQ(ReadFile(victim), "not a log\n");
+    EXPECT_FALSE(test_support::Exists(dir.path() + "/nothing"));
+    RunLog log;
+    EXPECT_FALSE(log.Open(stdx::string("/dev/null")));
 }
 
 TEST(RunLogTest, PathsThatCannotBeOpenedAreRefusedAndAnUnopenedLogWritesNothing) {
