@@ -22,9 +22,11 @@ stdx::string UsageText() {
         "  --dir=PATH    the template directory (\"~\" and \"~/...\" from the home\n"
         "                directory; other relative paths are refused); in the wizard\n"
         "                the proposed directory\n"
-        "  --log=FILE    append a log of the run to FILE (created with mode 0600)\n"
+        "  --log=FILE    append a log of the run to FILE (a regular file, created with\n"
+        "                mode 0600; a link there is refused)\n"
         "  --plan        dry run: print what an installation would do with each kit\n"
-        "                file (install, replace, skip, conflict) and change nothing\n"
+        "                file (install, replace, repair, skip, conflict) and change\n"
+        "                nothing\n"
         "  --help, -h, -?, /?\n"
         "                print this text\n"
         "  --version     print the program's name and version\n"
@@ -44,7 +46,12 @@ stdx::string UsageText() {
         "   9  the installation failed and the template directory could not be fully\n"
         "      restored; the backup's location is printed\n"
         "  10  the wizard was asked for but no display is available\n"
-        "  11  --plan found a conflict\n");
+        "  11  --plan found a conflict\n"
+        "\n"
+        "Success is reported only once every file is on stable storage. A run cut\n"
+        "short (killed, crashed, a power cut) is finished by the next start, before\n"
+        "it looks for the kit: the template directory is then as it was before the\n"
+        "run, or fully installed, and nothing else.\n");
 }
 
 stdx::string VersionText() {
