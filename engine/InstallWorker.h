@@ -7,23 +7,11 @@
 #include <thread>
 #include <vector>
 
-#include "engine/BackupEntry.h"
-#include "engine/DirectoryHandles.h"
-#include "engine/DurableSync.h"
-#include "engine/FilePlanner.h"
+// RunCommit.h brings the rooms a run is made of: its place, its plan, its
+// writing threads, its journal, its durability points, its events.
 #include "engine/InstallProcessData.h"
-#include "engine/JournalWriter.h"
-#include "engine/NameAliases.h"
-#include "engine/OrderedEvents.h"
 #include "engine/RunCommit.h"
-#include "engine/RunNames.h"
-#include "engine/RunPlace.h"
 #include "engine/RunUndo.h"
-#include "engine/StagingPool.h"
-#include "engine/fs/ErrorCodes.h"
-#include "engine/fs/FileSystem.h"
-#include "engine/fs/StoredTimeRules.h"
-#include "engine/fs/PathNames.h"
 #include "kit/InstallData.h"
 #include "kit/KitName.h"
 #include "text/Languages.h"
@@ -100,9 +88,6 @@ private:
     // earlier record writes. 0, or 87 for a conflict (or the code of the
     // look that failed).
     ErrorCode Plan(Kit& kit, std::size_t index);
-    // Removes the earlier copies of a complete run, on two threads when
-    // there are many.
-    void RemoveBackups();
     // Undoes the run from its journal on disk and returns code.
     ErrorCode Rollback(ErrorCode code);
     // Rolls back, then posts code with the text of its key and percent, so
@@ -160,14 +145,7 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
     m_writers = count < 2 ? 1 : m_writerCount;
     ErrorCode code = run_place::MakeRunPlace(
         m_fileSystem, targetDir, m_writers,
-        [kit](const stdx::u16string& tag) {
-            for (const auto& record : kit->m_files) {
-                if (run_names::NameMeetsTag(record.m_name, tag)) {
-                    return true;
-                }
-            }
-            return false;
-        },
+        [&names](const stdx::u16string& tag) { return run_names::AnyNameMeetsTag(names, tag); },
         &m_place);
     Current().m_runDir = m_place.runDir;
     if (code != kErrorSuccess) {
@@ -215,7 +193,8 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
     // copies, which the next start also does should this process end
     // first. The final status waits for it: nothing of a run reaches the
     // disk once it is posted.
-    RemoveBackups();
+    RunCommit<FS, Kit>::RemoveBackups(m_fileSystem, m_place.backupDir, Current().m_backedUpFiles,
+                                      m_writers > 1);
     run_undo::RemoveRun(m_fileSystem, m_place.runDir, stdx::u16string());
     run_place::Close(m_fileSystem, &m_place);
     m_processData->SetStatus(kErrorSuccess, LocalizedString("IDS_INSTALL_FINISH"), 100);
@@ -296,67 +275,14 @@ ErrorCode InstallWorker<FS>::Plan(Kit& kit, std::size_t index) {
 }
 
 template <class FS>
-void InstallWorker<FS>::RemoveBackups() {
-    // Removing a file costs about as much as writing one, so a run that
-    // replaced many shares the removal as it shared the writing. What is
-    // left (the directories) goes with the run directory.
-    const std::vector<std::string>& backedUp = Current().m_backedUpFiles;
-    if (m_writers < 2 || backedUp.size() < StagingPool<FS, Kit>::kChunkFiles) {
-        return;
-    }
-    auto remove = [this, &backedUp](std::size_t begin, std::size_t end) {
-        for (std::size_t i = begin; i < end; ++i) {
-            m_fileSystem.RemoveFile(m_place.backupDir + path_names::Wide(backedUp[i]));
-        }
-    };
-    const std::size_t half = backedUp.size() / 2;
-    std::thread helper(remove, 0, half);
-    remove(half, backedUp.size());
-    helper.join();
-}
-
-template <class FS>
 ErrorCode InstallWorker<FS>::Rollback(ErrorCode code) {
     m_pool.Finish(nullptr);
     m_targets.Close();
     run_undo::UndoCounts counts;
-    if (!m_place.runDir.empty()) {
-        // The undo works from the journal on disk, as a recovery would: what
-        // reached the kernel is all that can have been done. A journal that
-        // cannot be read back is left, with the backup, for the next start.
-        std::string bytes;
-        FileHandle reader = kInvalidHandle;
-        ErrorCode read = m_fileSystem.Open(m_place.runDir + run_names::kJournalName, kAccessRead, 0,
-                                           kDispositionOpenExisting, &reader, kAttributeNormal);
-        if (read == kErrorSuccess) {
-            read = run_journal::ReadAll(m_fileSystem, reader, &bytes);
-            m_fileSystem.Close(reader);
-        }
-        run_journal::Header header;
-        std::vector<run_journal::Entry> entries;
-        // Without a journal, or without a whole header, nothing was changed.
-        if (read == kErrorNotFound ||
-            (read == kErrorSuccess && !run_journal::Decode(bytes, &header, &entries))) {
-            read = kErrorSuccess;
-            entries.clear();
-        }
-        header.targetDir = m_place.targetDir;
-        header.backupDir = m_place.backupDir;
-        header.tag = m_place.tag;
-        if (m_place.anchor == kInvalidHandle) {
-            m_fileSystem.OpenDirectory(path_names::WithoutTrailingSlash(m_place.runDir),
-                                       &m_place.anchor);
-        }
-        m_durable.Start(m_place.anchor);
-        if (read == kErrorSuccess && m_place.anchor != kInvalidHandle &&
-            run_undo::Undo(m_fileSystem, m_place.runDir, header, entries, m_durable, &counts)) {
-            run_undo::RemoveRun(m_fileSystem, m_place.runDir, stdx::u16string());
-        } else {
-            // The backup is the only copy of the files not moved back: it
-            // stays, and so does the journal, so that the next start tries
-            // again.
-            m_processData->SetKeptBackup(m_place.backupDir);
-        }
+    if (!m_place.runDir.empty() && !run_undo::UndoRun(m_fileSystem, &m_place, &counts)) {
+        // The backup is the only copy of the files not moved back: it stays,
+        // and so does the journal, so that the next start tries again.
+        m_processData->SetKeptBackup(m_place.backupDir);
     }
     run_place::Close(m_fileSystem, &m_place);
     InstallEventSink* sink = m_processData->EventSink();

@@ -5,6 +5,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -108,7 +109,31 @@ public:
         return code == kErrorSuccess ? m_durable.File(m_journal.Handle()) : code;
     }
 
+    // Removes the earlier copies of a complete run, `files` below
+    // backupDir; on two threads when there are many and the run wrote on
+    // several. What is left (the directories) goes with the run directory.
+    static void RemoveBackups(FS& fileSystem, const stdx::u16string& backupDir,
+                              const std::vector<std::string>& files, bool threads) {
+        // Removing a file costs about as much as writing one, so a run that
+        // replaced many shares the removal as it shared the writing.
+        auto remove = [&](std::size_t begin, std::size_t end) {
+            for (std::size_t i = begin; i < end; ++i) {
+                fileSystem.RemoveFile(backupDir + path_names::Wide(files[i]));
+            }
+        };
+        if (!threads || files.size() < kThreadedRemovals) {
+            return;
+        }
+        const std::size_t half = files.size() / 2;
+        std::thread helper(remove, 0, half);
+        remove(half, files.size());
+        helper.join();
+    }
+
 private:
+    // Backups fewer than this go with the run directory's tree removal.
+    static constexpr std::size_t kThreadedRemovals = 256;
+
     stdx::u16string StageOf(std::size_t writer) const {
         return m_place.stageDir + IntToString(static_cast<std::int32_t>(writer), 10);
     }

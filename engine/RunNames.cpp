@@ -113,4 +113,14 @@ bool NameMeetsTag(const stdx::u16string& kitName, const stdx::u16string& tag) {
     return false;
 }
 
+bool AnyNameMeetsTag(const std::vector<const stdx::u16string*>& kitNames,
+                     const stdx::u16string& tag) {
+    for (const stdx::u16string* name : kitNames) {
+        if (NameMeetsTag(*name, tag)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace run_names

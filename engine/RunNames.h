@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "text/String.h"
 
@@ -48,5 +49,8 @@ stdx::u16string HiddenBackupName(const stdx::u16string& tag);
 // this tag (the run directory, and the names of earlier versions), ASCII
 // letters compared without case as a case-insensitive file system would.
 bool NameMeetsTag(const stdx::u16string& kitName, const stdx::u16string& tag);
+// Whether any of a kit's names does.
+bool AnyNameMeetsTag(const std::vector<const stdx::u16string*>& kitNames,
+                     const stdx::u16string& tag);
 
 }  // namespace run_names

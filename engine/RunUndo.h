@@ -9,6 +9,7 @@
 #include "engine/DurableSync.h"
 #include "engine/RunJournal.h"
 #include "engine/RunNames.h"
+#include "engine/RunPlace.h"
 #include "engine/fs/ErrorCodes.h"
 #include "engine/fs/FileSystem.h"
 #include "engine/fs/PathNames.h"
@@ -228,6 +229,49 @@ void RemoveRun(FS& fileSystem, const stdx::u16string& runDir, const stdx::u16str
     fileSystem.RemoveTree(run + u"/" + run_names::kStageName);
     fileSystem.RemoveFile(run + u"/" + run_names::kJournalName);
     fileSystem.RemoveTree(run);
+}
+
+// Undoes the run living at *place from its journal on disk, as a recovery
+// would: what reached the kernel is all that can have been done. Without a
+// journal, or without a whole header, nothing was changed. True when it
+// was undone and the run directory removed; false when the journal could
+// not be read back or a backup not restored: the run directory then stays,
+// for the next start.
+template <class FS>
+bool UndoRun(FS& fileSystem, RunPlace* place, UndoCounts* counts) {
+    std::string bytes;
+    FileHandle reader = kInvalidHandle;
+    ErrorCode read = fileSystem.Open(place->runDir + run_names::kJournalName, kAccessRead, 0,
+                                     kDispositionOpenExisting, &reader, kAttributeNormal);
+    if (read == kErrorSuccess) {
+        read = run_journal::ReadAll(fileSystem, reader, &bytes);
+        fileSystem.Close(reader);
+    }
+    run_journal::Header header;
+    std::vector<run_journal::Entry> entries;
+    if (read == kErrorNotFound ||
+        (read == kErrorSuccess && !run_journal::Decode(bytes, &header, &entries))) {
+        read = kErrorSuccess;
+        entries.clear();
+    }
+    if (read != kErrorSuccess) {
+        return false;
+    }
+    header.targetDir = place->targetDir;
+    header.backupDir = place->backupDir;
+    header.tag = place->tag;
+    if (place->anchor == kInvalidHandle &&
+        fileSystem.OpenDirectory(path_names::WithoutTrailingSlash(place->runDir), &place->anchor) !=
+            kErrorSuccess) {
+        return false;
+    }
+    DurableSync<FS> durable(fileSystem);
+    durable.Start(place->anchor);
+    if (!Undo(fileSystem, place->runDir, header, entries, durable, counts)) {
+        return false;
+    }
+    RemoveRun(fileSystem, place->runDir, stdx::u16string());
+    return true;
 }
 
 }  // namespace run_undo
