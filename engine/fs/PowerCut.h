@@ -345,6 +345,7 @@ public:
     }
 
     bool Persistent(std::size_t root) const { return m_session.model.Persistent(root); }
+    bool Recording() const { return m_session.recording; }
     bool SyncFileSystemAvailable() const { return m_session.syncFileSystem; }
     bool IsDirectory(power_cut::NodeId node) const {
         return node != power_cut::kNoNode &&
