@@ -9,6 +9,7 @@
 #include "kit/BackgroundDigest.h"
 #include "kit/FileData.h"
 #include "kit/IntegrityRecord.h"
+#include "kit/KitInflation.h"
 #include "kit/KitName.h"
 #include "kit/KitRecords.h"
 #include "kit/KitStreamReader.h"
@@ -43,12 +44,16 @@ public:
           m_bufferSize(kBufferBytes),
           m_buffer(new char[kBufferBytes]),
           m_trust(kit::BuiltInTrust()) {}
-    ~InstallData() { Release(); }
+    ~InstallData() {
+        m_inflation.Stop();
+        Release();
+    }
     InstallData(const InstallData&) = delete;
     InstallData& operator=(const InstallData&) = delete;
 
     // Inflates the kit at `kitPath` into a new temporary stream file (in
-    // FileSystem::TempDirectory, without a name) and reads its tables.
+    // FileSystem::TempDirectory, without a name) and reads its tables: Begin,
+    // WantData and FinishLoad in one.
     // Codes: 0; 1013 when the stream file cannot be created; the code of
     // FileSystem::Open, Seek, Read or Write; 87 when the kit cannot be
     // measured or mapped; 13 when the kit is damaged: not a complete raw
@@ -60,7 +65,32 @@ public:
     // none, and when the trust refuses the kit (Integrity() says which). On
     // failure both tables are empty, no stream is open and no stream file
     // is left.
-    ErrorCode Load(const stdx::u16string& kitPath);
+    ErrorCode Load(const stdx::u16string& kitPath) {
+        ErrorCode code = Begin(kitPath);
+        if (code == kErrorSuccess) {
+            WantData();
+            code = FinishLoad();
+        }
+        return code;
+    }
+
+    // The first half of Load, for a reader that uses the kit while it is
+    // inflated: starts the inflation on a thread of its own and returns once
+    // the tables are read. Codes of Load, as far as the tables tell; the
+    // rest of the kit is judged by FinishLoad. Each file's data may be read
+    // (ExtractFile, WriteFileTo) once WantData was called: the read waits
+    // for the inflater. Past the tables the inflater waits until WantData
+    // or SkipData.
+    ErrorCode Begin(const stdx::u16string& kitPath);
+    // File data will be read: the whole stream is inflated.
+    void WantData() { m_inflation.Progress().Decide(kit::StreamProgress::Need::Data); }
+    // No file data will be read: none is inflated; the kit's bytes still go
+    // through its digest, so that FinishLoad still judges the whole kit.
+    void SkipData() { m_inflation.Progress().Decide(kit::StreamProgress::Need::DigestOnly); }
+    // Waits for the inflation begun by Begin to end and judges the kit: 0,
+    // or the codes of Load, with the tables emptied and the stream closed
+    // as Load leaves them. Once ended, returns the same code at once.
+    ErrorCode FinishLoad();
 
     // The keys the next Load accepts (kit::BuiltInTrust() until set).
     void SetTrust(const kit::KitTrust& trust) { m_trust = trust; }
@@ -99,7 +129,7 @@ public:
     // enough that a cancel is seen within a fraction of a second.
     static constexpr std::uint32_t kStopCheckBytes = 16u * 1048576u;
 
-    // Whether a successful Load left the stream open.
+    // Whether a successful Load (or Begin) left the stream open.
     bool IsLoaded() const { return m_stream != kInvalidHandle; }
 
     std::vector<config::ProductInfo> m_products;              // in kit order
@@ -117,8 +147,9 @@ private:
     ErrorCode CreateStreamFile();
     void ReadTail(const stdx::u16string& kitPath, kit::TailStatus* status,
                   kit::IntegrityRecord* record, std::uint64_t* streamBytes, std::string* reason);
-    void Inflate(const stdx::u16string& kitPath);
-    void ReadTables(bool hasRecord);
+    void ReadTables(bool hasRecord, std::uint64_t kitBytes);
+    // Empties the tables and closes the stream after a failed load.
+    ErrorCode Fail(ErrorCode code);
     template <class Stop>
     ErrorCode CopyOut(const config::FileData<FileSystemPolicy>& file, FileHandle target, Stop stop,
                       char* buffer);
@@ -129,6 +160,16 @@ private:
     std::unique_ptr<char[]> m_buffer;
     kit::KitTrust m_trust;
     kit::IntegrityReport m_integrity;
+    // The integrity record read from the kit's tail, for the inflation's
+    // verdict.
+    kit::TailStatus m_tail = kit::TailStatus::kNoRecord;
+    kit::IntegrityRecord m_record;
+    std::string m_tailReason;
+    // Set by Begin: the inflation is still to be finished.
+    bool m_loading = false;
+    ErrorCode m_loadCode = kErrorSuccess;
+    // Last, so that its thread ends before anything it uses goes.
+    kit::KitInflation<Compressor, FileSystemPolicy> m_inflation{m_compressor, m_fileSystem};
 };
 
 template <class Compressor, class FileSystemPolicy>
@@ -153,22 +194,72 @@ void InstallData<Compressor, FileSystemPolicy>::Release() {
 }
 
 template <class Compressor, class FileSystemPolicy>
-ErrorCode InstallData<Compressor, FileSystemPolicy>::Load(const stdx::u16string& kitPath) {
+ErrorCode InstallData<Compressor, FileSystemPolicy>::Begin(const stdx::u16string& kitPath) {
+    m_inflation.Stop();
     Release();
     m_products.clear();
     m_files.clear();
     m_integrity = kit::IntegrityReport();
+    m_loading = false;
+    m_loadCode = kErrorSuccess;
     ErrorCode code = kErrorSuccess;
     try {
         Check(CreateStreamFile());
-        Inflate(kitPath);
-        ReadTables(m_integrity.state != kit::IntegrityState::kNoRecord);
+        std::uint64_t streamBytes = 0;
+        ReadTail(kitPath, &m_tail, &m_record, &streamBytes, &m_tailReason);
+        if (m_tail == kit::TailStatus::kNoRecord && !kit::IsAccepted(m_integrity, m_trust)) {
+            throw ErrorCode(kErrorInflate);
+        }
+        m_inflation.Start(kitPath, m_stream, streamBytes, m_tail, m_record, m_tailReason, m_trust);
+        m_loading = true;
+        ReadTables(m_tail != kit::TailStatus::kNoRecord, streamBytes);
         return kErrorSuccess;
     } catch (ErrorCode thrown) {
         code = thrown;
     } catch (const std::bad_alloc&) {
         code = kErrorInvalidParameter;
     }
+    m_inflation.Stop();
+    if (m_loading) {
+        // Where the inflation failed on its own (the tables then found the
+        // stream cut short), its verdict says why.
+        const ErrorCode inflated = m_inflation.Finish();
+        if (inflated != kErrorSuccess && inflated != kErrorCancelled) {
+            m_integrity = m_inflation.Integrity();
+        }
+        m_loading = false;
+    }
+    return Fail(code);
+}
+
+template <class Compressor, class FileSystemPolicy>
+ErrorCode InstallData<Compressor, FileSystemPolicy>::FinishLoad() {
+    if (!m_loading) {
+        return m_loadCode;
+    }
+    m_loading = false;
+    ErrorCode code = m_inflation.Finish();
+    if (m_tail != kit::TailStatus::kNoRecord) {
+        m_integrity = m_inflation.Integrity();
+    }
+    // Every range is checked here, once the stream's size is known, so that
+    // extraction can trust it; without the data there is none to check.
+    if (code == kErrorSuccess &&
+        m_inflation.Progress().Wanted() == kit::StreamProgress::Need::Data) {
+        const std::uint64_t streamSize = m_inflation.Progress().Size();
+        for (const config::FileData<FileSystemPolicy>& file : m_files) {
+            if (static_cast<std::uint64_t>(file.m_offset) + file.m_size > streamSize) {
+                code = kErrorInflate;
+                break;
+            }
+        }
+    }
+    m_loadCode = code == kErrorSuccess ? code : Fail(code);
+    return m_loadCode;
+}
+
+template <class Compressor, class FileSystemPolicy>
+ErrorCode InstallData<Compressor, FileSystemPolicy>::Fail(ErrorCode code) {
     m_products.clear();
     m_files.clear();
     Release();
@@ -211,44 +302,9 @@ void InstallData<Compressor, FileSystemPolicy>::ReadTail(const stdx::u16string& 
 }
 
 template <class Compressor, class FileSystemPolicy>
-void InstallData<Compressor, FileSystemPolicy>::Inflate(const stdx::u16string& kitPath) {
-    kit::TailStatus status = kit::TailStatus::kNoRecord;
-    kit::IntegrityRecord record;
-    std::uint64_t streamBytes = 0;
-    std::string reason;
-    ReadTail(kitPath, &status, &record, &streamBytes, &reason);
-    if (status == kit::TailStatus::kNoRecord) {
-        if (!kit::IsAccepted(m_integrity, m_trust)) {
-            throw ErrorCode(kErrorInflate);
-        }
-        Check(m_compressor.DecompressInto(m_fileSystem, kitPath, m_stream));
-        return;
-    }
-    kit::Digest computed{};
-    if (status == kit::TailStatus::kRecord) {
-        // The compressor reads only the bytes before the record and shows
-        // each of them to the digest, so what is inflated is what is checked.
-        kit::BackgroundDigest digest;
-        Check(m_compressor.DecompressInto(m_fileSystem, kitPath, m_stream, streamBytes, &digest));
-        if (!digest.Finish(computed.data())) {
-            throw ErrorCode(kErrorInvalidParameter);
-        }
-    }
-    m_integrity = kit::JudgeRecord(status, record, reason, computed, m_trust);
-    if (!kit::IsAccepted(m_integrity, m_trust)) {
-        throw ErrorCode(kErrorInflate);
-    }
-}
-
-template <class Compressor, class FileSystemPolicy>
-void InstallData<Compressor, FileSystemPolicy>::ReadTables(bool hasRecord) {
-    const std::int64_t size = m_fileSystem.Seek(m_stream, 0, kSeekEnd);
-    if (size < 0 || m_fileSystem.Seek(m_stream, 0, kSeekBegin) != 0) {
-        const ErrorCode code = m_fileSystem.LastError();
-        throw ErrorCode(code != kErrorSuccess ? code : kErrorInvalidParameter);
-    }
-    const std::uint64_t streamSize = static_cast<std::uint64_t>(size);
-    kit::KitStreamReader<FileSystemPolicy> reader(m_fileSystem, m_stream, streamSize);
+void InstallData<Compressor, FileSystemPolicy>::ReadTables(bool hasRecord, std::uint64_t kitBytes) {
+    kit::StreamProgress& progress = m_inflation.Progress();
+    kit::KitStreamReader<FileSystemPolicy> reader(m_fileSystem, m_stream, progress);
 
     const std::uint32_t version = reader.ReadU32();
     if (version == kit::kSealedStreamVersion && !hasRecord) {
@@ -281,10 +337,10 @@ void InstallData<Compressor, FileSystemPolicy>::ReadTables(bool hasRecord) {
     const std::uint32_t fileCount = reader.ReadU32();
     // Room for the whole table at once (grown by doubling it would hold up
     // to twice that, and three times while it moves). The count is
-    // untrusted: never more than the rest of the stream can hold (every
-    // record takes at least four bytes), nor more than kReservedFiles, past
-    // which the table grows as it is read.
-    std::uint64_t reserved = (streamSize - reader.Position()) / 4;
+    // untrusted: never more than the stream can hold (every record takes at
+    // least four bytes, and DEFLATE makes at most 1032 bytes of one), nor
+    // more than kReservedFiles, past which the table grows as it is read.
+    std::uint64_t reserved = kitBytes < UINT64_MAX / 1032 ? kitBytes * 1032 / 4 : UINT64_MAX;
     reserved = fileCount < reserved ? fileCount : reserved;
     m_files.reserve(
         static_cast<std::size_t>(reserved < kReservedFiles ? reserved : kReservedFiles));
@@ -300,15 +356,17 @@ void InstallData<Compressor, FileSystemPolicy>::ReadTables(bool hasRecord) {
         m_files.push_back(file);
     }
 
-    // Every range is checked here, once, so that extraction can trust it.
+    // Offsets become absolute; their ends are checked once the stream's
+    // size is known (FinishLoad), and each read waits for its bytes.
     const std::uint64_t dataStart = reader.Position();
     for (config::FileData<FileSystemPolicy>& file : m_files) {
         const std::uint64_t begin = dataStart + file.m_offset;
-        if (begin > 0xFFFFFFFFu || begin + file.m_size > streamSize) {
+        if (begin > 0xFFFFFFFFu) {
             throw ErrorCode(kErrorInflate);
         }
         file.m_offset = static_cast<std::uint32_t>(begin);
     }
+    progress.SetDataStart(dataStart);
 }
 
 template <class Compressor, class FileSystemPolicy>
@@ -373,6 +431,12 @@ template <class Compressor, class FileSystemPolicy>
 template <class Stop>
 ErrorCode InstallData<Compressor, FileSystemPolicy>::CopyOut(
     const config::FileData<FileSystemPolicy>& file, FileHandle target, Stop stop, char* buffer) {
+    // Where the kit is still being inflated, its bytes are waited for.
+    const ErrorCode waited =
+        m_inflation.Progress().WaitFor(static_cast<std::uint64_t>(file.m_offset) + file.m_size);
+    if (waited != kErrorSuccess) {
+        return waited;
+    }
     // The offset is known, so every piece is read from it: no seek, and the
     // stream's own position is left alone.
     std::uint64_t offset = file.m_offset;

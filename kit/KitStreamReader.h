@@ -6,6 +6,7 @@
 
 #include "engine/fs/FileSystem.h"
 #include "kit/KitRecords.h"
+#include "kit/StreamProgress.h"
 #include "text/String.h"
 
 namespace kit {
@@ -16,17 +17,21 @@ namespace kit {
 constexpr std::uint32_t kRecordPrefixBytes = 1024 * 1024;
 
 // Sequential, bounds-checked reading of the kit stream's tables through the
-// file-system policy. Nothing is read past the end of the stream. Every
-// failure throws an ErrorCode: the policy's code when a read fails, 13 when
-// the content is malformed (it ends inside a field, a record length is
-// below 4, a field runs past its record).
+// file-system policy, while the stream is still being inflated: each read
+// waits until the inflater has written the bytes it needs (StreamProgress),
+// and reads them at their offset, leaving the descriptor's position to the
+// inflater. Nothing is read past the end of the stream. Every failure
+// throws an ErrorCode: the policy's code when a read fails, the
+// inflation's code when it failed first, 13 when the content is malformed
+// (it ends inside a field, a record length is below 4, a field runs past
+// its record).
 template <class FileSystemPolicy>
 class KitStreamReader {
 public:
-    KitStreamReader(FileSystemPolicy& fileSystem, FileHandle stream, std::uint64_t streamSize)
+    KitStreamReader(FileSystemPolicy& fileSystem, FileHandle stream, StreamProgress& progress)
         : m_fileSystem(fileSystem),
           m_stream(stream),
-          m_streamSize(streamSize),
+          m_progress(progress),
           m_position(0),
           m_buffer(kBufferBytes),
           m_bufferStart(0),
@@ -80,8 +85,12 @@ private:
     static constexpr std::uint32_t kBufferBytes = 65536;
 
     void Require(std::uint64_t count) const {
-        if (count > m_streamSize - m_position) {
+        if (count > UINT64_MAX - m_position) {
             throw ErrorCode(kErrorInflate);
+        }
+        const ErrorCode code = m_progress.WaitFor(m_position + count);
+        if (code != kErrorSuccess) {
+            throw ErrorCode(code);
         }
     }
 
@@ -113,18 +122,21 @@ private:
         }
         m_position += count;
         m_bufferStart = m_bufferEnd = 0;
-        if (m_fileSystem.Seek(m_stream, static_cast<std::int64_t>(m_position), kSeekBegin) < 0) {
-            Fail();
-        }
     }
 
+    // Reads what the inflater has written from the position on, as much as
+    // the buffer takes; the caller made sure that is at least one byte.
     void Refill() {
+        const std::uint64_t written = m_progress.Size() - m_position;
+        const std::uint32_t want =
+            static_cast<std::uint32_t>(written < kBufferBytes ? written : kBufferBytes);
         std::uint32_t got = 0;
-        const ErrorCode code = m_fileSystem.Read(m_stream, m_buffer.data(), kBufferBytes, &got);
+        const ErrorCode code =
+            m_fileSystem.ReadAt(m_stream, m_position, m_buffer.data(), want, &got);
         if (code != kErrorSuccess) {
             throw ErrorCode(code);
         }
-        // The size was measured before reading; a stream that ends earlier
+        // The inflater said these bytes are there; fewer means the stream
         // changed under us.
         if (got == 0) {
             throw ErrorCode(kErrorInflate);
@@ -133,14 +145,9 @@ private:
         m_bufferEnd = got;
     }
 
-    [[noreturn]] void Fail() {
-        const ErrorCode code = m_fileSystem.LastError();
-        throw ErrorCode(code != kErrorSuccess ? code : kErrorInvalidParameter);
-    }
-
     FileSystemPolicy& m_fileSystem;
     FileHandle m_stream;
-    std::uint64_t m_streamSize;
+    StreamProgress& m_progress;
     std::uint64_t m_position;
     std::vector<unsigned char> m_buffer;
     std::size_t m_bufferStart;

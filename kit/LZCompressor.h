@@ -25,6 +25,26 @@ protected:
     ~InputObserver() = default;
 };
 
+// What the inflater does next, as the reader of its output decides.
+enum class OutputStep {
+    Continue,    // inflate on
+    DigestOnly,  // inflate no further; the input observer still sees every byte
+    Stop,        // stop at once (the inflation then ends with 1223)
+};
+
+// Learns how far the inflater's output has reached the target, so that a
+// reader may use the stream while it grows.
+class OutputObserver {
+public:
+    // At least `bytes` of output are in the target, every byte before them
+    // included; called as pieces reach it and once more at the end of the
+    // stream. The answer steers the inflater.
+    virtual OutputStep Written(std::uint64_t bytes) = 0;
+
+protected:
+    ~OutputObserver() = default;
+};
+
 // Stateless policy that inflates a kit file into a stream file, decoding
 // with the inflate policy `Inflater` (ZlibInflater or IsalInflater).
 template <class Inflater>
@@ -50,16 +70,19 @@ public:
     // Only the first `inputBytes` bytes of the kit are read (the rest of the
     // file, such as an integrity record, is not part of the stream). With an
     // observer, every one of those bytes is handed to it, those after the
-    // end of the stream included.
+    // end of the stream included. With an output observer, it hears how far
+    // the output has come and may end the inflation early: DigestOnly ends
+    // it with 0 once the observer has seen every input byte, Stop with 1223
+    // at once.
     template <class FileSystemPolicy>
     ErrorCode DecompressInto(FileSystemPolicy& fileSystem, const stdx::u16string& srcPath,
                              FileHandle target, std::uint64_t inputBytes = UINT64_MAX,
-                             InputObserver* observer = nullptr);
+                             InputObserver* observer = nullptr, OutputObserver* output = nullptr);
 
 private:
     template <class FileSystemPolicy>
     ErrorCode Inflate(FileSystemPolicy& fileSystem, FileHandle source, FileHandle target,
-                      std::uint64_t inputBytes, InputObserver* observer);
+                      std::uint64_t inputBytes, InputObserver* observer, OutputObserver* progress);
 };
 
 // The build's inflate policy: ISA-L when it was found at configure time (and
@@ -98,14 +121,15 @@ template <class FileSystemPolicy>
 ErrorCode BasicLZCompressor<Inflater>::DecompressInto(FileSystemPolicy& fileSystem,
                                                       const stdx::u16string& srcPath,
                                                       FileHandle target, std::uint64_t inputBytes,
-                                                      InputObserver* observer) {
+                                                      InputObserver* observer,
+                                                      OutputObserver* output) {
     FileHandle source = kInvalidHandle;
     ErrorCode code = fileSystem.Open(srcPath, kAccessRead, 0, kDispositionOpenExisting, &source,
                                      kAttributeSequential);
     if (code != kErrorSuccess) {
         return code;
     }
-    code = Inflate(fileSystem, source, target, inputBytes, observer);
+    code = Inflate(fileSystem, source, target, inputBytes, observer, output);
     fileSystem.Close(source);
     return code;
 }
@@ -114,12 +138,15 @@ template <class Inflater>
 template <class FileSystemPolicy>
 ErrorCode BasicLZCompressor<Inflater>::Inflate(FileSystemPolicy& fileSystem, FileHandle source,
                                                FileHandle target, std::uint64_t inputBytes,
-                                               InputObserver* observer) {
+                                               InputObserver* observer, OutputObserver* progress) {
     const std::int64_t length = fileSystem.Seek(source, 0, kSeekEnd);
     if (length < 0) {
         return kErrorInvalidParameter;
     }
     if (length == 0 || inputBytes == 0) {
+        if (progress != nullptr) {
+            progress->Written(0);
+        }
         return kErrorSuccess;
     }
     Inflater inflater;
@@ -132,6 +159,10 @@ ErrorCode BasicLZCompressor<Inflater>::Inflate(FileSystemPolicy& fileSystem, Fil
     const std::uint64_t total = static_cast<std::uint64_t>(length) < inputBytes
                                     ? static_cast<std::uint64_t>(length)
                                     : inputBytes;
+    // Output handed to the writer; all of it but the last piece is written.
+    std::uint64_t submitted = 0;
+    // Past the end of the stream, or where the reader wants no more of it,
+    // only the input observer wants the bytes.
     bool ended = false;
     for (std::uint64_t offset = 0; offset < total; offset += kWindowBytes) {
         const std::uint32_t window = static_cast<std::uint32_t>(
@@ -143,39 +174,59 @@ ErrorCode BasicLZCompressor<Inflater>::Inflate(FileSystemPolicy& fileSystem, Fil
         if (observer != nullptr) {
             observer->Consume(view, window);
         }
-        if (ended) {
-            // Past the end of the stream only the observer wants the bytes.
-            observer->Release();
+        auto release = [&] {
+            if (observer != nullptr) {
+                observer->Release();
+            }
             fileSystem.Unmap(view, window);
+        };
+        if (ended) {
+            release();
             continue;
         }
         inflater.SetInput(view, window);
         InflateStatus status;
+        OutputStep step = OutputStep::Continue;
         do {
             std::uint32_t produced = 0;
             status = inflater.Inflate(output[current].data(), kOutputBytes, &produced);
             if (produced != 0) {
                 const ErrorCode code = writer.Submit(output[current].data(), produced);
                 if (code != kErrorSuccess) {
-                    if (observer != nullptr) {
-                        observer->Release();
-                    }
-                    fileSystem.Unmap(view, window);
+                    release();
                     return code;
                 }
+                if (progress != nullptr) {
+                    step = progress->Written(submitted);
+                }
+                submitted += produced;
                 current ^= 1;
             }
-        } while (status == InflateStatus::kOutputFull);
-        if (observer != nullptr) {
-            observer->Release();
+        } while (status == InflateStatus::kOutputFull && step == OutputStep::Continue);
+        release();
+        if (step == OutputStep::Stop) {
+            return kErrorCancelled;
         }
-        fileSystem.Unmap(view, window);
+        if (step == OutputStep::DigestOnly) {
+            if (observer == nullptr) {
+                return writer.Finish();
+            }
+            ended = true;
+            continue;
+        }
         if (status == InflateStatus::kError) {
             return kErrorInflate;
         }
         if (status == InflateStatus::kEnd) {
+            const ErrorCode code = writer.Finish();
+            if (code != kErrorSuccess) {
+                return code;
+            }
+            if (progress != nullptr) {
+                progress->Written(submitted);
+            }
             if (observer == nullptr) {
-                return writer.Finish();
+                return kErrorSuccess;
             }
             ended = true;
         }
