@@ -1,0 +1,146 @@
+#pragma once
+
+// What the installation benchmarks need around their measurements: an
+// installation in this process, other programs run and timed (tar, sync,
+// the installer), and whether the work directory keeps its data across a
+// power cut.
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "engine/InstallProcessData.h"
+#include "engine/InstallWorker.h"
+#include "engine/fs/FileSystem.h"
+#include "kit/InstallData.h"
+#include "text/Encoding.h"
+
+extern char** environ;
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double Since(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+inline stdx::u16string U16(const std::string& text) {
+    return Utf8ToUtf16(stdx::string(text.c_str(), text.size()));
+}
+
+// Loads the kit and installs it into target with the worker over the
+// file-system policy FS on `writers` threads, without the pause after
+// success; the run's code.
+template <class FS>
+ErrorCode InstallKit(const std::string& kitPath, const std::string& target, std::size_t writers) {
+    using Kit = InstallData<LZCompressor, FS>;
+    Kit kit;
+    const ErrorCode code = kit.Load(U16(kitPath));
+    if (code != kErrorSuccess) {
+        return code;
+    }
+    BasicInstallProcessData<Kit> data;
+    data.Init();
+    data.SetInstallData(&kit, U16(target));
+    InstallWorker<FS> worker;
+    worker.SetFinishPause(std::chrono::milliseconds(0));
+    worker.SetWriters(writers);
+    return worker.Run(&data);
+}
+
+// How a program is run: in which directory, with which environment
+// ("NAME=value" entries; empty: this process's own) and where its standard
+// output and error go (empty: where this process's go).
+struct ProcessSetting {
+    std::string directory;
+    std::vector<std::string> environment;
+    std::string output;
+};
+
+// Runs a program (found on PATH when it names no directory) and waits for
+// it; its exit status, or -1 when it could not be started or was killed.
+inline int RunProcess(const std::vector<std::string>& arguments,
+                      const ProcessSetting& setting = ProcessSetting()) {
+    std::vector<std::string> copies = arguments;
+    std::vector<char*> argv;
+    for (std::string& argument : copies) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    std::vector<std::string> environment = setting.environment;
+    std::vector<char*> envp;
+    for (std::string& entry : environment) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!setting.directory.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, setting.directory.c_str());
+    }
+    if (!setting.output.empty()) {
+        posix_spawn_file_actions_addopen(&actions, 1, setting.output.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    }
+    pid_t child = 0;
+    const int started = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(),
+                                     setting.environment.empty() ? environ : envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (started != 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+inline bool Spawn(const std::vector<std::string>& arguments) {
+    return RunProcess(arguments) == 0;
+}
+
+// Whether the file system holding path keeps its data across a power cut
+// (not tmpfs), as the installer itself judges it.
+inline bool OnPersistentStorage(const std::string& path) {
+    FileSystem fileSystem;
+    StorageInfo info;
+    return fileSystem.StorageOf(U16(path), &info) == kErrorSuccess && info.persistent;
+}
+
+// One round of the tar anchors, each after a sync into an empty directory
+// (removed afterwards): "tar -xzf" alone, and on persistent storage "tar
+// -xzf" followed by "sync -f" of the directory, one syncfs of its file
+// system, which makes it as durable as an installation. False when a step
+// failed.
+inline bool TimeTarRound(const std::string& tarPath, const std::string& directory, bool persistent,
+                         std::vector<double>* plain, std::vector<double>* durable) {
+    for (bool syncing : {false, true}) {
+        if (syncing && !persistent) {
+            continue;
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(directory, ignored);
+        std::filesystem::create_directories(directory, ignored);
+        ::sync();
+        const Clock::time_point start = Clock::now();
+        if (!Spawn({"tar", "-xzf", tarPath, "-C", directory}) ||
+            (syncing && !Spawn({"sync", "-f", directory}))) {
+            return false;
+        }
+        (syncing ? durable : plain)->push_back(Since(start));
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(directory, ignored);
+    return true;
+}
+
+}  // namespace bench
