@@ -224,7 +224,14 @@ bool CInstallerDlg::Initialize() {
         }
     }
 
-    if (m_installData.Load(m_kitPath) != kErrorSuccess) {
+    // Without a window nothing shows when the kit was read: a silent run
+    // and the dry run go on once the tables are read, while the rest of the
+    // kit inflates (the run commits nothing before the whole kit has passed
+    // its checks). The wizard reads it whole, so that a damaged kit is
+    // reported before any page.
+    const ErrorCode loaded =
+        m_silent || m_dryRun ? m_installData.Begin(m_kitPath) : m_installData.Load(m_kitPath);
+    if (loaded != kErrorSuccess) {
         m_startFailure = StartFailure::DamagedKit;
         ShowMessage(LocalizedString("IDS_ERROR_DAMAGEDSOURCE"), kCritical);
         return false;

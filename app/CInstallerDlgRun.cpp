@@ -144,19 +144,29 @@ int CInstallerDlg::PrintPlan(std::FILE* out) {
     handles.Reset(targetDir);
     StoredTimeRules<> rules;
     FilePlanner<FileSystem> planner(fs, handles, rules);
+    // The plan needs no file data: the kit is only checked whole.
+    m_installData.SkipData();
     PlanCounts counts;
+    stdx::string lines;
     for (const auto& record : m_installData.m_files) {
         stdx::u16string name = record.m_name;
         ReplaceAll(name, u"\\", u"/");
         const FileDecision action = ClassifyKitFile(planner, path_names::Narrow(name),
                                                     record.m_lastWriteTime, record.m_size);
         counts.Add(action);
-        const stdx::string line =
-            stdx::string(PlanActionName(action)) + " " + Utf16ToUtf8(name) + "\n";
-        std::fwrite(line.c_str(), 1, line.size(), out);
+        lines += PlanActionName(action);
+        lines += " ";
+        lines += Utf16ToUtf8(name);
+        lines += "\n";
     }
-    const stdx::string summary = counts.Summary() + "\n";
-    std::fwrite(summary.c_str(), 1, summary.size(), out);
+    // A kit that fails its checks has no plan: nothing of it is printed.
+    if (m_installData.FinishLoad() != kErrorSuccess) {
+        m_startFailure = StartFailure::DamagedKit;
+        ShowMessage(LocalizedString("IDS_ERROR_DAMAGEDSOURCE"), MSG_OK | MSG_STYLE_CRITICAL);
+        return kExitDamagedKit;
+    }
+    lines += counts.Summary() + "\n";
+    std::fwrite(lines.c_str(), 1, lines.size(), out);
     std::fflush(out);
     if (m_log != nullptr) {
         m_log->Write(stdx::string("plan: ") + counts.Summary());

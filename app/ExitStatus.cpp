@@ -25,5 +25,10 @@ int ExitStatusForRun(ErrorCode code, const stdx::u16string& keptBackup) {
     if (code == kErrorSuccess) {
         return kExitSuccess;
     }
+    if (code == kErrorInflate) {
+        // Found only while the run went on (silent runs read the kit as
+        // they install): the same status as at the start.
+        return kExitDamagedKit;
+    }
     return code == kErrorCancelled ? kExitCancelled : kExitFailed;
 }

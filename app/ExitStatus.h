@@ -33,5 +33,6 @@ int ExitStatusForStart(StartFailure failure);
 
 // The status of a finished run: kExitSuccess for code 0, kExitNotRestored
 // when a backup was kept (whatever the code), kExitCancelled for 1223,
+// kExitDamagedKit for 13 (the kit failed its checks during the run),
 // kExitFailed for any other code.
 int ExitStatusForRun(ErrorCode code, const stdx::u16string& keptBackup);

@@ -38,14 +38,15 @@ inline stdx::u16string U16(const std::string& text) {
     return Utf8ToUtf16(stdx::string(text.c_str(), text.size()));
 }
 
-// Loads the kit and installs it into target with the worker over the
-// file-system policy FS on `writers` threads, without the pause after
-// success; the run's code.
+// Installs the kit into target with the worker over the file-system policy
+// FS on `writers` threads, without the pause after success, as a silent run
+// does: from the moment its tables are read, while the rest inflates. The
+// run's code.
 template <class FS>
 ErrorCode InstallKit(const std::string& kitPath, const std::string& target, std::size_t writers) {
     using Kit = InstallData<LZCompressor, FS>;
     Kit kit;
-    const ErrorCode code = kit.Load(U16(kitPath));
+    const ErrorCode code = kit.Begin(U16(kitPath));
     if (code != kErrorSuccess) {
         return code;
     }

@@ -377,6 +377,9 @@ int main(int argc, char** argv) {
                 Median(noReplaceRenames) * 1e6);
     std::printf("%-38s %8.2f us/file\n", "rename over a name (replace)",
                 Median(replaceRenames) * 1e6);
+    // The load overlaps the writing now: what (a) spends beyond the load is
+    // no longer its extraction alone, but still the part that grows with
+    // the writing.
     const double extraction = (Median(times[0].runs[0]) - Median(loads)) * perFile;
     std::printf("%-38s %8.3f s %8.1f us/file\n", "floor: open, write, futimens, close",
                 Median(floorDirect), Median(floorDirect) * perFile);
@@ -390,9 +393,12 @@ int main(int argc, char** argv) {
         extraction, extraction / (Median(floorDirect) * perFile),
         extraction / (Median(floorRename) * perFile),
         extraction / (Median(floorRenameThreads) * perFile), g_writers);
+    // The kit inflates while the files are written: the least a fresh
+    // install can take is the longer of the two.
+    const double least = std::max(Median(loads), Median(floorRenameThreads));
     std::printf(
-        "the least (a) can take here: the load and the threaded floor, %.3f s, %.2f x tar\n",
-        Median(loads) + Median(floorRenameThreads),
-        (Median(loads) + Median(floorRenameThreads)) / targets.tar);
+        "the least (a) can take here: the longer of the load and the threaded floor, %.3f s "
+        "(%.2f x tar); (a) takes %.2f x that\n",
+        least, least / targets.tar, Median(times[0].runs[0]) / least);
     return 0;
 }

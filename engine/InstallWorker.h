@@ -94,10 +94,11 @@ private:
     // that the final status is seen only once the rollback is over.
     ErrorCode ReportFailure(ErrorCode code, std::int32_t percent) {
         Rollback(code);
-        m_processData->SetStatus(
-            code,
-            LocalizedString(code == kErrorCancelled ? "IDS_CANCEL_FINISH" : "IDS_INSTALL_ERROR"),
-            percent);
+        m_processData->SetStatus(code,
+                                 LocalizedString(code == kErrorCancelled ? "IDS_CANCEL_FINISH"
+                                                 : code == kErrorInflate ? "IDS_ERROR_DAMAGEDSOURCE"
+                                                                         : "IDS_INSTALL_ERROR"),
+                                 percent);
         return code;
     }
     BackupEntry& Current() { return m_entries.back(); }
@@ -107,6 +108,8 @@ private:
     FS m_fileSystem;
     std::size_t m_writerCount = 1;
     std::size_t m_writers = 1;
+    // Whether the kit was told that file data will be read.
+    bool m_dataWanted = false;
     std::chrono::milliseconds m_finishPause = kFinishPause;
     RunPlace m_place;
     RunPlan m_plan;
@@ -156,6 +159,7 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
     m_journal.Attach(m_place.journal);
     m_targets.Reset(targetDir);
     m_plan = RunPlan();
+    m_dataWanted = false;
     m_plan.decisions.assign(count, FileDecision::Skip);
     m_plan.deferred.assign(count, false);
     m_events.Start(m_processData->EventSink(), count, [kit](std::size_t index) {
@@ -170,6 +174,9 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
     if (code == kErrorSuccess) {
         code = Walk(*kit, &percent);
     }
+    // A kit still inflating needs none of its data when nothing is staged:
+    // only its digest is taken.
+    kit->SkipData();
     std::size_t failedAt = 0;
     const ErrorCode failure = m_pool.Finish(&failedAt);
     if (code == kErrorSuccess && failure != kErrorSuccess) {
@@ -178,6 +185,11 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
         if (failure != kErrorCancelled) {
             percent = static_cast<std::int32_t>(static_cast<std::uint64_t>(failedAt) * 100 / count);
         }
+    }
+    // Nothing has changed in the template directory yet: a kit that fails
+    // its digest or its signature now installs nothing.
+    if (code == kErrorSuccess) {
+        code = kit->FinishLoad();
     }
     if (code == kErrorSuccess) {
         m_plan.missingLevels = m_planner.MissingLevels();
@@ -234,6 +246,10 @@ ErrorCode InstallWorker<FS>::Walk(Kit& kit, std::int32_t* percent) {
         }
         ErrorCode code = Plan(kit, i);
         if (code == kErrorSuccess && Writes(m_plan.decisions[i])) {
+            if (!m_dataWanted) {
+                kit.WantData();
+                m_dataWanted = true;
+            }
             code = m_pool.Stage(i);
         }
         if (code != kErrorSuccess) {

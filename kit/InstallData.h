@@ -71,7 +71,7 @@ public:
             WantData();
             code = FinishLoad();
         }
-        return code;
+        return code == kErrorSuccess ? code : Fail(code);
     }
 
     // The first half of Load, for a reader that uses the kit while it is
@@ -88,8 +88,10 @@ public:
     // through its digest, so that FinishLoad still judges the whole kit.
     void SkipData() { m_inflation.Progress().Decide(kit::StreamProgress::Need::DigestOnly); }
     // Waits for the inflation begun by Begin to end and judges the kit: 0,
-    // or the codes of Load, with the tables emptied and the stream closed
-    // as Load leaves them. Once ended, returns the same code at once.
+    // or the codes of Load with the stream closed. The tables stay after a
+    // failure (until the next Begin or Load), so that a reader that still
+    // holds records may name them while it gives up. Once ended, returns
+    // the same code at once.
     ErrorCode FinishLoad();
 
     // The keys the next Load accepts (kit::BuiltInTrust() until set).
@@ -254,7 +256,10 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::FinishLoad() {
             }
         }
     }
-    m_loadCode = code == kErrorSuccess ? code : Fail(code);
+    if (code != kErrorSuccess) {
+        Release();
+    }
+    m_loadCode = code;
     return m_loadCode;
 }
 

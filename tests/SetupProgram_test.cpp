@@ -61,6 +61,31 @@ TEST_F(SetupProgramTest, TruncatedKitFailsWithTheMessageAndChangesNothing) {
     ExpectNothingChanged(result);
 }
 
+// Silent runs and the dry run go on while the kit still inflates: a kit
+// whose tables read well but whose data was damaged far past them still
+// ends with the damaged-kit status, and nothing was installed or printed.
+TEST_F(SetupProgramTest, KitDamagedPastItsTablesFailsSilentRunsAndPlans) {
+    std::string noise(2 << 20, '\0');
+    unsigned state = 7;
+    for (char& byte : noise) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<char>(state >> 16);
+    }
+    WriteFile(source + "/big/noise.bin", noise, 1600000400);
+    MakeKit(root + "/whole.pkd");
+    std::string kit = ReadFile(root + "/whole.pkd");
+    kit[kit.size() * 3 / 4] ^= 0x04;
+    WriteFile(kitDir + "/qarn.pkd", kit);
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"usecwd", "/S"}, {"usecwd", "--plan"}}) {
+        SCOPED_TRACE(arguments.back());
+        Result result = Setup(arguments);
+        EXPECT_EQ(result.status, 4);
+        EXPECT_EQ(result.err, Localized("en", "IDS_ERROR_DAMAGEDSOURCE") + "\n");
+        ExpectNothingChanged(result);
+    }
+}
+
 TEST_F(SetupProgramTest, MissingKitFailsWithTheMessageAndChangesNothing) {
     Result result = Setup({"usecwd", "/S"});
     EXPECT_EQ(result.status, 3);
