@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <unordered_map>
@@ -19,14 +20,20 @@
 // follows no link: a link or any other non-directory standing in for a
 // level is reported, never walked through, so nothing below it is touched.
 // The root itself is opened by its path, links on the way followed, as the
-// user named it. When kMaxOpen handles are open, all are closed and opened
-// again as they are needed.
+// user named it. Handles stay open for the whole run, so that a kit whose
+// consecutive records lie in different folders costs no more than one
+// grouped by folder: up to kMaxOpen of them, or half what the process may
+// hold open where that is less (macOS allows 256 by default). Past that,
+// all are closed and opened again as they are needed.
 template <class FS>
 class DirectoryHandles {
 public:
-    static constexpr std::size_t kMaxOpen = 64;
+    static constexpr std::size_t kMaxOpen = 512;
+    static constexpr std::size_t kLeastOpen = 16;
 
-    explicit DirectoryHandles(FS& fileSystem) : m_fileSystem(fileSystem) {}
+    explicit DirectoryHandles(FS& fileSystem)
+        : m_fileSystem(fileSystem),
+          m_maxOpen(std::max(kLeastOpen, std::min(kMaxOpen, fileSystem.OpenHandleLimit() / 2))) {}
     ~DirectoryHandles() { Close(); }
     DirectoryHandles(const DirectoryHandles&) = delete;
     DirectoryHandles& operator=(const DirectoryHandles&) = delete;
@@ -70,7 +77,7 @@ public:
     ErrorCode Find(const std::string& relative, Make* make, FileHandle* handle) {
         // Most files lie in the directory of the file before them.
         if (m_last == nullptr || relative != m_lastKey) {
-            if (m_open.size() >= kMaxOpen) {
+            if (m_open.size() >= m_maxOpen) {
                 Close();
             }
             Slot* slot = nullptr;
@@ -176,6 +183,7 @@ private:
     }
 
     FS& m_fileSystem;
+    const std::size_t m_maxOpen;
     stdx::u16string m_root;
     std::string m_rootBytes;
     // Node-based, so a Slot stays where it is while others are added.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -364,6 +365,35 @@ TEST(NameMeetsTagTest, LevelsNamedLikeTheRunsPrivateNames) {
     for (const auto& c : cases) {
         EXPECT_EQ(run_names::NameMeetsTag(c.first, tag), c.second) << U8(c.first);
     }
+}
+
+// A process that may hold few handles: the run's folder handles are closed
+// and opened again as it goes, whatever the kit's order, and every file
+// still lands where it belongs.
+class FewHandlesFileSystem : public FileSystem {
+public:
+    std::size_t OpenHandleLimit() { return 8; }
+};
+
+TEST_F(InstallWorkerTest, KitInterleavedAcrossMoreFoldersThanHandlesInstallsExactly) {
+    std::vector<KitFile> files;
+    for (int round = 0; round < 3; ++round) {
+        for (int folder = 0; folder < 40; ++folder) {
+            const std::string name =
+                "f" + std::to_string(folder) + "\\deep\\r" + std::to_string(round) + ".cfg";
+            files.push_back({name, name, kBaseSeconds + round});
+        }
+    }
+    WriteFile(T("f7/deep/r1.cfg"), "older", kBaseSeconds - 10);
+    Status status;
+    ASSERT_EQ(Install<FewHandlesFileSystem>(files, &status), kErrorSuccess);
+    for (const KitFile& file : files) {
+        std::string path = file.name;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        EXPECT_EQ(ReadFile(T(path)), file.bytes) << path;
+        EXPECT_EQ(Mtime(T(path)), file.seconds) << path;
+    }
+    EXPECT_TRUE(EntriesWithPrefix(m_target, ".qa-").empty());
 }
 
 }  // namespace

@@ -210,6 +210,10 @@ public:
     // whether its file system keeps data across a power cut (always, where
     // the platform cannot tell). 0, 2, 87.
     ErrorCode StorageOf(const stdx::u16string& path, StorageInfo* info);
+    // The most handles this process may hold open at once (its soft limit),
+    // so that a cache of handles can stay well below it; 1024 where the
+    // system gives no figure.
+    std::size_t OpenHandleLimit();
     // flock(2) exclusive on an open file or directory. The kernel drops it
     // when the holder's descriptors close, its process dying included.
     // With wait false: 0 locked, 87 held by another descriptor or failed.

@@ -5,12 +5,13 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "engine/fs/FileSystem.h"
-#include "engine/fs/FileSystemInternal.h"
 #include "engine/fs/FileSystemFeatures.h"
+#include "engine/fs/FileSystemInternal.h"
 #include "engine/fs/FileSystemPlatform.h"
 
 using fs_internal::CodeFromErrno;
@@ -311,6 +312,16 @@ ErrorCode FileSystem::FlushDeviceCache(FileHandle handle) {
         return kErrorInvalidParameter;
     }
     return fs_platform::FlushDeviceCache(fd) == 0 ? kErrorSuccess : kErrorInvalidParameter;
+}
+
+std::size_t FileSystem::OpenHandleLimit() {
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == 0) {
+        return 1024;
+    }
+    return limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > 1048576
+               ? 1048576
+               : static_cast<std::size_t>(limit.rlim_cur);
 }
 
 ErrorCode FileSystem::Lock(FileHandle handle, bool wait) {
