@@ -141,10 +141,8 @@ private:
         FileHandle parent = kInvalidHandle;
         std::string name;
         if (!relative.empty()) {
-            const std::size_t slash = relative.rfind('/');
-            const std::string above =
-                slash == std::string::npos ? std::string() : relative.substr(0, slash);
-            name = slash == std::string::npos ? relative : relative.substr(slash + 1);
+            std::string above;
+            path_names::SplitLast(relative, &above, &name);
             Slot* up = nullptr;
             const ErrorCode code = Open(above, make, &up, made);
             if (code != kErrorSuccess) {

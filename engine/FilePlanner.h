@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "engine/DirectoryHandles.h"
+#include "engine/InstallEvents.h"
 #include "engine/fs/ErrorCodes.h"
 #include "engine/fs/FileSystem.h"
 #include "engine/fs/StoredTimeRules.h"
@@ -27,6 +28,20 @@ enum class FileDecision : std::uint8_t {
 inline bool Writes(FileDecision decision) {
     return decision == FileDecision::Install || decision == FileDecision::Replace ||
            decision == FileDecision::Repair;
+}
+
+// What the events tell of a decision that writes or skips (not Conflict).
+inline FileAction ActionOf(FileDecision decision) {
+    switch (decision) {
+        case FileDecision::Install:
+            return FileAction::Install;
+        case FileDecision::Replace:
+            return FileAction::Replace;
+        case FileDecision::Repair:
+            return FileAction::Repair;
+        default:
+            return FileAction::Skip;
+    }
 }
 
 // The rule, for what lstat found at a kit file's place (Missing when a level

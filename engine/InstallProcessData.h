@@ -36,9 +36,18 @@ protected:
 //   code 0, percent 100: the run succeeded; the text is "IDS_INSTALL_FINISH";
 //   code 1223: the run was cancelled and fully rolled back; the text is
 //     "IDS_CANCEL_FINISH", the percent the one the run had reached;
+//   code 13: the kit failed its checks (found while the run read it) and
+//     nothing was changed; the text is "IDS_ERROR_DAMAGEDSOURCE";
 //   any other code: the run failed with that code and was fully rolled back;
 //     the text is "IDS_INSTALL_ERROR", the percent that of the file in hand.
 // A run posts a non-zero code or 100 exactly once, as its last status.
+// FailureTextKey gives the key of a final failure's text.
+inline const char* FailureTextKey(ErrorCode code) {
+    return code == kErrorCancelled ? "IDS_CANCEL_FINISH"
+           : code == kErrorInflate ? "IDS_ERROR_DAMAGEDSOURCE"
+                                   : "IDS_INSTALL_ERROR";
+}
+
 class InstallProcessDataBase {
 public:
     InstallProcessDataBase();

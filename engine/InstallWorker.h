@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -68,9 +69,7 @@ public:
     // The threads that write files, 1 (the default: the calling thread) to
     // run_names::kMaxWriters.
     void SetWriters(std::size_t writers) {
-        m_writerCount = writers < 1                        ? 1
-                        : writers > run_names::kMaxWriters ? run_names::kMaxWriters
-                                                           : writers;
+        m_writerCount = std::min(std::max<std::size_t>(writers, 1), run_names::kMaxWriters);
     }
     // The writers worth having on this machine: two when it has two cores.
     static std::size_t DefaultWriters() {
@@ -94,11 +93,7 @@ private:
     // that the final status is seen only once the rollback is over.
     ErrorCode ReportFailure(ErrorCode code, std::int32_t percent) {
         Rollback(code);
-        m_processData->SetStatus(code,
-                                 LocalizedString(code == kErrorCancelled ? "IDS_CANCEL_FINISH"
-                                                 : code == kErrorInflate ? "IDS_ERROR_DAMAGEDSOURCE"
-                                                                         : "IDS_INSTALL_ERROR"),
-                                 percent);
+        m_processData->SetStatus(code, LocalizedString(FailureTextKey(code)), percent);
         return code;
     }
     BackupEntry& Current() { return m_entries.back(); }
@@ -108,8 +103,6 @@ private:
     FS m_fileSystem;
     std::size_t m_writerCount = 1;
     std::size_t m_writers = 1;
-    // Whether the kit was told that file data will be read.
-    bool m_dataWanted = false;
     std::chrono::milliseconds m_finishPause = kFinishPause;
     RunPlace m_place;
     RunPlan m_plan;
@@ -159,7 +152,6 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
     m_journal.Attach(m_place.journal);
     m_targets.Reset(targetDir);
     m_plan = RunPlan();
-    m_dataWanted = false;
     m_plan.decisions.assign(count, FileDecision::Skip);
     m_plan.deferred.assign(count, false);
     m_events.Start(m_processData->EventSink(), count, [kit](std::size_t index) {
@@ -246,10 +238,7 @@ ErrorCode InstallWorker<FS>::Walk(Kit& kit, std::int32_t* percent) {
         }
         ErrorCode code = Plan(kit, i);
         if (code == kErrorSuccess && Writes(m_plan.decisions[i])) {
-            if (!m_dataWanted) {
-                kit.WantData();
-                m_dataWanted = true;
-            }
+            kit.WantData();
             code = m_pool.Stage(i);
         }
         if (code != kErrorSuccess) {
@@ -264,12 +253,11 @@ ErrorCode InstallWorker<FS>::Plan(Kit& kit, std::size_t index) {
     const auto& record = kit.m_files[index];
     const std::string relative =
         path_names::Narrow(path_names::InstalledPath(stdx::u16string(), record.m_name));
-    const std::size_t slash = relative.rfind('/');
+    std::string folder;
+    std::string leaf;
+    path_names::SplitLast(relative, &folder, &leaf);
     typename FilePlanner<FS>::Look look;
-    ErrorCode code =
-        m_planner.Plan(slash == std::string::npos ? std::string() : relative.substr(0, slash),
-                       slash == std::string::npos ? relative : relative.substr(slash + 1),
-                       record.m_lastWriteTime, record.m_size, &look);
+    ErrorCode code = m_planner.Plan(folder, leaf, record.m_lastWriteTime, record.m_size, &look);
     if (code == kErrorSuccess && look.decision == FileDecision::Conflict) {
         code = kErrorInvalidParameter;
     }
@@ -279,9 +267,7 @@ ErrorCode InstallWorker<FS>::Plan(Kit& kit, std::size_t index) {
     const bool deferred = m_aliases.Unsure() || m_aliases.Earlier(index) != NameAliases::kNone;
     m_plan.decisions[index] = look.decision;
     m_plan.deferred[index] = deferred;
-    static const FileAction kActions[] = {FileAction::Install, FileAction::Replace,
-                                          FileAction::Repair, FileAction::Skip};
-    const FileAction action = kActions[static_cast<int>(look.decision)];
+    const FileAction action = ActionOf(look.decision);
     if (deferred) {
         m_events.Propose(index, action);
     } else {

@@ -181,10 +181,9 @@ private:
                          FileHandle stage, const stdx::u16string& stagePath,
                          std::pair<std::uint64_t, std::uint64_t> identity, bool hasLater) {
         const std::string relative = RelativeBytes(kit, index);
-        const std::size_t slash = relative.rfind('/');
-        const std::string folder =
-            slash == std::string::npos ? std::string() : relative.substr(0, slash);
-        const std::string leaf = slash == std::string::npos ? relative : relative.substr(slash + 1);
+        std::string folder;
+        std::string leaf;
+        path_names::SplitLast(relative, &folder, &leaf);
         bool overwrite = false;
         ErrorCode code = kErrorSuccess;
         if (deferred) {
@@ -239,10 +238,7 @@ private:
             ++m_record.m_newFileCount;
         }
         if (deferred) {
-            m_events.Decide(index, decision == FileDecision::Install || overwrite
-                                       ? FileAction::Install
-                                   : decision == FileDecision::Repair ? FileAction::Repair
-                                                                      : FileAction::Replace);
+            m_events.Decide(index, overwrite ? FileAction::Install : ActionOf(decision));
         }
         return kErrorSuccess;
     }

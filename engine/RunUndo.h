@@ -32,12 +32,6 @@ struct UndoCounts {
 
 namespace detail {
 
-inline void Split(const std::string& relative, std::string* folder, std::string* leaf) {
-    const std::size_t slash = relative.rfind('/');
-    *folder = slash == std::string::npos ? std::string() : relative.substr(0, slash);
-    *leaf = slash == std::string::npos ? relative : relative.substr(slash + 1);
-}
-
 // Moves every file below the open backup level `backup` (relative path
 // `relative`, "" or ending with "/") back to the same path below the
 // template directory, over whatever the run put there. False when anything
@@ -121,7 +115,7 @@ bool Undo(FS& fileSystem, const stdx::u16string& runDir, const run_journal::Head
             entry.step == Step::Overwrite) {
             std::string folder;
             std::string leaf;
-            detail::Split(path_names::Narrow(entry.path), &folder, &leaf);
+            path_names::SplitLast(path_names::Narrow(entry.path), &folder, &leaf);
             folders.insert(folder);
         }
     }
@@ -149,7 +143,7 @@ bool Undo(FS& fileSystem, const stdx::u16string& runDir, const run_journal::Head
         }
         std::string folder;
         std::string leaf;
-        detail::Split(path_names::Narrow(it->path), &folder, &leaf);
+        path_names::SplitLast(path_names::Narrow(it->path), &folder, &leaf);
         FileHandle directory = kInvalidHandle;
         FileStatus status;
         // Only a file: whatever else stands there now is not the run's.
@@ -190,7 +184,7 @@ bool Undo(FS& fileSystem, const stdx::u16string& runDir, const run_journal::Head
                 path_names::Narrow(stdx::u16string(directory, target.size()));
             std::string folder;
             std::string leaf;
-            detail::Split(relative, &folder, &leaf);
+            path_names::SplitLast(relative, &folder, &leaf);
             FileHandle parent = kInvalidHandle;
             if (targets.Find(folder, &parent) == kErrorSuccess) {
                 code = fileSystem.RemoveDirectoryAt(parent, leaf);

@@ -83,10 +83,11 @@ public:
     // What is wanted of the data. Once decided it changes only to Nothing.
     void Decide(Need need) {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_need == Need::Undecided || need == Need::Nothing) {
+        // Asked for once per file by a run: only a change wakes anyone.
+        if (m_need != need && (m_need == Need::Undecided || need == Need::Nothing)) {
             m_need = need;
+            m_changed.notify_all();
         }
-        m_changed.notify_all();
     }
     Need Wanted() const {
         std::lock_guard<std::mutex> lock(m_mutex);

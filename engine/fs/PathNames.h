@@ -78,6 +78,14 @@ inline stdx::u16string Wide(const std::string& bytes) {
     return Utf8ToUtf16(stdx::string(bytes.data(), bytes.size()));
 }
 
+// A relative path ("/" between levels) as its folder ("" at the top) and
+// its last level.
+inline void SplitLast(const std::string& relative, std::string* folder, std::string* leaf) {
+    const std::size_t slash = relative.rfind('/');
+    *folder = slash == std::string::npos ? std::string() : relative.substr(0, slash);
+    *leaf = slash == std::string::npos ? relative : relative.substr(slash + 1);
+}
+
 // targetDir (ending with "/") followed by a kit name with every "\" turned
 // into "/".
 inline stdx::u16string InstalledPath(const stdx::u16string& targetDir,
