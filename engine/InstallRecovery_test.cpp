@@ -23,6 +23,19 @@ using namespace install_test;
 
 namespace {
 
+// The number of the last operation of one name that a fault schedule's hook
+// saw.
+struct LastNamed {
+    std::string operation;
+    std::int64_t number = 0;
+    static void Hook(std::int64_t number, const char* operation, void* context) {
+        LastNamed* last = static_cast<LastNamed*>(context);
+        if (last->operation == operation) {
+            last->number = number;
+        }
+    }
+};
+
 // Replaces files in nested existing directories, adds one to an existing
 // directory and one in new nested directories, and skips a newer one.
 void WriteInstalledTree(const std::string& target) {
@@ -153,17 +166,10 @@ protected:
 
     // The number of the last operation named `name` in a successful run.
     std::int64_t LastOperation(const char* name) {
-        struct Last {
-            std::string operation;
-            std::int64_t number = 0;
-            static void Hook(std::int64_t number, const char* operation, void* context) {
-                Last* last = static_cast<Last*>(context);
-                if (last->operation == operation) {
-                    last->number = number;
-                }
-            }
-        } last{name};
-        EXPECT_EQ(RunArmed(m_kit, m_data, m_target, 0, &Last::Hook, &last).code, kErrorSuccess);
+        LastNamed last;
+        last.operation = name;
+        EXPECT_EQ(RunArmed(m_kit, m_data, m_target, 0, &LastNamed::Hook, &last).code,
+                  kErrorSuccess);
         WriteInstalledTree(m_target);
         return last.number;
     }
@@ -352,25 +358,15 @@ TEST_F(InstallRecoveryTest, RunOfALiveInstallerIsLeftAlone) {
 // then a restore move fails (the rollback's last rename), or the journal
 // cannot be read back (the rollback's open of it).
 TEST_F(InstallRecoveryTest, UnfinishedRollbackKeepsTheBackupUntilTheNextStart) {
-    struct Last {
-        std::string operation;
-        std::int64_t number = 0;
-        static void Hook(std::int64_t number, const char* operation, void* context) {
-            Last* last = static_cast<Last*>(context);
-            if (last->operation == operation) {
-                last->number = number;
-            }
-        }
-    };
     const std::int64_t lastPut = LastOperation("RenameAt");
     // One restore fails and one file stays, or nothing is restored and both
     // stay.
     const std::vector<std::pair<std::string, int>> cases = {{"RenameAt", 1}, {"Open", 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
-        Last last;
+        LastNamed last;
         last.operation = c.first;
-        ASSERT_NE(RunArmed(m_kit, m_data, m_target, lastPut, &Last::Hook, &last).code,
+        ASSERT_NE(RunArmed(m_kit, m_data, m_target, lastPut, &LastNamed::Hook, &last).code,
                   kErrorSuccess);
         ASSERT_GT(last.number, lastPut);
         WriteInstalledTree(m_target);
