@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/ControllerFixture.h"
+#include "tests/support/ArgumentVector.h"
 
 namespace app_test {
 namespace {
@@ -34,11 +35,7 @@ protected:
     int Run(const std::vector<std::string>& arguments) {
         std::vector<std::string> all = {"Setup"};
         all.insert(all.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (std::string& argument : all) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
+        std::vector<char*> argv = test_support::NullTerminated(all);
         StartupArgs args{static_cast<int>(all.size()), argv.data(), 0, stdx::u16string()};
         return RunInstaller(args, layer);
     }

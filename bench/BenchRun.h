@@ -22,6 +22,7 @@
 #include "engine/InstallWorker.h"
 #include "engine/fs/FileSystem.h"
 #include "kit/InstallData.h"
+#include "tests/support/ArgumentVector.h"
 #include "text/Encoding.h"
 
 extern char** environ;
@@ -73,17 +74,9 @@ struct ProcessSetting {
 inline int RunProcess(const std::vector<std::string>& arguments,
                       const ProcessSetting& setting = ProcessSetting()) {
     std::vector<std::string> copies = arguments;
-    std::vector<char*> argv;
-    for (std::string& argument : copies) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
+    std::vector<char*> argv = test_support::NullTerminated(copies);
     std::vector<std::string> environment = setting.environment;
-    std::vector<char*> envp;
-    for (std::string& entry : environment) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
+    std::vector<char*> envp = test_support::NullTerminated(environment);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (!setting.directory.empty()) {

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "kit/KitWriter.h"
+#include "tests/support/ArgumentVector.h"
 #include "text/Encoding.h"
 
 namespace {
@@ -145,11 +146,7 @@ int main(int argc, char** argv) {
             environment.push_back(std::string(name) + "=" + value);
         }
     }
-    std::vector<char*> envp;
-    for (std::string& entry : environment) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
+    std::vector<char*> envp = test_support::NullTerminated(environment);
     std::string usecwd = "usecwd";
     std::string silent = "/S";
     char* args[] = {setup.data(), usecwd.data(), silent.data(), nullptr};

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/ArgumentVector.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/TreeSnapshot.h"
 #include "text/Encoding.h"
@@ -62,11 +63,7 @@ protected:
                 const std::string& cwd, const std::vector<std::string>& extraEnvironment = {}) {
         std::vector<std::string> args = {program};
         args.insert(args.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (std::string& argument : args) {
-            argv.push_back(argument.data());
-        }
-        argv.push_back(nullptr);
+        std::vector<char*> argv = test_support::NullTerminated(args);
         std::vector<std::string> environment = {"HOME=" + home, "TMPDIR=" + tmp,
                                                 "PATH=/usr/bin:/bin", "LANG=C"};
         // An extra variable replaces one of the same name.
@@ -83,11 +80,7 @@ protected:
                 environment.push_back(extra);
             }
         }
-        std::vector<char*> envp;
-        for (std::string& entry : environment) {
-            envp.push_back(entry.data());
-        }
-        envp.push_back(nullptr);
+        std::vector<char*> envp = test_support::NullTerminated(environment);
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
