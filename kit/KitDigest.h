@@ -10,6 +10,10 @@ namespace kit {
 
 constexpr std::size_t kDigestBytes = 32;
 
+// Starts the crypto library the way this program uses it, once; every use
+// of the library goes through here first. Thread-safe.
+void UseCryptoLibrary();
+
 class KitDigest {
 public:
     KitDigest();

@@ -50,6 +50,8 @@ public:
         m_code = kErrorSuccess;
         m_running = pthread_create(&m_thread, nullptr, &KitInflation::Main, this) == 0;
         if (!m_running) {
+            // Nobody reads while this thread inflates: it must not wait.
+            m_progress.Decide(StreamProgress::Need::Data);
             Run();
         }
     }

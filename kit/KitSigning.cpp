@@ -25,6 +25,17 @@ struct MdCtxFree {
 using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
 
+Pkey PrivateKey(const SecretKey& secret) {
+    UseCryptoLibrary();
+    return Pkey(
+        EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, secret.data(), secret.size()));
+}
+
+Pkey PublicKeyObject(const unsigned char* bytes, std::size_t count) {
+    UseCryptoLibrary();
+    return Pkey(EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, bytes, count));
+}
+
 std::string SignedMessage(const Digest& digest) {
     std::string message(kSignedLabel, sizeof(kSignedLabel));  // with its zero
     message.append(reinterpret_cast<const char*>(digest.data()), digest.size());
@@ -84,13 +95,13 @@ bool ParseHexKey(const std::string& text, const char* prefix, unsigned char* out
 }  // namespace
 
 bool GenerateKey(SecretKey* secret, PublicKey* publicKey) {
+    UseCryptoLibrary();
     return RAND_bytes(secret->data(), static_cast<int>(secret->size())) == 1 &&
            PublicKeyOf(*secret, publicKey);
 }
 
 bool PublicKeyOf(const SecretKey& secret, PublicKey* publicKey) {
-    const Pkey key(
-        EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, secret.data(), secret.size()));
+    const Pkey key = PrivateKey(secret);
     std::size_t length = publicKey->size();
     return key != nullptr &&
            EVP_PKEY_get_raw_public_key(key.get(), publicKey->data(), &length) == 1 &&
@@ -98,8 +109,7 @@ bool PublicKeyOf(const SecretKey& secret, PublicKey* publicKey) {
 }
 
 bool SignDigest(const SecretKey& secret, const Digest& digest, Signature* signature) {
-    const Pkey key(
-        EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, secret.data(), secret.size()));
+    const Pkey key = PrivateKey(secret);
     const MdCtx context(EVP_MD_CTX_new());
     if (key == nullptr || context == nullptr ||
         EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1) {
@@ -114,8 +124,7 @@ bool SignDigest(const SecretKey& secret, const Digest& digest, Signature* signat
 }
 
 bool VerifyDigest(const PublicKey& publicKey, const Digest& digest, const Signature& signature) {
-    const Pkey key(
-        EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, publicKey.data(), publicKey.size()));
+    const Pkey key = PublicKeyObject(publicKey.data(), publicKey.size());
     const MdCtx context(EVP_MD_CTX_new());
     if (key == nullptr || context == nullptr ||
         EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1) {
@@ -150,8 +159,7 @@ bool ParsePublicKeyText(const std::string& text, PublicKey* publicKey) {
     if (!ParseHexKey(text, kPublicPrefix, parsed.data(), parsed.size())) {
         return false;
     }
-    const Pkey key(
-        EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, parsed.data(), parsed.size()));
+    const Pkey key = PublicKeyObject(parsed.data(), parsed.size());
     if (key == nullptr) {
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "engine/fs/FileSystem.h"
@@ -33,7 +34,7 @@ public:
           m_stream(stream),
           m_progress(progress),
           m_position(0),
-          m_buffer(kBufferBytes),
+          m_buffer(new unsigned char[kBufferBytes]),
           m_bufferStart(0),
           m_bufferEnd(0) {}
 
@@ -104,7 +105,7 @@ private:
             const std::uint64_t available = m_bufferEnd - m_bufferStart;
             const std::size_t take =
                 static_cast<std::size_t>(count < available ? count : available);
-            std::memcpy(target, m_buffer.data() + m_bufferStart, take);
+            std::memcpy(target, m_buffer.get() + m_bufferStart, take);
             m_bufferStart += take;
             m_position += take;
             target += take;
@@ -132,7 +133,7 @@ private:
             static_cast<std::uint32_t>(written < kBufferBytes ? written : kBufferBytes);
         std::uint32_t got = 0;
         const ErrorCode code =
-            m_fileSystem.ReadAt(m_stream, m_position, m_buffer.data(), want, &got);
+            m_fileSystem.ReadAt(m_stream, m_position, m_buffer.get(), want, &got);
         if (code != kErrorSuccess) {
             throw ErrorCode(code);
         }
@@ -149,7 +150,7 @@ private:
     FileHandle m_stream;
     StreamProgress& m_progress;
     std::uint64_t m_position;
-    std::vector<unsigned char> m_buffer;
+    std::unique_ptr<unsigned char[]> m_buffer;  // not filled first: most tables are small
     std::size_t m_bufferStart;
     std::size_t m_bufferEnd;
 };

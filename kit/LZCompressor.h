@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "engine/fs/FileSystem.h"
@@ -151,8 +152,10 @@ ErrorCode BasicLZCompressor<Inflater>::Inflate(FileSystemPolicy& fileSystem, Fil
     }
     Inflater inflater;
     // Two output buffers: one is inflated into while the other is written.
-    std::vector<unsigned char> output[2] = {std::vector<unsigned char>(kOutputBytes),
-                                            std::vector<unsigned char>(kOutputBytes)};
+    // Not filled first: a small kit never touches most of their pages.
+    std::unique_ptr<unsigned char[]> output[2] = {
+        std::unique_ptr<unsigned char[]>(new unsigned char[kOutputBytes]),
+        std::unique_ptr<unsigned char[]>(new unsigned char[kOutputBytes])};
     int current = 0;
     // Declared after the buffers, so it has finished with them before they go.
     BackgroundWriter<FileSystemPolicy> writer(fileSystem, target);
@@ -189,9 +192,9 @@ ErrorCode BasicLZCompressor<Inflater>::Inflate(FileSystemPolicy& fileSystem, Fil
         OutputStep step = OutputStep::Continue;
         do {
             std::uint32_t produced = 0;
-            status = inflater.Inflate(output[current].data(), kOutputBytes, &produced);
+            status = inflater.Inflate(output[current].get(), kOutputBytes, &produced);
             if (produced != 0) {
-                const ErrorCode code = writer.Submit(output[current].data(), produced);
+                const ErrorCode code = writer.Submit(output[current].get(), produced);
                 if (code != kErrorSuccess) {
                     release();
                     return code;

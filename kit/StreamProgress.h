@@ -15,7 +15,9 @@ namespace kit {
 // reader waits for the bytes it needs; the inflater, once past the tables,
 // waits to hear whether any file data is wanted at all, so that a run with
 // nothing to write inflates no file data (the kit's digest still sees every
-// byte of the kit). Thread-safe.
+// byte of the kit). Until the reader has found the tables' end, the
+// inflater keeps at most kLeadBytes ahead of what it asked for: inflating
+// far ahead would inflate file data nobody may want. Thread-safe.
 class StreamProgress final : public OutputObserver {
 public:
     // What the readers want of the data after the tables.
@@ -25,10 +27,12 @@ public:
         DigestOnly,  // no file will be read: only the digest goes on
         Nothing,     // the load is abandoned: stop at once
     };
+    static constexpr std::uint64_t kLeadBytes = 1024 * 1024;
 
     void Reset() {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_written = 0;
+        m_asked = 0;
         m_dataStart = UINT64_MAX;
         m_need = Need::Undecided;
         m_ended = false;
@@ -43,8 +47,15 @@ public:
             m_written = bytes;
             m_changed.notify_all();
         }
-        m_changed.wait(lock,
-                       [this] { return m_need != Need::Undecided || m_written < m_dataStart; });
+        m_inflaterWaits = true;
+        m_changed.wait(lock, [this] {
+            if (m_need != Need::Undecided) {
+                return true;
+            }
+            return m_dataStart == UINT64_MAX ? m_written < m_asked + kLeadBytes
+                                             : m_written < m_dataStart;
+        });
+        m_inflaterWaits = false;
         switch (m_need) {
             case Need::Nothing:
                 return OutputStep::Stop;
@@ -68,6 +79,12 @@ public:
     // when it ended well but short: the stream holds no such bytes).
     ErrorCode WaitFor(std::uint64_t end) {
         std::unique_lock<std::mutex> lock(m_mutex);
+        if (end > m_asked) {
+            m_asked = end;
+            if (m_inflaterWaits) {
+                m_changed.notify_all();
+            }
+        }
         m_changed.wait(lock, [this, end] { return m_written >= end || m_ended; });
         if (m_written >= end) {
             return kErrorSuccess;
@@ -104,6 +121,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::uint64_t m_written = 0;
+    std::uint64_t m_asked = 0;  // the furthest end a reader has waited for
+    bool m_inflaterWaits = false;
     std::uint64_t m_dataStart = UINT64_MAX;
     Need m_need = Need::Undecided;
     bool m_ended = false;
