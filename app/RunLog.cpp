@@ -94,6 +94,10 @@ void RunLog::Write(const stdx::string& text) {
 }
 
 void RunLog::OnFileAction(const stdx::u16string& relativePath, FileAction action) {
+    // Told for every record: without a log nothing is formatted.
+    if (m_fd < 0) {
+        return;
+    }
     const char* verb = action == FileAction::Install   ? "install "
                        : action == FileAction::Replace ? "replace "
                        : action == FileAction::Repair  ? "repair "

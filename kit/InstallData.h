@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "engine/fs/FileSystem.h"
@@ -358,7 +359,7 @@ void InstallData<Compressor, FileSystemPolicy>::ReadTables(bool hasRecord, std::
             !kit::IsSafeKitName(file.m_name)) {
             throw ErrorCode(kErrorInflate);
         }
-        m_files.push_back(file);
+        m_files.push_back(std::move(file));
     }
 
     // Offsets become absolute; their ends are checked once the stream's
