@@ -24,16 +24,19 @@
 // consecutive records lie in different folders costs no more than one
 // grouped by folder: up to kMaxOpen of them, or half what the process may
 // hold open where that is less (macOS allows 256 by default). Past that,
-// all are closed and opened again as they are needed.
+// all are closed and opened again as they are needed. Caches used at the
+// same time by several threads each take a share of that.
 template <class FS>
 class DirectoryHandles {
 public:
     static constexpr std::size_t kMaxOpen = 512;
     static constexpr std::size_t kLeastOpen = 16;
 
-    explicit DirectoryHandles(FS& fileSystem)
+    explicit DirectoryHandles(FS& fileSystem, std::size_t shares = 1)
         : m_fileSystem(fileSystem),
-          m_maxOpen(std::max(kLeastOpen, std::min(kMaxOpen, fileSystem.OpenHandleLimit() / 2))) {}
+          m_maxOpen(
+              std::max(kLeastOpen, std::min(kMaxOpen, fileSystem.OpenHandleLimit() / 2 /
+                                                          std::max<std::size_t>(shares, 1)))) {}
     ~DirectoryHandles() { Close(); }
     DirectoryHandles(const DirectoryHandles&) = delete;
     DirectoryHandles& operator=(const DirectoryHandles&) = delete;

@@ -126,6 +126,13 @@ public:
         return kErrorSuccess;
     }
 
+    // Forgets the folders found missing: for the next run, whose template
+    // directory may have changed meanwhile.
+    void Reset() {
+        m_missingFolders.clear();
+        m_missingLevels.clear();
+    }
+
     // Every missing level of the folders looked at (relative, "" for the
     // template directory itself), each above the levels below it.
     const std::set<std::string>& MissingLevels() const { return m_missingLevels; }

@@ -11,17 +11,19 @@
 // RunCommit.h brings the rooms a run is made of: its place, its plan, its
 // writing threads, its journal, its durability points, its events.
 #include "engine/InstallProcessData.h"
+#include "engine/PlanPass.h"
 #include "engine/RunCommit.h"
 #include "engine/RunUndo.h"
+#include "engine/fs/FileSystemFeatures.h"
 #include "kit/InstallData.h"
 #include "kit/KitName.h"
 #include "text/Languages.h"
 
 // One installation run: installs every kit file that is newer than the
 // installed copy (or whose installed copy is damaged) into the template
-// directory, all or nothing, however the run ends. It walks the kit in
-// order, deciding each file (FilePlanner) and writing each one to install
-// whole into the run's stage directory (StagingPool), then commits
+// directory, all or nothing, however the run ends. It decides every file
+// (PlanPass, FilePlanner), then walks the kit in order, writing each one to
+// install whole into the run's stage directory (StagingPool), then commits
 // (RunCommit): journal, durability, renames into place, durability, "C".
 // A failure, a cancel, or (through RecoverInterruptedRuns) a killed or
 // powerless process ends with the template directory as it was, or, once
@@ -79,14 +81,19 @@ public:
     const std::vector<BackupEntry>& Entries() const { return m_entries; }
 
 private:
-    // Looks at every record in kit order, posting progress, and stages the
-    // files to write. 0 or the code that ends the run; *percent is that of
-    // the record in hand.
-    ErrorCode Walk(Kit& kit, std::int32_t* percent);
-    // Decides record index, telling the events unless it may name a file an
-    // earlier record writes. 0, or 87 for a conflict (or the code of the
-    // look that failed).
-    ErrorCode Plan(Kit& kit, std::size_t index);
+    // Goes through the records in kit order, posting progress, telling the
+    // events and staging the files to write, up to record stopAt, where the
+    // plan failed with stopCode. 0 or the code that ends the run; *percent
+    // is that of the record in hand.
+    ErrorCode Walk(Kit& kit, std::size_t stopAt, ErrorCode stopCode, std::int32_t* percent);
+    // Tells the events of record index's decision, unless it may name a
+    // file an earlier record writes: then it is only proposed.
+    void Tell(std::size_t index);
+    // Whether record index, to be written, goes into the stage's tree: a
+    // new file of a folder the template directory lacks, which no other
+    // record may name. Its folder is then put in place whole, with one
+    // rename that must not replace anything (where the platform has one).
+    bool StagesInTree(const Kit& kit, std::size_t index) const;
     // Undoes the run from its journal on disk and returns code.
     ErrorCode Rollback(ErrorCode code);
     // Rolls back, then posts code with the text of its key and percent, so
@@ -113,6 +120,7 @@ private:
     // through the plain file system: the probe is no step of the run.
     StoredTimeRules<> m_storedTimeRules;
     FilePlanner<FS> m_planner{m_fileSystem, m_targets, m_storedTimeRules};
+    PlanPass<FS, Kit> m_pass{m_fileSystem, m_planner, m_storedTimeRules};
     DurableSync<FS> m_durable{m_fileSystem};
     JournalWriter<FS> m_journal{m_fileSystem};
     StagingPool<FS, Kit> m_pool{m_fileSystem};
@@ -151,6 +159,7 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
     m_durable.Start(m_place.anchor);
     m_journal.Attach(m_place.journal);
     m_targets.Reset(targetDir);
+    m_planner.Reset();
     m_plan = RunPlan();
     m_plan.decisions.assign(count, FileDecision::Skip);
     m_plan.deferred.assign(count, false);
@@ -164,7 +173,12 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
                         [&aliases](std::size_t index) { return aliases.HasLater(index); });
     std::int32_t percent = 0;
     if (code == kErrorSuccess) {
-        code = Walk(*kit, &percent);
+        std::size_t stopAt = count;
+        const ErrorCode planned = m_pass.Run(*kit, targetDir, m_writers, cancelled,
+                                             &m_plan.decisions, &m_plan.missingLevels, &stopAt);
+        m_plan.missingLevels.insert(m_planner.MissingLevels().begin(),
+                                    m_planner.MissingLevels().end());
+        code = planned == kErrorCancelled ? planned : Walk(*kit, stopAt, planned, &percent);
     }
     // A kit still inflating needs none of its data when nothing is staged:
     // only its digest is taken.
@@ -184,7 +198,6 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
         code = kit->FinishLoad();
     }
     if (code == kErrorSuccess) {
-        m_plan.missingLevels = m_planner.MissingLevels();
         RunCommit<FS, Kit> commit(m_fileSystem, m_place, m_journal, m_durable, m_targets,
                                   m_storedTimeRules, m_events, Current());
         code = commit.Run(*kit, m_plan, m_pool, m_writers, m_aliases, cancelled);
@@ -207,7 +220,8 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
 }
 
 template <class FS>
-ErrorCode InstallWorker<FS>::Walk(Kit& kit, std::int32_t* percent) {
+ErrorCode InstallWorker<FS>::Walk(Kit& kit, std::size_t stopAt, ErrorCode stopCode,
+                                  std::int32_t* percent) {
     const std::size_t count = kit.m_files.size();
     std::int32_t posted = -1;
     for (std::size_t i = 0; i < count; ++i) {
@@ -221,12 +235,10 @@ ErrorCode InstallWorker<FS>::Walk(Kit& kit, std::int32_t* percent) {
             return kErrorSuccess;
         }
         *percent = static_cast<std::int32_t>(static_cast<std::uint64_t>(i) * 100 / count);
-        const auto& record = kit.m_files[i];
-        // A loaded kit holds only safe names; the check stays here because
-        // this is where a name meets the disk.
-        if (!kit::IsSafeKitName(record.m_name)) {
-            return kErrorInvalidParameter;
+        if (i == stopAt) {
+            return stopCode;
         }
+        const auto& record = kit.m_files[i];
         // With writers of their own the status is posted when the percent
         // moves and every kStatusFiles files, more often than anyone can
         // read it, so the walk stays light beside the writers.
@@ -236,44 +248,42 @@ ErrorCode InstallWorker<FS>::Walk(Kit& kit, std::int32_t* percent) {
                                      *percent);
             posted = *percent;
         }
-        ErrorCode code = Plan(kit, i);
-        if (code == kErrorSuccess && Writes(m_plan.decisions[i])) {
+        Tell(i);
+        if (Writes(m_plan.decisions[i])) {
             kit.WantData();
-            code = m_pool.Stage(i);
-        }
-        if (code != kErrorSuccess) {
-            return code;
+            const ErrorCode code = StagesInTree(kit, i) ? m_pool.StageInTree(i) : m_pool.Stage(i);
+            if (code != kErrorSuccess) {
+                return code;
+            }
         }
     }
     return kErrorSuccess;
 }
 
 template <class FS>
-ErrorCode InstallWorker<FS>::Plan(Kit& kit, std::size_t index) {
-    const auto& record = kit.m_files[index];
-    const std::string relative =
-        path_names::Narrow(path_names::InstalledPath(stdx::u16string(), record.m_name));
-    std::string folder;
-    std::string leaf;
-    path_names::SplitLast(relative, &folder, &leaf);
-    typename FilePlanner<FS>::Look look;
-    ErrorCode code = m_planner.Plan(folder, leaf, record.m_lastWriteTime, record.m_size, &look);
-    if (code == kErrorSuccess && look.decision == FileDecision::Conflict) {
-        code = kErrorInvalidParameter;
-    }
-    if (code != kErrorSuccess) {
-        return code;
-    }
+void InstallWorker<FS>::Tell(std::size_t index) {
     const bool deferred = m_aliases.Unsure() || m_aliases.Earlier(index) != NameAliases::kNone;
-    m_plan.decisions[index] = look.decision;
     m_plan.deferred[index] = deferred;
-    const FileAction action = ActionOf(look.decision);
+    const FileAction action = ActionOf(m_plan.decisions[index]);
     if (deferred) {
         m_events.Propose(index, action);
     } else {
         m_events.Decide(index, action);
     }
-    return kErrorSuccess;
+}
+
+template <class FS>
+bool InstallWorker<FS>::StagesInTree(const Kit& kit, std::size_t index) const {
+    if (!fs_features::kExclusiveRename || m_plan.decisions[index] != FileDecision::Install ||
+        m_plan.deferred[index] || m_aliases.HasLater(index)) {
+        return false;
+    }
+    std::string folder;
+    std::string leaf;
+    path_names::SplitLast(
+        path_names::Narrow(path_names::InstalledPath(stdx::u16string(), kit.m_files[index].m_name)),
+        &folder, &leaf);
+    return !folder.empty() && m_plan.missingLevels.count(folder) != 0;
 }
 
 template <class FS>

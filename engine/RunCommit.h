@@ -70,6 +70,7 @@ public:
             return code;
         }
         m_backups.Reset(m_place.backupDir);
+        code = MoveTrees(staged);
         std::vector<FileHandle> stages(writers, kInvalidHandle);
         for (std::size_t writer = 0; writer < writers && code == kErrorSuccess; ++writer) {
             code = m_fileSystem.OpenDirectory(StageOf(writer), &stages[writer]);
@@ -83,6 +84,10 @@ public:
                 if (plan.deferred[i]) {
                     m_events.Decide(i, FileAction::Skip);
                 }
+                continue;
+            }
+            if (staged.InTree(i)) {
+                ++m_record.m_newFileCount;
                 continue;
             }
             const std::size_t writer = staged.WriterOf(i);
@@ -172,6 +177,59 @@ private:
         m_durable.NoteDirectory(path_names::ParentOf(runDir));
         m_durable.NoteDirectory(path_names::WithoutTrailingSlash(m_place.stageDir));
         return m_durable.Point({m_journal.Handle()});
+    }
+
+    // Puts every folder staged whole below the stage's tree in place, each
+    // with one rename that replaces nothing: the highest of the missing
+    // levels of each branch (its own levels and files came with it),
+    // after the levels above it are made. 0, 87 when anything appeared at
+    // its place meanwhile, or the code of the step that failed.
+    ErrorCode MoveTrees(const StagingPool<FS, Kit>& staged) {
+        const std::set<std::string>& made = staged.TreeDirectories();
+        if (made.empty()) {
+            return kErrorSuccess;
+        }
+        const std::set<std::string>& missing = m_plan->missingLevels;
+        DirectoryHandles<FS> tree(m_fileSystem);
+        tree.Reset(m_place.stageDir + StagingPool<FS, Kit>::kTreeName + u"/");
+        auto make = [this](FileHandle parent, const std::string& name,
+                           const stdx::u16string& path) { return MakeLevel(parent, name, path); };
+        ErrorCode code = kErrorSuccess;
+        for (const std::string& level : made) {
+            std::string above;
+            std::string name;
+            path_names::SplitLast(level, &above, &name);
+            if (missing.count(level) == 0 || (!above.empty() && missing.count(above) != 0)) {
+                continue;
+            }
+            FileHandle from = kInvalidHandle;
+            FileHandle into = kInvalidHandle;
+            code = tree.Find(above, &from);
+            if (code == kErrorSuccess) {
+                code = m_targets.Find(above, &make, &into);
+            }
+            if (code == kErrorSuccess) {
+                code = m_fileSystem.RenameAt(from, name, into, name, false);
+            }
+            if (code != kErrorSuccess) {
+                code = code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
+                break;
+            }
+            m_durable.NoteDirectory(path_names::WithoutTrailingSlash(tree.PathOf(above)));
+            m_durable.NoteDirectory(path_names::WithoutTrailingSlash(m_targets.PathOf(above)));
+            // The levels came with it, their entries still to be made
+            // durable where they now are.
+            for (auto inside = made.lower_bound(level);
+                 inside != made.end() &&
+                 (*inside == level || inside->compare(0, level.size() + 1, level + "/") == 0);
+                 ++inside) {
+                const stdx::u16string path = m_targets.PathOf(*inside);
+                m_record.m_createdDirs.push_back(path);
+                m_durable.NoteDirectory(path);
+            }
+        }
+        tree.Close();
+        return code;
     }
 
     // Puts staged record index in place as decision says. A deferred record

@@ -6,12 +6,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "engine/BatchQueues.h"
+#include "engine/DirectoryHandles.h"
 #include "engine/fs/ErrorCodes.h"
 #include "engine/fs/FileSystem.h"
 #include "engine/fs/PathNames.h"
@@ -21,7 +23,9 @@
 // thread or on a few threads of its own, before anything of the run is
 // renamed into the template directory. Record i goes to "<writer>/<i>" in
 // the stage directory, with its bytes and time; a file the template
-// directory shows is never written here.
+// directory shows is never written here. A file of a folder the template
+// directory lacks may instead go to its own path below "t/" (StageInTree),
+// so that the whole folder can be put in place with one rename.
 //
 // The calling thread hands records on in kit order (Stage) and at the end
 // waits for the writers (Finish). The first failure stops every writer; a
@@ -43,6 +47,9 @@ public:
     static constexpr std::size_t kBatchFiles = kQueueFiles / 4;
     static constexpr std::size_t kWakeFiles = 16;
     static constexpr std::uint64_t kWakeBytes = 1048576;
+
+    // The folder below the stage directory that holds the tree of new folders.
+    static constexpr const char16_t* kTreeName = u"t";
 
     explicit StagingPool(FS& fileSystem) : m_fileSystem(fileSystem) {}
     ~StagingPool() { Finish(nullptr); }
@@ -67,8 +74,11 @@ public:
         m_chunkBytes = 0;
         m_chunkWriter = 0;
         m_writerOf.assign(writers > 1 ? kit.m_files.size() : 0, 0);
+        m_inTree.assign(kit.m_files.size(), 0);
+        m_treeDirectories.clear();
         for (std::size_t number = 0; number < writers; ++number) {
-            auto writer = std::make_unique<Writer>();
+            auto writer = std::make_unique<Writer>(m_fileSystem, writers);
+            writer->tree.Reset(stageDir + kTreeName + u"/");
             const ErrorCode code = m_fileSystem.OpenDirectory(
                 stageDir + IntToString(static_cast<std::int32_t>(number), 10), &writer->directory);
             if (code != kErrorSuccess) {
@@ -94,7 +104,67 @@ public:
     // Stages record index: at once on this thread with one writer, else on
     // the chosen writer's thread, waiting while its queue is full. 0, or the
     // code of the failure that stopped the pool (this or an earlier one).
-    ErrorCode Stage(std::size_t index) {
+    ErrorCode Stage(std::size_t index) { return Hand(index); }
+    // Stages record index as Stage does, at its own path below the tree
+    // ("t/" + its installed path), the folders on the way made as needed.
+    ErrorCode StageInTree(std::size_t index) {
+        m_inTree[index] = 1;
+        return Hand(index);
+    }
+
+    // Whether a failure has stopped the pool.
+    bool Stopped() const { return m_stopped.load(std::memory_order_acquire); }
+
+    // Waits until every writer has written or dropped what it was given,
+    // closes the stage directories and returns the first failure (0 for
+    // none), its record in *failedAt when not null.
+    ErrorCode Finish(std::size_t* failedAt) {
+        m_queues.Finish();
+        for (const auto& writer : m_writers) {
+            m_fileSystem.Close(writer->directory);
+            writer->tree.Close();
+            m_treeDirectories.insert(writer->made.begin(), writer->made.end());
+        }
+        m_writers.clear();
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (failedAt != nullptr) {
+            *failedAt = m_failedAt;
+        }
+        return m_failure;
+    }
+
+    // Whether record index was staged in the tree.
+    bool InTree(std::size_t index) const { return m_inTree[index] != 0; }
+    // The folders made below the tree (relative to it, "/" between
+    // levels), each after the levels above it. After Finish.
+    const std::set<std::string>& TreeDirectories() const { return m_treeDirectories; }
+
+    // The writer whose stage directory holds record index.
+    std::size_t WriterOf(std::size_t index) const {
+        return m_writerOf.empty() ? 0 : m_writerOf[index];
+    }
+    // The name of record index in its writer's stage directory.
+    static std::string NameOf(std::size_t index) { return std::to_string(index); }
+    // The device and inode of staged record index, where wantIdentity asked
+    // for it; (0, 0) otherwise. After Finish.
+    std::pair<std::uint64_t, std::uint64_t> Identity(std::size_t index) const {
+        const auto found = m_identities.find(index);
+        return found == m_identities.end() ? std::make_pair(std::uint64_t{0}, std::uint64_t{0})
+                                           : found->second;
+    }
+
+private:
+    struct Writer {
+        // The tree's handles: each writer's cache takes a share of what the
+        // process may hold open.
+        Writer(FS& fileSystem, std::size_t writers) : tree(fileSystem, writers) {}
+        FileHandle directory = kInvalidHandle;
+        std::unique_ptr<char[]> buffer;
+        DirectoryHandles<FS> tree;
+        std::vector<std::string> made;  // below the tree, by this writer
+    };
+
+    ErrorCode Hand(std::size_t index) {
         if (m_writers.size() == 1) {
             const ErrorCode code = WriteOne(*m_writers.front(), index);
             if (code != kErrorSuccess) {
@@ -117,45 +187,6 @@ public:
         m_queues.Push(m_chunkWriter, index, m_kit->m_files[index].m_size, false);
         return Failure();
     }
-
-    // Whether a failure has stopped the pool.
-    bool Stopped() const { return m_stopped.load(std::memory_order_acquire); }
-
-    // Waits until every writer has written or dropped what it was given,
-    // closes the stage directories and returns the first failure (0 for
-    // none), its record in *failedAt when not null.
-    ErrorCode Finish(std::size_t* failedAt) {
-        m_queues.Finish();
-        for (const auto& writer : m_writers) {
-            m_fileSystem.Close(writer->directory);
-        }
-        m_writers.clear();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (failedAt != nullptr) {
-            *failedAt = m_failedAt;
-        }
-        return m_failure;
-    }
-
-    // The writer whose stage directory holds record index.
-    std::size_t WriterOf(std::size_t index) const {
-        return m_writerOf.empty() ? 0 : m_writerOf[index];
-    }
-    // The name of record index in its writer's stage directory.
-    static std::string NameOf(std::size_t index) { return std::to_string(index); }
-    // The device and inode of staged record index, where wantIdentity asked
-    // for it; (0, 0) otherwise. After Finish.
-    std::pair<std::uint64_t, std::uint64_t> Identity(std::size_t index) const {
-        const auto found = m_identities.find(index);
-        return found == m_identities.end() ? std::make_pair(std::uint64_t{0}, std::uint64_t{0})
-                                           : found->second;
-    }
-
-private:
-    struct Writer {
-        FileHandle directory = kInvalidHandle;
-        std::unique_ptr<char[]> buffer;
-    };
 
     ErrorCode Failure() {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -192,8 +223,9 @@ private:
             return kErrorCancelled;
         }
         FileHandle file = kInvalidHandle;
-        ErrorCode code =
-            m_fileSystem.CreateExclusiveAt(writer.directory, NameOf(index), false, &file);
+        ErrorCode code = m_inTree[index] != 0 ? CreateInTree(writer, index, &file)
+                                              : m_fileSystem.CreateExclusiveAt(
+                                                    writer.directory, NameOf(index), false, &file);
         if (code != kErrorSuccess) {
             return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
         }
@@ -220,6 +252,35 @@ private:
         return code == kErrorSuccess ? m_fileSystem.LastError() : code;
     }
 
+    // Creates record index at its path below the tree, making the folders
+    // on the way: with the template directory's own modes, as they are to
+    // be put there. Another writer may make a folder at the same time.
+    ErrorCode CreateInTree(Writer& writer, std::size_t index, FileHandle* file) {
+        const std::string relative = path_names::Narrow(
+            path_names::InstalledPath(stdx::u16string(), m_kit->m_files[index].m_name));
+        std::string folder;
+        std::string leaf;
+        path_names::SplitLast(relative, &folder, &leaf);
+        auto make = [this, &writer](FileHandle parent, const std::string& name,
+                                    const stdx::u16string& path) {
+            if (parent == kInvalidHandle) {
+                return m_fileSystem.CreateDirectory(path, true);
+            }
+            const ErrorCode code = m_fileSystem.CreateDirectoryAt(parent, name, false);
+            if (code == kErrorSuccess) {
+                writer.made.push_back(path_names::Narrow(
+                    stdx::u16string(path, writer.tree.PathOf(std::string()).size())));
+            }
+            return code;
+        };
+        FileHandle directory = kInvalidHandle;
+        ErrorCode code = writer.tree.Find(folder, &make, &directory);
+        if (code == kErrorSuccess) {
+            code = m_fileSystem.CreateExclusiveAt(directory, leaf, false, file);
+        }
+        return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
+    }
+
     FS& m_fileSystem;
     Kit* m_kit = nullptr;
     std::function<bool()> m_cancelled;
@@ -229,6 +290,8 @@ private:
     BatchQueues<std::size_t> m_queues{
         {kQueueFiles, kQueueBytes, kBatchFiles, kWakeFiles, kWakeBytes}};
     std::vector<std::uint8_t> m_writerOf;
+    std::vector<std::uint8_t> m_inTree;
+    std::set<std::string> m_treeDirectories;
     std::size_t m_chunkWriter = 0;
     std::size_t m_chunkLeft = 0;
     std::uint64_t m_chunkBytes = 0;
