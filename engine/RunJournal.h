@@ -28,7 +28,10 @@
 // directory "files" (0700), where each file the run replaces is renamed to
 // its path below the template directory; and the stage directory "stage"
 // (0700), where each new file is first written whole, under a name of its
-// own, before it is renamed into place. The tag is random and chosen so that
+// own, before it is renamed into place; the files of a folder the template
+// directory lacks are written instead at their own paths below "stage/t",
+// so that each such folder is renamed into place whole, with the levels
+// and files below it. The tag is random and chosen so that
 // no level of a kit name equals the run's private names, whatever the case.
 // A later start finds runs through RunFinder.h: in its temporary directory
 // and in every template location it knows and their ancestors.
@@ -58,8 +61,10 @@
 // template directory changes. (3) The entries of every change (all "D",
 // "N", "R" and "O") are written, and then one durability point makes the
 // header, the entries, the run directory's own entries and every staged
-// file durable. (4) Earlier copies are renamed into the backup, missing
-// levels made, staged files renamed into place. (5) A second durability
+// file durable. (4) Staged folders are renamed into place (a rename that
+// replaces nothing, after the levels above them are made), then earlier
+// copies are renamed into the backup, missing levels made, staged files
+// renamed into place. (5) A second durability
 // point makes all of those renames durable. (6) "C" is written and synced.
 // Only then are the backups removed and success reported.
 //

@@ -68,12 +68,15 @@ bool DecodeString(const unsigned char* data, std::size_t size, std::size_t* posi
     if (count > (size - start) / 2) {
         return false;
     }
-    std::vector<char16_t> units(count);
+    // Names are short: one allocation, the string's own, for most of them.
+    char16_t shortUnits[128];
+    std::vector<char16_t> longUnits(count > 128 ? count : 0);
+    char16_t* units = count > 128 ? longUnits.data() : shortUnits;
     for (std::uint32_t i = 0; i < count; ++i) {
         const unsigned char* unit = data + start + 2 * static_cast<std::size_t>(i);
         units[i] = static_cast<char16_t>(unit[0] | unit[1] << 8);
     }
-    *text = count == 0 ? stdx::u16string() : stdx::u16string(units.data(), count);
+    *text = count == 0 ? stdx::u16string() : stdx::u16string(units, count);
     *position = start + 2 * static_cast<std::size_t>(count);
     return true;
 }

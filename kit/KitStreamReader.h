@@ -85,14 +85,20 @@ public:
 private:
     static constexpr std::uint32_t kBufferBytes = 65536;
 
-    void Require(std::uint64_t count) const {
+    void Require(std::uint64_t count) {
         if (count > UINT64_MAX - m_position) {
             throw ErrorCode(kErrorInflate);
+        }
+        // Most fields lie in bytes already known to be written: only past
+        // them is the inflater asked (and waited for).
+        if (m_position + count <= m_known) {
+            return;
         }
         const ErrorCode code = m_progress.WaitFor(m_position + count);
         if (code != kErrorSuccess) {
             throw ErrorCode(code);
         }
+        m_known = m_progress.Size();
     }
 
     void ReadExact(void* out, std::uint64_t count) {
@@ -150,6 +156,7 @@ private:
     FileHandle m_stream;
     StreamProgress& m_progress;
     std::uint64_t m_position;
+    std::uint64_t m_known = 0;                  // the stream is written at least this far
     std::unique_ptr<unsigned char[]> m_buffer;  // not filled first: most tables are small
     std::size_t m_bufferStart;
     std::size_t m_bufferEnd;
