@@ -19,6 +19,7 @@ mkdir -p "$target/Group0/Part0"
 printf 'the user edited this\n' >"$target/Group0/Part0/template0.qat"
 touch -d '2001-02-03 04:05:06' "$target/Group0/Part0/template0.qat"
 printf 'mine\n' >"$target/notes.txt"
+make_folders "$WORK/src" "$target"
 # Files with their sizes and times; folders by name (a rollback touches them).
 snapshot() {
     (cd "$target" && find . -mindepth 1 \( -type f -printf '%P %s %Ts\n' \) -o -printf '%P/\n' | sort)

@@ -20,6 +20,7 @@ click_close_box
 wait_exit
 [ ! -e "$(default_target)" ] || gui_fail "templates were installed"
 
+make_folders "$WORK/src" "$(default_target)"
 slow_installation 30000
 start_setup -Len
 wait_wizard

@@ -13,6 +13,7 @@ lang=$5
 make_templates "$WORK/src" 300
 make_kit "$WORK/src" --product "en:Report Templates:Example Ltd:readme.html" \
     --product "ru:Шаблоны отчётов:ООО «Пример»:readme.html"
+make_folders "$WORK/src" "$(default_target)"
 slow_installation 30000
 record_opened_documents
 start_setup "-L$lang"

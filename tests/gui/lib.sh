@@ -120,9 +120,18 @@ start_setup() {
 # slow_installation MICROSECONDS: each file put in place (and each earlier
 # copy backed up) takes that much longer, so that a test can see and act on
 # the progress page while the template directory changes. The files are
-# written whole beforehand, at full speed.
+# written whole beforehand, at full speed. A folder the template directory
+# lacks is put in place whole, with one rename: see make_folders.
 slow_installation() {
     SETUP_ENV+=("LD_PRELOAD=$SLOW_TIMES_LIB" "QA_SLOW_RENAMES_US=$1")
+}
+
+# make_folders SRC TARGET: every folder of SRC made in TARGET, so that a run
+# puts each file of the kit in place on its own and the template directory
+# fills file by file.
+make_folders() {
+    mkdir -p "$2"
+    (cd "$1" && find . -mindepth 1 -type d -print0) | (cd "$2" && xargs -0 -r mkdir -p --)
 }
 
 # record_opened_documents: the program's "xdg-open" becomes a script that

@@ -17,6 +17,7 @@ close_dialog() {
     wait_dialog_gone
 }
 
+make_folders "$WORK/src" "$(default_target)"
 slow_installation 30000
 start_setup -Len
 wait_wizard

@@ -11,6 +11,7 @@ gui_start "$@"
 make_templates "$WORK/src" 200
 make_kit "$WORK/src" --product "en:Report Templates:Example Ltd:readme.html"
 older_templates "$WORK/src" "$(default_target)" 30
+make_folders "$WORK/src" "$(default_target)"
 before=$(tree_state "$(default_target)")
 slow_installation 30000
 
