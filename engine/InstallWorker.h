@@ -93,7 +93,7 @@ private:
     // new file of a folder the template directory lacks, which no other
     // record may name. Its folder is then put in place whole, with one
     // rename that must not replace anything (where the platform has one).
-    bool StagesInTree(const Kit& kit, std::size_t index) const;
+    bool StagesInTree(std::size_t index) const;
     // Undoes the run from its journal on disk and returns code.
     ErrorCode Rollback(ErrorCode code);
     // Rolls back, then posts code with the text of its key and percent, so
@@ -174,8 +174,9 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
     std::int32_t percent = 0;
     if (code == kErrorSuccess) {
         std::size_t stopAt = count;
-        const ErrorCode planned = m_pass.Run(*kit, targetDir, m_writers, cancelled,
-                                             &m_plan.decisions, &m_plan.missingLevels, &stopAt);
+        const ErrorCode planned =
+            m_pass.Run(*kit, targetDir, m_writers, cancelled, &m_plan.decisions, &m_plan.relative,
+                       &m_plan.missingLevels, &stopAt);
         m_plan.missingLevels.insert(m_planner.MissingLevels().begin(),
                                     m_planner.MissingLevels().end());
         code = planned == kErrorCancelled ? planned : Walk(*kit, stopAt, planned, &percent);
@@ -251,7 +252,7 @@ ErrorCode InstallWorker<FS>::Walk(Kit& kit, std::size_t stopAt, ErrorCode stopCo
         Tell(i);
         if (Writes(m_plan.decisions[i])) {
             kit.WantData();
-            const ErrorCode code = StagesInTree(kit, i) ? m_pool.StageInTree(i) : m_pool.Stage(i);
+            const ErrorCode code = StagesInTree(i) ? m_pool.StageInTree(i) : m_pool.Stage(i);
             if (code != kErrorSuccess) {
                 return code;
             }
@@ -273,17 +274,14 @@ void InstallWorker<FS>::Tell(std::size_t index) {
 }
 
 template <class FS>
-bool InstallWorker<FS>::StagesInTree(const Kit& kit, std::size_t index) const {
+bool InstallWorker<FS>::StagesInTree(std::size_t index) const {
     if (!fs_features::kExclusiveRename || m_plan.decisions[index] != FileDecision::Install ||
         m_plan.deferred[index] || m_aliases.HasLater(index)) {
         return false;
     }
-    std::string folder;
-    std::string leaf;
-    path_names::SplitLast(
-        path_names::Narrow(path_names::InstalledPath(stdx::u16string(), kit.m_files[index].m_name)),
-        &folder, &leaf);
-    return !folder.empty() && m_plan.missingLevels.count(folder) != 0;
+    const std::string& relative = m_plan.relative[index];
+    const std::size_t slash = relative.rfind('/');
+    return slash != std::string::npos && m_plan.missingLevels.count(relative.substr(0, slash)) != 0;
 }
 
 template <class FS>

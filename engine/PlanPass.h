@@ -37,8 +37,9 @@ public:
         : m_fileSystem(fileSystem), m_planner(planner), m_rules(rules) {}
 
     // Decides every record of kit into (*decisions)[i] (sized to the kit
-    // already), on up to `threads` threads (the calling one among them)
-    // below targetDir (absolute, ending in "/"). Returns 0; or, for the
+    // already), its installed path into (*relative)[i], on up to `threads`
+    // threads (the calling one among them) below targetDir (absolute,
+    // ending in "/"). Returns 0; or, for the
     // first record in kit order whose name is unsafe or that is a conflict,
     // 87, and for the first whose look failed, the code of the look, with
     // *failedAt its index (records after it may be undecided); or 1223 when
@@ -48,8 +49,10 @@ public:
     template <class Cancelled>
     ErrorCode Run(const Kit& kit, const stdx::u16string& targetDir, std::size_t threads,
                   const Cancelled& cancelled, std::vector<FileDecision>* decisions,
-                  std::set<std::string>* missingLevels, std::size_t* failedAt) {
+                  std::vector<std::string>* relative, std::set<std::string>* missingLevels,
+                  std::size_t* failedAt) {
         const std::size_t count = kit.m_files.size();
+        relative->assign(count, std::string());
         const std::size_t chunks = (count + kChunkRecords - 1) / kChunkRecords;
         threads = std::max<std::size_t>(1, std::min(threads, chunks));
         m_next = 0;
@@ -61,11 +64,11 @@ public:
         for (std::size_t t = 1; t < threads; ++t) {
             helpers.emplace_back(new Helper(m_fileSystem, m_rules, targetDir, threads));
             Helper* helper = helpers.back().get();
-            running.emplace_back([this, helper, &kit, &cancelled, decisions] {
-                Decide(kit, helper->planner, cancelled, decisions);
+            running.emplace_back([this, helper, &kit, &cancelled, decisions, relative] {
+                Decide(kit, helper->planner, cancelled, decisions, relative);
             });
         }
-        Decide(kit, m_planner, cancelled, decisions);
+        Decide(kit, m_planner, cancelled, decisions, relative);
         for (std::thread& thread : running) {
             thread.join();
         }
@@ -97,7 +100,7 @@ private:
     // the run is cancelled.
     template <class Cancelled>
     void Decide(const Kit& kit, FilePlanner<FS>& planner, const Cancelled& cancelled,
-                std::vector<FileDecision>* decisions) {
+                std::vector<FileDecision>* decisions, std::vector<std::string>* relative) {
         const std::size_t count = kit.m_files.size();
         for (;;) {
             const std::size_t begin = m_next.fetch_add(kChunkRecords);
@@ -111,7 +114,7 @@ private:
             const std::size_t end = std::min(count, begin + kChunkRecords);
             for (std::size_t i = begin; i < end; ++i) {
                 FileDecision decision = FileDecision::Conflict;
-                const ErrorCode code = Look(kit.m_files[i], planner, &decision);
+                const ErrorCode code = Look(kit.m_files[i], planner, &decision, &(*relative)[i]);
                 if (code != kErrorSuccess) {
                     NoteFailure(i, code);
                     break;
@@ -124,17 +127,17 @@ private:
     // Decides one record: 0, 87 for an unsafe name or a conflict, or the
     // code of the look that failed.
     template <class Record>
-    static ErrorCode Look(const Record& record, FilePlanner<FS>& planner, FileDecision* decision) {
+    static ErrorCode Look(const Record& record, FilePlanner<FS>& planner, FileDecision* decision,
+                          std::string* relative) {
         // A loaded kit holds only safe names; the check stays here because
         // this is where a name meets the disk.
         if (!kit::IsSafeKitName(record.m_name)) {
             return kErrorInvalidParameter;
         }
-        const std::string relative =
-            path_names::Narrow(path_names::InstalledPath(stdx::u16string(), record.m_name));
+        *relative = path_names::Narrow(path_names::InstalledPath(stdx::u16string(), record.m_name));
         std::string folder;
         std::string leaf;
-        path_names::SplitLast(relative, &folder, &leaf);
+        path_names::SplitLast(*relative, &folder, &leaf);
         typename FilePlanner<FS>::Look look;
         ErrorCode code = planner.Plan(folder, leaf, record.m_lastWriteTime, record.m_size, &look);
         if (code == kErrorSuccess && look.decision == FileDecision::Conflict) {

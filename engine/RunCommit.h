@@ -28,6 +28,9 @@
 struct RunPlan {
     // One per record.
     std::vector<FileDecision> decisions;
+    // One per record looked at: its installed path below the template
+    // directory (UTF-8, "/" between levels).
+    std::vector<std::string> relative;
     // Records that may name a file an earlier record writes (NameAliases):
     // looked at again once that one is in place.
     std::vector<bool> deferred;
@@ -65,7 +68,7 @@ public:
                   std::size_t writers, const NameAliases& aliases,
                   const std::function<bool()>& cancelled) {
         m_plan = &plan;
-        ErrorCode code = WriteAhead(kit, plan);
+        ErrorCode code = WriteAhead(plan);
         if (code != kErrorSuccess) {
             return code;
         }
@@ -143,14 +146,9 @@ private:
         return m_place.stageDir + IntToString(static_cast<std::int32_t>(writer), 10);
     }
 
-    static std::string RelativeBytes(const Kit& kit, std::size_t index) {
-        return path_names::Narrow(
-            path_names::InstalledPath(stdx::u16string(), kit.m_files[index].m_name));
-    }
-
     // The entries of every change, then the first durability point: the
     // header, the entries, the run directory and every staged file.
-    ErrorCode WriteAhead(const Kit& kit, const RunPlan& plan) {
+    ErrorCode WriteAhead(const RunPlan& plan) {
         using run_journal::Step;
         for (const std::string& level : plan.missingLevels) {
             if (level.empty()) {
@@ -165,7 +163,7 @@ private:
             const FileDecision decision = plan.decisions[i];
             if (Writes(decision)) {
                 m_journal.Add(decision == FileDecision::Install ? Step::NewFile : Step::Replace,
-                              RelativeBytes(kit, i));
+                              plan.relative[i]);
             }
         }
         const ErrorCode code = m_journal.Write();
@@ -238,7 +236,7 @@ private:
     ErrorCode PutInPlace(const Kit& kit, std::size_t index, FileDecision decision, bool deferred,
                          FileHandle stage, const stdx::u16string& stagePath,
                          std::pair<std::uint64_t, std::uint64_t> identity, bool hasLater) {
-        const std::string relative = RelativeBytes(kit, index);
+        const std::string& relative = m_plan->relative[index];
         std::string folder;
         std::string leaf;
         path_names::SplitLast(relative, &folder, &leaf);
@@ -287,8 +285,12 @@ private:
         if (code != kErrorSuccess) {
             return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
         }
-        m_durable.NoteDirectory(path_names::WithoutTrailingSlash(stagePath));
-        m_durable.NoteDirectory(path_names::WithoutTrailingSlash(m_targets.PathOf(folder)));
+        // Named only where directories are synced one by one: a path is
+        // built per file otherwise for nothing.
+        if (m_durable.PerFile()) {
+            m_durable.NoteDirectory(path_names::WithoutTrailingSlash(stagePath));
+            m_durable.NoteDirectory(path_names::WithoutTrailingSlash(m_targets.PathOf(folder)));
+        }
         if (hasLater) {
             m_written.insert(identity);
         }
@@ -325,7 +327,9 @@ private:
         if (code != kErrorSuccess) {
             return code == kErrorAlreadyExists ? kErrorInvalidParameter : code;
         }
-        m_durable.NoteDirectory(path_names::WithoutTrailingSlash(m_backups.PathOf(folder)));
+        if (m_durable.PerFile()) {
+            m_durable.NoteDirectory(path_names::WithoutTrailingSlash(m_backups.PathOf(folder)));
+        }
         m_record.m_backedUpFiles.push_back(folder.empty() ? leaf : folder + "/" + leaf);
         return kErrorSuccess;
     }
