@@ -179,6 +179,12 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
                        &m_plan.missingLevels, &stopAt);
         m_plan.missingLevels.insert(m_planner.MissingLevels().begin(),
                                     m_planner.MissingLevels().end());
+        // Whether any data is wanted is known now: when nothing is to be
+        // written, the kit's digest goes on while the walk tells the records.
+        if (planned == kErrorSuccess &&
+            std::none_of(m_plan.decisions.begin(), m_plan.decisions.end(), Writes)) {
+            kit->SkipData();
+        }
         code = planned == kErrorCancelled ? planned : Walk(*kit, stopAt, planned, &percent);
     }
     // A kit still inflating needs none of its data when nothing is staged:
