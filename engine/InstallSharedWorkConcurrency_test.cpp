@@ -20,25 +20,19 @@ using namespace install_test;
 
 namespace {
 
-class InstallSharedWorkTest : public InstallDirsTest {
+// Every run on one worker with two writers.
+class InstallSharedWorkTest : public InstallKitTest {
 protected:
-    void TearDown() override {
-        FaultSchedule::Disarm();
-        FaultSchedule::SetHook(nullptr, nullptr);
+    void SetUp() override {
+        InstallKitTest::SetUp();
+        m_worker.SetWriters(2);
     }
 
     RunResult Install(const std::vector<KitFile>& files, FaultSchedule::Hook hook = nullptr,
                       void* context = nullptr) {
-        EXPECT_EQ(BuildKit(m_kitPath, files), "");
-        FaultyKit kit;
-        EXPECT_EQ(kit.Load(U16(m_kitPath)), kErrorSuccess);
-        m_worker.SetWriters(2);
-        return RunArmed(kit, m_data, m_target, 0, hook, context, &m_worker);
+        return InstallKitTest::Install(files, hook, context, &m_worker);
     }
 
-    std::string T(const std::string& relative) const { return m_target + "/" + relative; }
-
-    FaultyData m_data;
     FaultyWorker m_worker;
 };
 

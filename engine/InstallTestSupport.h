@@ -113,4 +113,28 @@ inline RunResult RunArmed(FaultyKit& kit, FaultyData& data, const std::string& t
     return result;
 }
 
+// InstallDirsTest with runs of kits built from a list of files: on a fresh
+// worker each, or on the one given; the fault schedule is disarmed after
+// each test.
+class InstallKitTest : public InstallDirsTest {
+protected:
+    void TearDown() override {
+        FaultSchedule::Disarm();
+        FaultSchedule::SetHook(nullptr, nullptr);
+    }
+
+    RunResult Install(const std::vector<KitFile>& files, FaultSchedule::Hook hook = nullptr,
+                      void* context = nullptr, FaultyWorker* worker = nullptr) {
+        EXPECT_EQ(BuildKit(m_kitPath, files), "");
+        FaultyKit kit;
+        EXPECT_EQ(kit.Load(U16(m_kitPath)), kErrorSuccess);
+        return RunArmed(kit, m_data, m_target, 0, hook, context, worker);
+    }
+
+    // The path of relative below the template directory.
+    std::string T(const std::string& relative) const { return m_target + "/" + relative; }
+
+    FaultyData m_data;
+};
+
 }  // namespace install_test

@@ -24,25 +24,7 @@ using namespace install_test;
 
 namespace {
 
-class InstallWorkerHostileTest : public InstallDirsTest {
-protected:
-    void TearDown() override {
-        FaultSchedule::Disarm();
-        FaultSchedule::SetHook(nullptr, nullptr);
-    }
-
-    RunResult Install(const std::vector<KitFile>& files, FaultSchedule::Hook hook = nullptr,
-                      void* context = nullptr) {
-        EXPECT_EQ(BuildKit(m_kitPath, files), "");
-        FaultyKit kit;
-        EXPECT_EQ(kit.Load(U16(m_kitPath)), kErrorSuccess);
-        return RunArmed(kit, m_data, m_target, 0, hook, context);
-    }
-
-    std::string T(const std::string& relative) const { return m_target + "/" + relative; }
-
-    FaultyData m_data;
-};
+using InstallWorkerHostileTest = InstallKitTest;
 
 bool MakeSocket(const std::string& path) {
     const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
