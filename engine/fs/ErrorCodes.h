@@ -12,6 +12,7 @@ constexpr ErrorCode kErrorNotFound = 2;           // ENOENT, or a missing source
 constexpr ErrorCode kErrorNoParent = 3;           // a path has no parent directory to create
 constexpr ErrorCode kErrorInvalidHandle = 6;      // handle is -1, or fstat failed
 constexpr ErrorCode kErrorInflate = 13;           // the kit stream cannot be inflated
+constexpr ErrorCode kErrorNotSupported = 50;      // not here: the caller takes another way
 constexpr ErrorCode kErrorInvalidParameter = 87;  // any other failure
 constexpr ErrorCode kErrorAlreadyExists = 183;    // MakeDirectory on an existing directory
 constexpr ErrorCode kErrorTempFile = 1013;        // the temporary file was not created

@@ -226,6 +226,12 @@ public:
             return FileSystem::RenameAt(fromDirectory, from, toDirectory, to, replace);
         });
     }
+    ErrorCode ExchangeAt(FileHandle firstDirectory, const std::string& first,
+                         FileHandle secondDirectory, const std::string& second) {
+        return Checked("ExchangeAt", kErrorInvalidParameter, [&] {
+            return FileSystem::ExchangeAt(firstDirectory, first, secondDirectory, second);
+        });
+    }
     ErrorCode RemoveFileAt(FileHandle directory, const std::string& name) {
         return Checked("RemoveFileAt", kErrorInvalidParameter,
                        [&] { return FileSystem::RemoveFileAt(directory, name); });

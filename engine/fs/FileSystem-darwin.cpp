@@ -17,6 +17,10 @@ int RenameExclusive(int fromDirectory, const char* from, int toDirectory, const 
     return ::renameatx_np(fromDirectory, from, toDirectory, to, RENAME_EXCL);
 }
 
+int Exchange(int fromDirectory, const char* from, int toDirectory, const char* to) {
+    return ::renameatx_np(fromDirectory, from, toDirectory, to, RENAME_SWAP);
+}
+
 int FlushDeviceCache(int fd) {
     // fsync hands the data to the drive, which may keep it in its own cache
     // for a while; F_FULLFSYNC waits until the drive has written it out.

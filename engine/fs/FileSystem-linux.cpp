@@ -21,6 +21,10 @@ int RenameExclusive(int fromDirectory, const char* from, int toDirectory, const 
     return ::renameat2(fromDirectory, from, toDirectory, to, RENAME_NOREPLACE);
 }
 
+int Exchange(int fromDirectory, const char* from, int toDirectory, const char* to) {
+    return ::renameat2(fromDirectory, from, toDirectory, to, RENAME_EXCHANGE);
+}
+
 bool CopyInKernel(int in, std::uint64_t offset, int out, std::uint32_t count, std::uint32_t* copied,
                   int* error) {
     for (;;) {

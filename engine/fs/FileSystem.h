@@ -252,6 +252,14 @@ public:
     // rules and codes.
     ErrorCode RenameAt(FileHandle fromDirectory, const std::string& from, FileHandle toDirectory,
                        const std::string& to, bool replace);
+    // Swaps two existing names in open directories on one file system in
+    // one atomic step: each names afterwards what the other named, and a
+    // crash leaves both before or both after. 0; 2 either is missing; 50
+    // where the platform or the file system cannot (fs_features::
+    // kExchangeRename, and some file systems even then): nothing changed,
+    // and the caller takes another way; 87 anything else.
+    ErrorCode ExchangeAt(FileHandle firstDirectory, const std::string& first,
+                         FileHandle secondDirectory, const std::string& second);
     // unlinkat(2) of a name that is not a directory. 0; 2 nothing there; 87
     // anything else (a directory included).
     ErrorCode RemoveFileAt(FileHandle directory, const std::string& name);

@@ -13,6 +13,7 @@
 
 #include "engine/fs/FileSystem.h"
 #include "engine/fs/FileSystemInternal.h"
+#include "engine/fs/FileSystemPlatform.h"
 
 using fs_internal::CreateCode;
 using fs_internal::Fail;
@@ -113,6 +114,23 @@ ErrorCode FileSystem::RenameAt(FileHandle fromDirectory, const std::string& from
         return errno == ENOENT ? kErrorNotFound : kErrorInvalidParameter;
     }
     return fs_internal::RenameNoReplace(source, from.c_str(), destination, to.c_str());
+}
+
+ErrorCode FileSystem::ExchangeAt(FileHandle firstDirectory, const std::string& first,
+                                 FileHandle secondDirectory, const std::string& second) {
+    int one;
+    int other;
+    if (!OneLevel(firstDirectory, first, &one) || !OneLevel(secondDirectory, second, &other)) {
+        return kErrorInvalidParameter;
+    }
+    if (fs_platform::Exchange(one, first.c_str(), other, second.c_str()) == 0) {
+        return kErrorSuccess;
+    }
+    const int error = errno;
+    if (error == ENOSYS || error == EINVAL || error == ENOTSUP) {
+        return kErrorNotSupported;
+    }
+    return error == ENOENT ? kErrorNotFound : kErrorInvalidParameter;
 }
 
 ErrorCode FileSystem::RemoveFileAt(FileHandle directory, const std::string& name) {

@@ -23,6 +23,12 @@ int OpenUnnamed(const char* directory, int access);
 // file system has no such rename, and the caller links and unlinks instead.
 int RenameExclusive(int fromDirectory, const char* from, int toDirectory, const char* to);
 
+// Exchanges two existing names within one file system atomically: each
+// names afterwards what the other named. 0, or -1 with errno; ENOSYS,
+// EINVAL and ENOTSUP mean the platform or the file system cannot, and the
+// caller takes another way.
+int Exchange(int fromDirectory, const char* from, int toDirectory, const char* to);
+
 // Copies up to `count` bytes of `in` from `offset` to the position of `out`
 // inside the kernel, advancing `out` only. False, having copied nothing,
 // where that cannot be done between these two files; otherwise *copied, and

@@ -1,7 +1,7 @@
 // Plain POSIX in place of the calls that Linux and macOS each have in a form
 // of their own, for the QA_PORTABLE_FS build: the no-replace rename becomes a
-// link and an unlink, a file system's type is not asked (every one counts as
-// keeping its data), and fsync is taken to reach the medium.
+// link and an unlink, two names are never exchanged, a file system's type is not asked (every one
+// counts as keeping its data), and fsync is taken to reach the medium.
 
 #include <errno.h>
 
@@ -10,6 +10,11 @@
 namespace fs_platform {
 
 int RenameExclusive(int, const char*, int, const char*) {
+    errno = ENOSYS;
+    return -1;
+}
+
+int Exchange(int, const char*, int, const char*) {
     errno = ENOSYS;
     return -1;
 }

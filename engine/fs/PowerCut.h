@@ -51,12 +51,12 @@
 // CreateExclusive, CreateExclusiveAt, CreateTempFile), data (Write,
 // CopyRangeAt with the bytes it copied, SetEnd, SetTimes), CreateDirectory,
 // CreateDirectoryAt, MakeDirectory (a creation per level made), Rename,
-// RenameAt, RemoveFile, RemoveFileAt, RemoveDirectory, RemoveDirectoryAt,
+// RenameAt, ExchangeAt, RemoveFile, RemoveFileAt, RemoveDirectory, RemoveDirectoryAt,
 // RemoveTree (a removal per entry, deepest first). Sync operations, which
 // do not reach the disk (the model alone decides what is durable): Sync of
 // a file handle makes that file's data and time durable; Sync of a
 // directory handle and SyncDirectory make that directory's entry changes
-// durable (creations, removals, renames in or out of it; a rename is
+// durable (creations, removals, renames and exchanges in or out of it; either is
 // durable once both its directories are); SyncFileSystem makes everything
 // so far under the handle's root, and under every persistent root on the
 // same device, durable; FlushDeviceCache changes
@@ -426,6 +426,13 @@ public:
         change.toDirectory = to.directory;
         change.toName = to.name;
         change.replace = replace;
+        Record(std::move(change));
+    }
+    void Exchanged(const Place& first, const Place& second) {
+        power_cut::Operation change = Naming(power_cut::Change::Exchange, first);
+        change.toDirectory = second.directory;
+        change.toName = second.name;
+        change.other = second.node;
         Record(std::move(change));
     }
     void Removed(const Place& place) { Record(Naming(power_cut::Change::Remove, place)); }

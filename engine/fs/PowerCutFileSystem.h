@@ -207,17 +207,29 @@ public:
         PowerCut::Step step;
         const Place source = step.Path(from);
         const Place destination = step.Path(to);
-        return Renamed(step, source, destination, replace,
-                       [&] { return FileSystem::Rename(from, to, replace); });
+        return Moved(
+            step, source, destination, [&] { return FileSystem::Rename(from, to, replace); },
+            [&] { step.Renamed(source, destination, replace); });
     }
     ErrorCode RenameAt(FileHandle fromDirectory, const std::string& from, FileHandle toDirectory,
                        const std::string& to, bool replace) {
         PowerCut::Step step;
         const Place source = step.At(fromDirectory, from);
         const Place destination = step.At(toDirectory, to);
-        return Renamed(step, source, destination, replace, [&] {
-            return FileSystem::RenameAt(fromDirectory, from, toDirectory, to, replace);
-        });
+        return Moved(
+            step, source, destination,
+            [&] { return FileSystem::RenameAt(fromDirectory, from, toDirectory, to, replace); },
+            [&] { step.Renamed(source, destination, replace); });
+    }
+    ErrorCode ExchangeAt(FileHandle firstDirectory, const std::string& first,
+                         FileHandle secondDirectory, const std::string& second) {
+        PowerCut::Step step;
+        const Place one = step.At(firstDirectory, first);
+        const Place other = step.At(secondDirectory, second);
+        return Moved(
+            step, one, other,
+            [&] { return FileSystem::ExchangeAt(firstDirectory, first, secondDirectory, second); },
+            [&] { step.Exchanged(one, other); });
     }
 
     ErrorCode RemoveFile(const stdx::u16string& path) {
@@ -375,9 +387,10 @@ private:
         record();
         return kErrorSuccess;
     }
-    template <class Operation>
-    ErrorCode Renamed(PowerCut::Step& step, const Place& source, const Place& destination,
-                      bool replace, Operation operation) {
+    // A rename or an exchange, between two places on one file system.
+    template <class Operation, class Record>
+    ErrorCode Moved(PowerCut::Step& step, const Place& source, const Place& destination,
+                    Operation operation, Record record) {
         const bool modeled = source.modeled || destination.modeled;
         EXPECT_EQ(source.modeled, destination.modeled)
             << "a rename across the edge of the roots is not modeled";
@@ -392,7 +405,7 @@ private:
                            ? operation()
                            : kErrorInvalidParameter;
             },
-            [&] { step.Renamed(source, destination, replace); });
+            record);
     }
     static void CreatedFile(PowerCut::Step& step, const Place& place, FileHandle handle) {
         step.Track(handle, step.Created(place, power_cut::Kind::File, StatusOf(handle)));

@@ -44,7 +44,7 @@ struct DiskState {
     std::vector<Node> nodes;
 };
 
-enum class Change { Create, Write, Resize, SetTime, Rename, Remove };
+enum class Change { Create, Write, Resize, SetTime, Rename, Exchange, Remove };
 
 // One change, in node terms, so that it means the same node however many
 // of the changes before it a cut kept.
@@ -52,12 +52,15 @@ struct Operation {
     Change change = Change::Create;
     // The node created, written, resized, timed, moved or removed.
     NodeId node = kNoNode;
-    // Create and Remove: the name in this directory; Rename: the source.
+    // Create and Remove: the name in this directory; Rename and Exchange:
+    // the source.
     NodeId directory = kNoNode;
     std::string name;
-    // Rename: the destination, and whether it may replace what is there.
+    // Rename: the destination, and whether it may replace what is there;
+    // Exchange: the other name, and the node it names (other).
     NodeId toDirectory = kNoNode;
     std::string toName;
+    NodeId other = kNoNode;
     bool replace = false;
     // Create: what is made, with its permission bits (bytes: a link's
     // target).
@@ -126,10 +129,11 @@ public:
             change.node = m_live.nodes.size();
         }
         Logged logged;
-        const bool names = change.change == Change::Create || change.change == Change::Remove ||
-                           change.change == Change::Rename;
+        const bool moves = change.change == Change::Rename || change.change == Change::Exchange;
+        const bool names =
+            change.change == Change::Create || change.change == Change::Remove || moves;
         Need(&logged, names ? change.directory : change.node);
-        if (change.change == Change::Rename) {
+        if (moves) {
             Need(&logged, change.toDirectory);
         }
         if (!Apply(m_live, change)) {
@@ -343,6 +347,20 @@ private:
                     Unlink(state, change.toDirectory, change.toName);
                 }
                 Unlink(state, change.directory, change.name);
+                Link(state, change.toDirectory, change.toName, node);
+                return true;
+            }
+            case Change::Exchange: {
+                const NodeId other = change.other;
+                if (Lookup(state, change.directory, change.name) != node ||
+                    Lookup(state, change.toDirectory, change.toName) != other || other == node ||
+                    Inside(state, change.toDirectory, node) ||
+                    Inside(state, change.directory, other)) {
+                    return false;
+                }
+                Unlink(state, change.directory, change.name);
+                Unlink(state, change.toDirectory, change.toName);
+                Link(state, change.directory, change.name, other);
                 Link(state, change.toDirectory, change.toName, node);
                 return true;
             }
