@@ -8,6 +8,7 @@
 
 #include "app/ControllerFixture.h"
 #include "tests/support/ArgumentVector.h"
+#include "tests/support/TreeSnapshot.h"
 
 namespace app_test {
 namespace {
@@ -20,10 +21,11 @@ class RunInstallerTest : public ControllerTest {
 protected:
     // Whether a run directory in the temporary directory holds a backup of
     // relative.
-    bool BackedUp(const std::string& relative) const {
+    // Whether a run directory in tmp holds an earlier copy with these bytes.
+    bool BackedUp(const std::string& bytes) const {
         std::error_code error;
         for (const auto& run : std::filesystem::directory_iterator(tmp, error)) {
-            if (std::filesystem::exists(run.path() / "files" / relative, error)) {
+            if (!test_support::EarlierCopyIn(run.path().string(), bytes).empty()) {
                 return true;
             }
         }
@@ -235,9 +237,9 @@ TEST_F(RunInstallerTest, SilentRunWhoseRestoreFailsEndsWithStatus9) {
     WriteFile(DefaultTarget() + "sub/a.txt", "older");
     SetModificationTime(DefaultTarget() + "sub/a.txt", 1500000000);
     layer.DuringRun([this] {
-        // Once the earlier file is in the backup: files may be written on
+        // Once the earlier file is backed up: files may be written on
         // threads of their own while the run's status moves on.
-        for (int tries = 0; tries < 1000 && !BackedUp("sub/a.txt"); ++tries) {
+        for (int tries = 0; tries < 1000 && !BackedUp("older"); ++tries) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         std::filesystem::rename(DefaultTarget() + "sub", root / "moved-away");

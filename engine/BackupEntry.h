@@ -22,7 +22,8 @@ struct BackupEntry {
     // How many files the run put where nothing stood before.
     std::size_t m_newFileCount = 0;
     // The paths below the template directory (UTF-8, "/" between levels)
-    // whose earlier file the run moved into m_backupDir, in the order of
-    // the moves.
+    // whose earlier file the run moved away, in the order of the moves:
+    // into m_backupDir at the same path, or, by an exchange, to the staged
+    // copy's place in the stage directory.
     std::vector<std::string> m_backedUpFiles;
 };

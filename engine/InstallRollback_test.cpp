@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "engine/InstallTestSupport.h"
+#include "engine/fs/FileSystemFeatures.h"
 #include "text/Languages.h"
 
 using namespace install_test;
@@ -214,9 +215,10 @@ TEST_F(InstallRollbackTest, CancelBeforeEveryOperationOfATwoWriterRunLeavesItAsI
     EveryOperation(m_target, true, 2);
 }
 
-// The backup directory is private: mode 0700, and (when the tests run as
-// root) another user cannot read a backed-up file even where the temporary
-// directory and the file itself are open to everyone.
+// The directory that holds an earlier copy (the backup directory, or the
+// stage after an exchange) is private: mode 0700, and (when the tests run
+// as root) another user cannot read the earlier copy even where the
+// temporary directory and the file itself are open to everyone.
 TEST_F(InstallRollbackTest, BackupDirectoryIsPrivate) {
     ResetTree(m_target);
     for (const std::string& directory : {m_root.path(), m_temp, m_target}) {
@@ -230,10 +232,13 @@ TEST_F(InstallRollbackTest, BackupDirectoryIsPrivate) {
         int othersOpenPlain = -2;
         static void Hook(std::int64_t, const char*, void* context) {
             Probe* probe = static_cast<Probe*>(context);
-            const std::string backup = probe->temp + "/qrstp0/files";
+            if (probe->backupMode >= 0) {
+                return;
+            }
+            const std::string earlier = EarlierCopyIn(probe->temp + "/qrstp0", "installed top");
+            const std::string backup = earlier.substr(0, earlier.rfind('/'));
             struct stat status;
-            if (probe->backupMode >= 0 || !Exists(backup + "/top.cfg") ||
-                stat(backup.c_str(), &status) != 0) {
+            if (earlier.empty() || stat(backup.c_str(), &status) != 0) {
                 return;
             }
             probe->backupMode = status.st_mode & 07777;
@@ -242,7 +247,7 @@ TEST_F(InstallRollbackTest, BackupDirectoryIsPrivate) {
             }
             WriteFile(probe->temp + "/plain.txt", "open to all");
             chmod((probe->temp + "/plain.txt").c_str(), 0644);
-            probe->othersOpen = OpenAsNobody(backup + "/top.cfg");
+            probe->othersOpen = OpenAsNobody(earlier);
             probe->othersOpenPlain = OpenAsNobody(probe->temp + "/plain.txt");
             unlink((probe->temp + "/plain.txt").c_str());
         }
@@ -269,6 +274,65 @@ TEST_F(InstallRollbackTest, BackupDirectoryIsPrivate) {
     }
     EXPECT_EQ(probe.othersOpenPlain, 0);
     EXPECT_EQ(probe.othersOpen, EACCES);
+}
+
+// A file system that cannot exchange two names, as some network file
+// systems cannot.
+class NoExchangeFileSystem : public FaultInjectingFileSystem {
+public:
+    ErrorCode ExchangeAt(FileHandle, const std::string&, FileHandle, const std::string&) {
+        ++s_refusals;
+        return kErrorNotSupported;
+    }
+    static std::atomic<int> s_refusals;
+};
+std::atomic<int> NoExchangeFileSystem::s_refusals{0};
+
+// After the first refusal the run replaces files the other way, the
+// earlier copy renamed into the backup and the new one into its place:
+// the same tree when it succeeds, the tree before when its last rename
+// fails.
+TEST_F(InstallRollbackTest, WhereExchangesAreRefusedRunsMoveEarlierCopiesToTheBackup) {
+    Tree installed;
+    std::int64_t operations = 0;
+    Reference(m_target, 1, &installed, &operations);
+    using Kit = InstallData<LZCompressor, NoExchangeFileSystem>;
+    Kit kit;
+    ASSERT_EQ(kit.Load(U16(m_kitPath)), kErrorSuccess);
+    struct LastRename {
+        std::int64_t number = 0;
+        static void Hook(std::int64_t number, const char* operation, void* context) {
+            if (std::string(operation) == "RenameAt") {
+                static_cast<LastRename*>(context)->number = number;
+            }
+        }
+    } last;
+    for (const bool fail : {false, true}) {
+        SCOPED_TRACE(fail ? "its last rename failed" : "done");
+        ResetTree(m_target);
+        const Tree before = Snapshot(m_target);
+        NoExchangeFileSystem::s_refusals = 0;
+        BasicInstallProcessData<Kit> data;
+        data.SetInstallData(&kit, U16(m_target));
+        InstallWorker<NoExchangeFileSystem> worker;
+        worker.SetFinishPause(std::chrono::milliseconds(0));
+        FaultSchedule::SetHook(fail ? nullptr : &LastRename::Hook, &last);
+        FaultSchedule::Arm(fail ? last.number : 0);
+        const ErrorCode code = worker.Run(&data);
+        FaultSchedule::Disarm();
+        FaultSchedule::SetHook(nullptr, nullptr);
+        EXPECT_EQ(NoExchangeFileSystem::s_refusals, fs_features::kExchangeRename ? 1 : 0);
+        if (fail) {
+            EXPECT_TRUE(FaultSchedule::Injected());
+            EXPECT_NE(code, kErrorSuccess);
+            EXPECT_EQ(Snapshot(m_target), before);
+        } else {
+            EXPECT_EQ(code, kErrorSuccess);
+            EXPECT_EQ(worker.Entries().back().m_backedUpFiles.size(), 4u);
+            EXPECT_EQ(Snapshot(m_target), installed);
+        }
+        EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+    }
 }
 
 // Mounts a tmpfs of its own for the template directory, in a private mount
@@ -308,24 +372,23 @@ protected:
     bool m_mounted = false;
 };
 
-// Watches the backups while a run works: the hidden run directory whose
-// backup directory holds them, and whether a backed-up original lies there
-// with its bytes and time.
+// Watches the backups while a run works: the hidden run directory that
+// holds them, and whether a backed-up original lies there with its bytes
+// and time.
 struct BackupProbe {
     std::string target;
-    std::string backupDir;
+    std::string runDir;
     bool sawBackup = false;
     static void Hook(std::int64_t, const char*, void* context) {
         BackupProbe* probe = static_cast<BackupProbe*>(context);
         for (const std::string& name : EntriesWithPrefix(probe->target, ".qa-")) {
             if (name.size() > 4 && name.compare(name.size() - 4, 4, ".run") == 0) {
-                probe->backupDir = probe->target + "/" + name + "/files";
+                probe->runDir = probe->target + "/" + name;
             }
         }
-        const std::string backup = probe->backupDir + "/top.cfg";
-        if (!probe->sawBackup && !probe->backupDir.empty() && Exists(backup)) {
-            probe->sawBackup =
-                ReadFile(backup) == "installed top" && Mtime(backup) == kBaseSeconds - 100;
+        if (!probe->sawBackup && !probe->runDir.empty()) {
+            const std::string backup = EarlierCopyIn(probe->runDir, "installed top");
+            probe->sawBackup = !backup.empty() && Mtime(backup) == kBaseSeconds - 100;
         }
     }
 };
@@ -339,7 +402,7 @@ TEST_F(CrossDeviceTest, BackupsAreRenamesOnTheTemplatesOwnFileSystem) {
     ASSERT_EQ(result.code, kErrorSuccess);
     EXPECT_TRUE(probe.sawBackup);
     EXPECT_EQ(ReadFile(target + "/sub/deep/two.cfg"), "kit two");
-    EXPECT_FALSE(Exists(probe.backupDir));
+    EXPECT_FALSE(Exists(probe.runDir));
     EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
 }
 

@@ -113,6 +113,9 @@ private:
     std::chrono::milliseconds m_finishPause = kFinishPause;
     RunPlace m_place;
     RunPlan m_plan;
+    // Whether the commit exchanged earlier copies into the stage, where a
+    // rollback that cannot read the journal back leaves them.
+    bool m_exchanged = false;
     NameAliases m_aliases;
     OrderedEvents m_events;
     DirectoryHandles<FS> m_targets{m_fileSystem};
@@ -135,6 +138,7 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
     m_entries.emplace_back();
     Current().m_targetDir = targetDir;
     m_place = RunPlace();
+    m_exchanged = false;
     if (kit == nullptr) {
         return ReportFailure(kErrorInvalidParameter, 0);
     }
@@ -169,8 +173,12 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
     ProcessData* data = m_processData;
     const auto cancelled = [data] { return data->IsCancelled(); };
     const NameAliases& aliases = m_aliases;
+    const std::vector<FileDecision>& decisions = m_plan.decisions;
     code = m_pool.Start(*kit, m_place.stageDir, m_writers, cancelled, m_durable.PerFile(),
-                        [&aliases](std::size_t index) { return aliases.HasLater(index); });
+                        [&aliases, &decisions](std::size_t index) {
+                            return aliases.HasLater(index) || RunCommit<FS, Kit>::WantsExchange(
+                                                                  decisions[index], aliases, index);
+                        });
     std::int32_t percent = 0;
     if (code == kErrorSuccess) {
         std::size_t stopAt = count;
@@ -204,10 +212,11 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
     if (code == kErrorSuccess) {
         code = kit->FinishLoad();
     }
+    RunCommit<FS, Kit> commit(m_fileSystem, m_place, m_journal, m_durable, m_targets,
+                              m_storedTimeRules, m_events, Current());
     if (code == kErrorSuccess) {
-        RunCommit<FS, Kit> commit(m_fileSystem, m_place, m_journal, m_durable, m_targets,
-                                  m_storedTimeRules, m_events, Current());
         code = commit.Run(*kit, m_plan, m_pool, m_writers, m_aliases, cancelled);
+        m_exchanged = commit.Exchanged();
     }
     m_events.Flush();
     if (code != kErrorSuccess) {
@@ -217,8 +226,7 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
     // copies, which the next start also does should this process end
     // first. The final status waits for it: nothing of a run reaches the
     // disk once it is posted.
-    RunCommit<FS, Kit>::RemoveBackups(m_fileSystem, m_place.backupDir, Current().m_backedUpFiles,
-                                      m_writers > 1);
+    commit.RemoveBackups(m_writers > 1);
     run_undo::RemoveRun(m_fileSystem, m_place.runDir, stdx::u16string());
     run_place::Close(m_fileSystem, &m_place);
     m_processData->SetStatus(kErrorSuccess, LocalizedString("IDS_INSTALL_FINISH"), 100);
@@ -297,8 +305,15 @@ ErrorCode InstallWorker<FS>::Rollback(ErrorCode code) {
     run_undo::UndoCounts counts;
     if (!m_place.runDir.empty() && !run_undo::UndoRun(m_fileSystem, &m_place, &counts)) {
         // The backup is the only copy of the files not moved back: it stays,
-        // and so does the journal, so that the next start tries again.
-        m_processData->SetKeptBackup(m_place.backupDir);
+        // and so does the journal, so that the next start tries again. While
+        // the stage is there too, earlier copies may still lie in it: the
+        // user is shown the run directory that holds both.
+        FileStatus stage;
+        const bool staged = m_exchanged &&
+                            m_fileSystem.Status(path_names::WithoutTrailingSlash(m_place.stageDir),
+                                                &stage) == kErrorSuccess &&
+                            stage.type == FileType::Directory;
+        m_processData->SetKeptBackup(staged ? m_place.runDir : m_place.backupDir);
     }
     run_place::Close(m_fileSystem, &m_place);
     InstallEventSink* sink = m_processData->EventSink();

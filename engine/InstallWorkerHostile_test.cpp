@@ -243,6 +243,11 @@ public:
         return FaultInjectingFileSystem::RenameAt(fromDirectory, FoldName(from), toDirectory,
                                                   FoldName(to), replace);
     }
+    ErrorCode ExchangeAt(FileHandle firstDirectory, const std::string& first,
+                         FileHandle secondDirectory, const std::string& second) {
+        return FaultInjectingFileSystem::ExchangeAt(firstDirectory, FoldName(first),
+                                                    secondDirectory, FoldName(second));
+    }
     ErrorCode RemoveFileAt(FileHandle directory, const std::string& name) {
         return FaultInjectingFileSystem::RemoveFileAt(directory, FoldName(name));
     }

@@ -254,8 +254,9 @@ TEST_F(InstallWorkerTest, RollbackRemovesEveryDirectoryLevelTheRunCreated) {
     EXPECT_FALSE(std::filesystem::exists(T("n1")));
 }
 
-// Fails the first Move (the backup of the only installed file) and checks
-// that the run stops instead of overwriting a file it could not save.
+// Fails the first move of the only installed file (into the backup, or its
+// exchange with the staged copy) and checks that the run stops instead of
+// overwriting a file it could not save.
 TEST_F(InstallWorkerTest, FailedBackupMoveEndsTheRunAndKeepsTheOldFile) {
     WriteFile(T("a.cfg"), "old", kBaseSeconds - 10);
     const Tree before = Snapshot(m_target);
@@ -263,7 +264,8 @@ TEST_F(InstallWorkerTest, FailedBackupMoveEndsTheRunAndKeepsTheOldFile) {
         std::int64_t number = 0;
         static void Hook(std::int64_t number, const char* operation, void* context) {
             FirstMove* self = static_cast<FirstMove*>(context);
-            if (self->number == 0 && std::string(operation) == "RenameAt") {
+            const std::string name = operation;
+            if (self->number == 0 && (name == "RenameAt" || name == "ExchangeAt")) {
                 self->number = number;
             }
         }

@@ -20,6 +20,7 @@
 #include "engine/StagingPool.h"
 #include "engine/fs/ErrorCodes.h"
 #include "engine/fs/FileSystem.h"
+#include "engine/fs/FileSystemFeatures.h"
 #include "engine/fs/PathNames.h"
 #include "text/String.h"
 #include "text/StringUtils.h"
@@ -68,6 +69,11 @@ public:
                   std::size_t writers, const NameAliases& aliases,
                   const std::function<bool()>& cancelled) {
         m_plan = &plan;
+        m_staged = &staged;
+        m_exchanges.assign(plan.decisions.size(), false);
+        for (std::size_t i = 0; i < plan.decisions.size(); ++i) {
+            m_exchanges[i] = Exchanges(plan, staged, aliases, i);
+        }
         ErrorCode code = WriteAhead(plan);
         if (code != kErrorSuccess) {
             return code;
@@ -117,11 +123,35 @@ public:
         return code == kErrorSuccess ? m_durable.File(m_journal.Handle()) : code;
     }
 
-    // Removes the earlier copies of a complete run, `files` below
-    // backupDir; on two threads when there are many and the run wrote on
-    // several. What is left (the directories) goes with the run directory.
-    static void RemoveBackups(FS& fileSystem, const stdx::u16string& backupDir,
-                              const std::vector<std::string>& files, bool threads) {
+    // Whether record index, to be written, is to be exchanged with the
+    // copy it replaces (RunJournal.h): a plain replacement that no other
+    // record may name, where the platform can exchange. Asked by the
+    // writers while the walk goes on: reads only what the walk leaves alone.
+    static bool WantsExchange(FileDecision decision, const NameAliases& aliases,
+                              std::size_t index) {
+        return fs_features::kExchangeRename && Writes(decision) &&
+               decision != FileDecision::Install && !aliases.Unsure() &&
+               aliases.Earlier(index) == NameAliases::kNone && !aliases.HasLater(index);
+    }
+
+    // Whether any earlier copy was exchanged into the stage.
+    bool Exchanged() const { return !m_exchanged.empty(); }
+
+    // After a Run that returned 0: removes the earlier copies, those in the
+    // backup directory and those exchanges left in the stage; on two
+    // threads when there are many and the run wrote on several. What is
+    // left (the directories) goes with the run directory.
+    void RemoveBackups(bool threads) {
+        RemoveFiles(m_fileSystem, m_place.backupDir, m_moved, threads);
+        RemoveFiles(m_fileSystem, m_place.stageDir, m_exchanged, threads);
+    }
+
+private:
+    // Backups fewer than this go with the run directory's tree removal.
+    static constexpr std::size_t kThreadedRemovals = 256;
+
+    static void RemoveFiles(FS& fileSystem, const stdx::u16string& backupDir,
+                            const std::vector<std::string>& files, bool threads) {
         // Removing a file costs about as much as writing one, so a run that
         // replaced many shares the removal as it shared the writing.
         auto remove = [&](std::size_t begin, std::size_t end) {
@@ -138,12 +168,19 @@ public:
         helper.join();
     }
 
-private:
-    // Backups fewer than this go with the run directory's tree removal.
-    static constexpr std::size_t kThreadedRemovals = 256;
-
     stdx::u16string StageOf(std::size_t writer) const {
         return m_place.stageDir + IntToString(static_cast<std::int32_t>(writer), 10);
+    }
+    // Record index's staged copy, below the stage directory.
+    std::string StageName(std::size_t index) const {
+        return std::to_string(m_staged->WriterOf(index)) + "/" +
+               StagingPool<FS, Kit>::NameOf(index);
+    }
+    bool Exchanges(const RunPlan& plan, const StagingPool<FS, Kit>& staged,
+                   const NameAliases& aliases, std::size_t index) const {
+        return m_exchange && WantsExchange(plan.decisions[index], aliases, index) &&
+               !plan.deferred[index] && !staged.InTree(index) &&
+               staged.Staged(index).type == FileType::Regular;
     }
 
     // The entries of every change, then the first durability point: the
@@ -161,7 +198,15 @@ private:
         }
         for (std::size_t i = 0; i < plan.decisions.size(); ++i) {
             const FileDecision decision = plan.decisions[i];
-            if (Writes(decision)) {
+            if (!Writes(decision)) {
+                continue;
+            }
+            if (m_exchanges[i]) {
+                const FileStatus staged = m_staged->Staged(i);
+                m_journal.Add(Step::Exchange, run_journal::ExchangeBytes(
+                                                  FileSystem::ToUnixSeconds(staged.modified),
+                                                  staged.size, StageName(i), plan.relative[i]));
+            } else {
                 m_journal.Add(decision == FileDecision::Install ? Step::NewFile : Step::Replace,
                               plan.relative[i]);
             }
@@ -265,6 +310,15 @@ private:
                 return code;
             }
         }
+        if (m_exchanges[index] && m_exchange) {
+            code = Exchange(index, folder, leaf, stage, stagePath);
+            if (code != kErrorNotSupported) {
+                return code;
+            }
+            // This file system cannot: the rest of the run takes the two
+            // renames, which the same undo covers.
+            m_exchange = false;
+        }
         if (!overwrite && decision != FileDecision::Install) {
             code = Backup(folder, leaf);
             if (code != kErrorSuccess) {
@@ -303,6 +357,30 @@ private:
         return kErrorSuccess;
     }
 
+    // Exchanges the staged copy of record index with the installed copy of
+    // folder/leaf, which lands in the stage. 0; 50 with nothing changed
+    // where the file system cannot; 87 when nothing stands there any more;
+    // or the code of the step that failed.
+    ErrorCode Exchange(std::size_t index, const std::string& folder, const std::string& leaf,
+                       FileHandle stage, const stdx::u16string& stagePath) {
+        FileHandle directory = kInvalidHandle;
+        ErrorCode code = m_targets.Find(folder, &directory);
+        if (code == kErrorSuccess) {
+            code = m_fileSystem.ExchangeAt(stage, StagingPool<FS, Kit>::NameOf(index), directory,
+                                           leaf);
+        }
+        if (code != kErrorSuccess) {
+            return code == kErrorNotFound ? kErrorInvalidParameter : code;
+        }
+        if (m_durable.PerFile()) {
+            m_durable.NoteDirectory(path_names::WithoutTrailingSlash(stagePath));
+            m_durable.NoteDirectory(path_names::WithoutTrailingSlash(m_targets.PathOf(folder)));
+        }
+        m_record.m_backedUpFiles.push_back(m_plan->relative[index]);
+        m_exchanged.push_back(StageName(index));
+        return kErrorSuccess;
+    }
+
     // Renames the installed copy of folder/leaf to the same relative path in
     // the backup directory, never over anything there: a backup already
     // there is an original, never to be lost.
@@ -331,6 +409,7 @@ private:
             m_durable.NoteDirectory(path_names::WithoutTrailingSlash(m_backups.PathOf(folder)));
         }
         m_record.m_backedUpFiles.push_back(folder.empty() ? leaf : folder + "/" + leaf);
+        m_moved.push_back(m_record.m_backedUpFiles.back());
         return kErrorSuccess;
     }
 
@@ -379,6 +458,14 @@ private:
     OrderedEvents& m_events;
     BackupEntry& m_record;
     const RunPlan* m_plan = nullptr;
+    const StagingPool<FS, Kit>* m_staged = nullptr;
+    // Per record: journalled as an exchange. And whether this file system
+    // still takes exchanges: a refusal turns them off for the rest of the run.
+    std::vector<bool> m_exchanges;
+    bool m_exchange = true;
+    // The earlier copies, below the backup directory and below the stage.
+    std::vector<std::string> m_moved;
+    std::vector<std::string> m_exchanged;
     // Files the run put in place, by device and inode, where a later record
     // may name them (a duplicate, or the same name in another case on a
     // case-insensitive file system): that record replaces the run's own

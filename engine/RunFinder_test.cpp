@@ -26,7 +26,8 @@ constexpr uid_t kOtherUser = 65534;
 // A template directory with files a run could harm, and a run directory
 // planted beside them whose journal asks for every kind of change: a
 // directory to remove, a file to remove, a file to restore from the backup,
-// one to overwrite, and, with `complete`, the backup to drop.
+// one to overwrite, one whose earlier copy an exchange left in the stage,
+// and, with `complete`, the backup to drop.
 class PlantedRunTest : public InstallDirsTest {
 protected:
     void SetUp() override {
@@ -58,16 +59,22 @@ protected:
             {run_journal::Step::Overwrite, "victim.cfg"},
         };
         for (const auto& entry : entries) {
-            run_journal::Entry encoded;
-            encoded.step = entry.first;
-            encoded.path = U16(entry.second);
-            journal += run_journal::EncodeEntry(encoded);
+            journal += run_journal::EncodeEntry({entry.first, U16(entry.second)});
         }
+        // Not the staged copy the entry describes: an undo would put it in
+        // place of the user's file.
+        WriteFile(runDir + "/stage/0/4", "planted in the stage", kBaseSeconds - 100);
+        run_journal::Entry exchange{run_journal::Step::Exchange, u"victim.cfg"};
+        exchange.stage = u"0/4";
+        exchange.seconds = kBaseSeconds;
+        exchange.size = 3;
+        journal += run_journal::EncodeEntry(exchange);
         if (complete) {
             journal += run_journal::EncodeEntry({run_journal::Step::Complete, u""});
         }
         WriteFile(runDir + "/journal", journal);
-        for (const std::string& directory : {runDir, backup, backup + "/sub"}) {
+        for (const std::string& directory :
+             {runDir, backup, backup + "/sub", runDir + "/stage", runDir + "/stage/0"}) {
             ::chmod(directory.c_str(), 0700);
         }
         ::chmod((runDir + "/journal").c_str(), 0600);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/fs/ErrorCodes.h"
@@ -49,6 +50,11 @@
 //     "R" a file whose earlier copy is about to be moved into the backup
 //         (same relative path) before the new one is renamed into place;
 //     "O" a file the run itself put in place, about to be replaced again;
+//     "E" a file whose earlier copy is about to be exchanged with its
+//         staged copy in one step, the earlier copy landing at the staged
+//         copy's place: "<seconds> <size> <stage> <path>", the staged
+//         copy's modification time (whole seconds) and size as the file
+//         system keeps them, and its path below the stage directory;
 //     "C" (no bytes) every file is in place: the run is complete.
 // A record cut short ends the journal. Runs of an earlier version wrote
 // each file under a temporary name in its own directory (RunNames.h) and
@@ -91,6 +97,18 @@
 // durable. After "C" is durable every file is in place with its bytes and
 // time. So the next start leaves the template directory as it was before
 // the run, or fully installed, and nothing else.
+//
+// Exchanges. Where the platform can swap two names in one step, a file that
+// replaces an earlier copy ("E") is exchanged with it: one rename instead
+// of two, the earlier copy then lying in the stage directory. Whether the
+// swap happened (and reached the disk) shows from the stage side alone: it
+// holds either the staged copy, durable with its time and size since (3),
+// or the earlier copy, which the plan found older (or the same second and
+// another size), so never the same time and size. Undo first moves every
+// earlier copy it finds there back over its template path, makes that
+// durable, and only then removes the stage directory. When the file system
+// refuses the swap, the run takes the two renames through the backup
+// directory instead, which the same undo covers.
 namespace run_journal {
 
 enum class Step : char {
@@ -98,15 +116,24 @@ enum class Step : char {
     NewFile = 'N',
     Replace = 'R',
     Overwrite = 'O',
+    Exchange = 'E',
     Complete = 'C',
 };
 
 struct Entry {
+    Entry() = default;
+    Entry(Step kind, stdx::u16string where) : step(kind), path(std::move(where)) {}
+
     Step step = Step::NewFile;
     // For a file, its path below the template directory with "/"; for a
     // directory, its absolute path (the run may create the template
     // directory and levels above it); empty for Complete.
     stdx::u16string path;
+    // Exchange: the staged copy's path below the stage directory, and its
+    // time (whole seconds) and size.
+    stdx::u16string stage;
+    std::int64_t seconds = 0;
+    std::uint64_t size = 0;
 };
 
 struct Header {
@@ -140,10 +167,66 @@ inline std::string EncodeHeader(const Header& header) {
     return out;
 }
 
+// The bytes of an "E" record; `stage` holds no space.
+inline std::string ExchangeBytes(std::int64_t seconds, std::uint64_t size, const std::string& stage,
+                                 const std::string& path) {
+    return std::to_string(seconds) + ' ' + std::to_string(size) + ' ' + stage + ' ' + path;
+}
+
 inline std::string EncodeEntry(const Entry& entry) {
     std::string out;
-    AppendRecord(static_cast<char>(entry.step), entry.path, &out);
+    if (entry.step == Step::Exchange) {
+        const stdx::string stage = Utf16ToUtf8(entry.stage);
+        const stdx::string path = Utf16ToUtf8(entry.path);
+        const std::string bytes =
+            ExchangeBytes(entry.seconds, entry.size, std::string(stage.data(), stage.size()),
+                          std::string(path.data(), path.size()));
+        AppendRecordBytes('E', bytes.data(), bytes.size(), &out);
+    } else {
+        AppendRecord(static_cast<char>(entry.step), entry.path, &out);
+    }
     return out;
+}
+
+// Reads the bytes of an "E" record into entry. False when malformed.
+inline bool DecodeExchange(const std::string& raw, Entry* entry) {
+    const std::size_t first = raw.find(' ');
+    const std::size_t second = first == std::string::npos ? first : raw.find(' ', first + 1);
+    const std::size_t third = second == std::string::npos ? second : raw.find(' ', second + 1);
+    if (third == std::string::npos || third + 1 == raw.size() || third == second + 1) {
+        return false;
+    }
+    auto number = [](const std::string& digits, bool sign, std::uint64_t* value, bool* negative) {
+        std::size_t at = 0;
+        *negative = sign && !digits.empty() && digits[0] == '-';
+        at = *negative ? 1 : 0;
+        if (at == digits.size() || digits.size() - at > 19) {
+            return false;
+        }
+        *value = 0;
+        for (; at < digits.size(); ++at) {
+            if (digits[at] < '0' || digits[at] > '9') {
+                return false;
+            }
+            *value = *value * 10 + static_cast<std::uint64_t>(digits[at] - '0');
+        }
+        return true;
+    };
+    std::uint64_t seconds = 0;
+    bool negative = false;
+    bool unused = false;
+    if (!number(raw.substr(0, first), true, &seconds, &negative) ||
+        seconds > static_cast<std::uint64_t>(INT64_MAX) ||
+        !number(raw.substr(first + 1, second - first - 1), false, &entry->size, &unused)) {
+        return false;
+    }
+    entry->seconds =
+        negative ? -static_cast<std::int64_t>(seconds) : static_cast<std::int64_t>(seconds);
+    const std::string stage = raw.substr(second + 1, third - second - 1);
+    const std::string path = raw.substr(third + 1);
+    entry->stage = Utf8ToUtf16(stdx::string(stage.data(), stage.size()));
+    entry->path = Utf8ToUtf16(stdx::string(path.data(), path.size()));
+    return true;
 }
 
 // Reads the records of a journal's bytes. True when the header is complete
@@ -200,12 +283,16 @@ inline bool Decode(const std::string& bytes, Header* header, std::vector<Entry>*
             }
             continue;
         }
-        if (letter != 'D' && letter != 'N' && letter != 'R' && letter != 'O' && letter != 'C') {
+        if (letter != 'D' && letter != 'N' && letter != 'R' && letter != 'O' && letter != 'E' &&
+            letter != 'C') {
             break;
         }
         Entry entry;
         entry.step = static_cast<Step>(letter);
         entry.path = text;
+        if (letter == 'E' && !DecodeExchange(raw, &entry)) {
+            break;
+        }
         entries->push_back(entry);
     }
     auto absoluteDirectory = [](const stdx::u16string& path) {

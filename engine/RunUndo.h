@@ -84,10 +84,93 @@ bool Restore(FS& fileSystem, FileHandle backup, const std::string& relative,
     return restored;
 }
 
+// Whether status is that of the staged copy an "E" entry describes.
+inline bool IsStagedCopy(const FileStatus& status, const run_journal::Entry& entry) {
+    return status.type == FileType::Regular && status.size == entry.size &&
+           FileSystem::ToUnixSeconds(status.modified) == entry.seconds;
+}
+
+// Moves every earlier copy that an exchange left in the stage directory
+// (stageDir, ending with "/") to its path in the backup directory, where
+// the restore finds it with the others, and makes that durable. Where the
+// stage still holds the staged copy the exchange never happened, or was
+// lost, and nothing is to be done. False when an earlier copy could not be
+// moved, or when the stage side and the template side both look like the
+// staged copy (nothing then tells which is the earlier one): the stage
+// directory must then stay.
+template <class FS>
+bool ReturnExchanged(FS& fileSystem, const stdx::u16string& stageDir,
+                     const stdx::u16string& backupDir,
+                     const std::vector<run_journal::Entry>& entries, DirectoryHandles<FS>& targets,
+                     DurableSync<FS>& durable) {
+    DirectoryHandles<FS> stages(fileSystem);
+    stages.Reset(stageDir);
+    DirectoryHandles<FS> backups(fileSystem);
+    backups.Reset(backupDir);
+    auto make = [&fileSystem, &durable](FileHandle parent, const std::string& name,
+                                        const stdx::u16string& path) {
+        const ErrorCode made = parent == kInvalidHandle
+                                   ? fileSystem.CreateDirectory(path, true)
+                                   : fileSystem.CreateDirectoryAt(parent, name, true);
+        durable.NoteDirectory(path_names::ParentOf(path));
+        return made;
+    };
+    bool returned = true;
+    bool moved = false;
+    for (const run_journal::Entry& entry : entries) {
+        if (entry.step != run_journal::Step::Exchange) {
+            continue;
+        }
+        std::string stageFolder;
+        std::string stageLeaf;
+        path_names::SplitLast(path_names::Narrow(entry.stage), &stageFolder, &stageLeaf);
+        std::string folder;
+        std::string leaf;
+        path_names::SplitLast(path_names::Narrow(entry.path), &folder, &leaf);
+        FileHandle stage = kInvalidHandle;
+        FileStatus staged;
+        const ErrorCode found = stages.Find(stageFolder, &stage);
+        if (found == kErrorNotFound) {
+            continue;
+        }
+        if (found != kErrorSuccess ||
+            fileSystem.StatusAt(stage, stageLeaf, &staged) != kErrorSuccess) {
+            returned = false;
+            continue;
+        }
+        if (staged.type == FileType::Missing) {
+            continue;
+        }
+        if (IsStagedCopy(staged, entry)) {
+            FileHandle directory = kInvalidHandle;
+            FileStatus there;
+            if (targets.Find(folder, &directory) == kErrorSuccess &&
+                fileSystem.StatusAt(directory, leaf, &there) == kErrorSuccess &&
+                IsStagedCopy(there, entry)) {
+                returned = false;
+            }
+            continue;
+        }
+        FileHandle backup = kInvalidHandle;
+        if (backups.Find(folder, &make, &backup) != kErrorSuccess ||
+            fileSystem.RenameAt(stage, stageLeaf, backup, leaf, false) != kErrorSuccess) {
+            returned = false;
+            continue;
+        }
+        moved = true;
+        durable.NoteDirectory(path_names::WithoutTrailingSlash(backups.PathOf(folder)));
+        durable.NoteDirectory(path_names::WithoutTrailingSlash(stages.PathOf(stageFolder)));
+    }
+    stages.Close();
+    backups.Close();
+    return returned && (!moved || durable.Point({}) == kErrorSuccess);
+}
+
 }  // namespace detail
 
-// Undoes a run: removes its stage directory (in runDir, when given), the
-// temporaries of earlier versions and its new files, restores every
+// Undoes a run: moves the earlier copies that exchanges left in its stage
+// directory (in runDir, when given) into the backup directory, removes the
+// stage, the temporaries of earlier versions and its new files, restores every
 // backed-up file, removes the directories it created (when empty, deepest
 // first), makes all of that durable, and finally removes the emptied backup
 // directory. New files go before the restore: where a new file's name and a
@@ -102,17 +185,25 @@ bool Undo(FS& fileSystem, const stdx::u16string& runDir, const run_journal::Head
           const std::vector<run_journal::Entry>& entries, DurableSync<FS>& durable,
           UndoCounts* counts) {
     using run_journal::Step;
-    if (!runDir.empty()) {
-        fileSystem.RemoveTree(path_names::WithTrailingSlash(runDir) + run_names::kStageName);
-    }
     const stdx::u16string& target = header.targetDir;
     DirectoryHandles<FS> targets(fileSystem);
     targets.Reset(target);
+    // The stage may hold earlier copies: they are in the backup directory,
+    // durably, before it goes.
+    bool restored = true;
+    if (!runDir.empty()) {
+        const stdx::u16string stage = path_names::WithTrailingSlash(runDir) + run_names::kStageName;
+        restored = detail::ReturnExchanged(fileSystem, stage + u"/", header.backupDir, entries,
+                                           targets, durable);
+        if (restored) {
+            fileSystem.RemoveTree(stage);
+        }
+    }
 
     std::set<std::string> folders;
     for (const run_journal::Entry& entry : entries) {
         if (entry.step == Step::NewFile || entry.step == Step::Replace ||
-            entry.step == Step::Overwrite) {
+            entry.step == Step::Overwrite || entry.step == Step::Exchange) {
             std::string folder;
             std::string leaf;
             path_names::SplitLast(path_names::Narrow(entry.path), &folder, &leaf);
@@ -157,7 +248,6 @@ bool Undo(FS& fileSystem, const stdx::u16string& runDir, const run_journal::Head
     }
 
     // A run that failed before its header was written has no backups.
-    bool restored = true;
     FileHandle backup = kInvalidHandle;
     if (!header.backupDir.empty()) {
         const ErrorCode opened = fileSystem.OpenDirectoryAt(
@@ -165,10 +255,11 @@ bool Undo(FS& fileSystem, const stdx::u16string& runDir, const run_journal::Head
             &backup);
         if (opened == kErrorSuccess) {
             restored = detail::Restore(fileSystem, backup, std::string(), header.backupDir, targets,
-                                       durable, counts);
+                                       durable, counts) &&
+                       restored;
             fileSystem.Close(backup);
         } else {
-            restored = opened == kErrorNotFound;
+            restored = opened == kErrorNotFound && restored;
         }
     }
 

@@ -59,8 +59,8 @@ public:
     // Opens the writers' stage directories (stageDir + number) and, with
     // more than one writer, starts their threads. cancelled() tells whether
     // the run was asked to stop; syncEach makes each file durable before it
-    // is closed; wantIdentity(i) whether record i's device and inode are
-    // needed later (Identity). 0 or the code of the open that failed.
+    // is closed; wantIdentity(i) whether record i's status is needed
+    // later (Staged, Identity). 0 or the code of the open that failed.
     ErrorCode Start(Kit& kit, const stdx::u16string& stageDir, std::size_t writers,
                     std::function<bool()> cancelled, bool syncEach,
                     std::function<bool(std::size_t)> wantIdentity) {
@@ -145,12 +145,17 @@ public:
     }
     // The name of record index in its writer's stage directory.
     static std::string NameOf(std::size_t index) { return std::to_string(index); }
-    // The device and inode of staged record index, where wantIdentity asked
-    // for it; (0, 0) otherwise. After Finish.
-    std::pair<std::uint64_t, std::uint64_t> Identity(std::size_t index) const {
+    // The status of staged record index as the file system keeps it (its
+    // device, inode, time and size), where wantIdentity asked for it;
+    // nothing (type Missing) otherwise. After Finish.
+    FileStatus Staged(std::size_t index) const {
         const auto found = m_identities.find(index);
-        return found == m_identities.end() ? std::make_pair(std::uint64_t{0}, std::uint64_t{0})
-                                           : found->second;
+        return found == m_identities.end() ? FileStatus() : found->second;
+    }
+    // The device and inode of Staged(index).
+    std::pair<std::uint64_t, std::uint64_t> Identity(std::size_t index) const {
+        const FileStatus status = Staged(index);
+        return {status.device, status.inode};
     }
 
 private:
@@ -244,7 +249,7 @@ private:
             FileStatus status;
             code = m_fileSystem.HandleStatus(file, &status, nullptr);
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_identities[index] = {status.device, status.inode};
+            m_identities[index] = status;
         }
         m_fileSystem.Close(file);
         // A late write error (a full disk on some file systems) shows only
@@ -300,5 +305,5 @@ private:
     std::mutex m_mutex;
     ErrorCode m_failure = kErrorSuccess;
     std::size_t m_failedAt = 0;
-    std::unordered_map<std::size_t, std::pair<std::uint64_t, std::uint64_t>> m_identities;
+    std::unordered_map<std::size_t, FileStatus> m_identities;
 };

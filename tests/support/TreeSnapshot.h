@@ -149,4 +149,18 @@ inline Tree Snapshot(const std::string& root, TreeDetail detail = TreeDetail::kC
     return tree;
 }
 
+// Where a run directory keeps an earlier copy with these bytes while the
+// run works: below its backup directory ("files"), or, after an exchange
+// with its replacement, below its stage. Empty when it holds none.
+inline std::string EarlierCopyIn(const std::string& runDir, const std::string& bytes) {
+    for (const auto& entry : Snapshot(runDir)) {
+        const bool inside =
+            entry.first.compare(0, 6, "files/") == 0 || entry.first.compare(0, 6, "stage/") == 0;
+        if (inside && !entry.second.directory && entry.second.bytes == bytes) {
+            return runDir + "/" + entry.first;
+        }
+    }
+    return std::string();
+}
+
 }  // namespace test_support
