@@ -12,6 +12,7 @@
 #include "engine/BackupEntry.h"
 #include "engine/DirectoryHandles.h"
 #include "engine/DurableSync.h"
+#include "engine/ExchangePass.h"
 #include "engine/FilePlanner.h"
 #include "engine/JournalWriter.h"
 #include "engine/NameAliases.h"
@@ -80,6 +81,9 @@ public:
         }
         m_backups.Reset(m_place.backupDir);
         code = MoveTrees(staged);
+        if (code == kErrorSuccess) {
+            code = ExchangeAll(staged, writers, cancelled);
+        }
         std::vector<FileHandle> stages(writers, kInvalidHandle);
         for (std::size_t writer = 0; writer < writers && code == kErrorSuccess; ++writer) {
             code = m_fileSystem.OpenDirectory(StageOf(writer), &stages[writer]);
@@ -97,6 +101,9 @@ public:
             }
             if (staged.InTree(i)) {
                 ++m_record.m_newFileCount;
+                continue;
+            }
+            if (m_exchanges[i]) {
                 continue;
             }
             const std::size_t writer = staged.WriterOf(i);
@@ -188,9 +195,8 @@ private:
     }
     bool Exchanges(const RunPlan& plan, const StagingPool<FS, Kit>& staged,
                    const NameAliases& aliases, std::size_t index) const {
-        return m_exchange && WantsExchange(plan.decisions[index], aliases, index) &&
-               !plan.deferred[index] && !staged.InTree(index) &&
-               staged.Staged(index).type == FileType::Regular;
+        return WantsExchange(plan.decisions[index], aliases, index) && !plan.deferred[index] &&
+               !staged.InTree(index) && staged.Staged(index).type == FileType::Regular;
     }
 
     // The entries of every change, then the first durability point: the
@@ -285,6 +291,43 @@ private:
         return code;
     }
 
+    // Puts in place the records marked for an exchange (ExchangePass);
+    // those the file system refused are unmarked, to go the other way:
+    // the earlier copy renamed into the backup, which the same undo covers.
+    // 0 or the code that ends the run.
+    ErrorCode ExchangeAll(const StagingPool<FS, Kit>& staged, std::size_t writers,
+                          const std::function<bool()>& cancelled) {
+        std::vector<typename ExchangePass<FS>::Item> items;
+        for (std::size_t i = 0; i < m_exchanges.size(); ++i) {
+            if (m_exchanges[i]) {
+                items.push_back(
+                    {i, &m_plan->relative[i], staged.WriterOf(i), StagingPool<FS, Kit>::NameOf(i)});
+            }
+        }
+        if (items.empty()) {
+            return kErrorSuccess;
+        }
+        ExchangePass<FS> pass(m_fileSystem, m_place.targetDir, m_place.stageDir, writers);
+        const ErrorCode code = pass.Run(items, writers > 1, cancelled);
+        std::string folder;
+        std::string leaf;
+        for (std::size_t k = 0; k < items.size(); ++k) {
+            const std::size_t index = items[k].index;
+            if (!pass.Done(k)) {
+                m_exchanges[index] = false;
+                continue;
+            }
+            m_record.m_backedUpFiles.push_back(m_plan->relative[index]);
+            m_exchanged.push_back(StageName(index));
+            if (m_durable.PerFile()) {
+                path_names::SplitLast(m_plan->relative[index], &folder, &leaf);
+                m_durable.NoteDirectory(StageOf(items[k].writer));
+                m_durable.NoteDirectory(path_names::WithoutTrailingSlash(m_targets.PathOf(folder)));
+            }
+        }
+        return code;
+    }
+
     // Puts staged record index in place as decision says. A deferred record
     // whose place now holds a file this run put there is decided again
     // against that file.
@@ -319,15 +362,6 @@ private:
             if (code != kErrorSuccess) {
                 return code;
             }
-        }
-        if (m_exchanges[index] && m_exchange) {
-            code = Exchange(index, folder, leaf, stage, stagePath);
-            if (code != kErrorNotSupported) {
-                return code;
-            }
-            // This file system cannot: the rest of the run takes the two
-            // renames, which the same undo covers.
-            m_exchange = false;
         }
         if (!overwrite && decision != FileDecision::Install) {
             code = Backup(folder, leaf);
@@ -364,30 +398,6 @@ private:
         if (deferred) {
             m_events.Decide(index, overwrite ? FileAction::Install : ActionOf(decision));
         }
-        return kErrorSuccess;
-    }
-
-    // Exchanges the staged copy of record index with the installed copy of
-    // folder/leaf, which lands in the stage. 0; 50 with nothing changed
-    // where the file system cannot; 87 when nothing stands there any more;
-    // or the code of the step that failed.
-    ErrorCode Exchange(std::size_t index, const std::string& folder, const std::string& leaf,
-                       FileHandle stage, const stdx::u16string& stagePath) {
-        FileHandle directory = kInvalidHandle;
-        ErrorCode code = m_targets.Find(folder, &directory);
-        if (code == kErrorSuccess) {
-            code = m_fileSystem.ExchangeAt(stage, StagingPool<FS, Kit>::NameOf(index), directory,
-                                           leaf);
-        }
-        if (code != kErrorSuccess) {
-            return code == kErrorNotFound ? kErrorInvalidParameter : code;
-        }
-        if (m_durable.PerFile()) {
-            m_durable.NoteDirectory(path_names::WithoutTrailingSlash(stagePath));
-            m_durable.NoteDirectory(path_names::WithoutTrailingSlash(m_targets.PathOf(folder)));
-        }
-        m_record.m_backedUpFiles.push_back(m_plan->relative[index]);
-        m_exchanged.push_back(StageName(index));
         return kErrorSuccess;
     }
 
@@ -469,10 +479,9 @@ private:
     BackupEntry& m_record;
     const RunPlan* m_plan = nullptr;
     const StagingPool<FS, Kit>* m_staged = nullptr;
-    // Per record: journalled as an exchange. And whether this file system
-    // still takes exchanges: a refusal turns them off for the rest of the run.
+    // Per record: journalled as an exchange and not yet put in place
+    // otherwise; once ExchangeAll is over, exchanged.
     std::vector<bool> m_exchanges;
-    bool m_exchange = true;
     // The earlier copies, below the backup directory and below the stage.
     std::vector<std::string> m_moved;
     std::vector<std::string> m_exchanged;

@@ -65,13 +65,15 @@
 // the backup and stage directories are made. (2) Every file to be written
 // goes whole into the stage directory, with its time; nothing in the
 // template directory changes. (3) The entries of every change (all "D",
-// "N", "R" and "O") are written, and then one durability point makes the
+// "N", "R", "O" and "E") are written, and then one durability point makes the
 // header, the entries, the run directory's own entries and every staged
 // file durable. (4) Staged folders are renamed into place (a rename that
-// replaces nothing, after the levels above them are made), then earlier
-// copies are renamed into the backup, missing levels made, staged files
-// renamed into place. (5) A second durability
-// point makes all of those renames durable. (6) "C" is written and synced.
+// replaces nothing, after the levels above them are made), then the "E"
+// files are exchanged with their earlier copies (in any order, on two
+// threads when there are many), then, in kit order, earlier copies are
+// renamed into the backup, missing levels made, staged files renamed into
+// place. (5) A second durability point makes all of those renames durable.
+// (6) "C" is written and synced.
 // Only then are the backups removed and success reported.
 //
 // A durability point is one syncfs(2) of the template's file system where
