@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -171,6 +172,63 @@ TEST_F(InstallSharedWorkTest, FolderMadeMeanwhileAtANewFoldersPlaceIsLeftAlone) 
     expected["new/mine.cfg"].bytes = "the user's";
     expected["new/mine.cfg"].mtime = kBaseSeconds;
     EXPECT_EQ(Snapshot(m_target), expected);
+    EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+}
+
+// Many replacements are exchanged on two threads: every one lands, each
+// earlier copy counted once; a cancel or a failure in the middle of them
+// takes every one back.
+TEST_F(InstallSharedWorkTest, ManyExchangesOnTwoThreadsAreAllOrNothing) {
+    const std::vector<KitFile> files = Interleaved(600, 10);
+    auto writeOlder = [&] {
+        std::filesystem::remove_all(m_target);
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            WriteFile(T(PlaceOf(files, i)), "old " + std::to_string(i), kBaseSeconds - 100);
+        }
+    };
+    struct Exchanges {
+        std::atomic<int> seen{0};
+        std::atomic<std::int64_t> middle{0};
+        FaultyData* cancel = nullptr;
+    };
+    const auto hook = [](std::int64_t number, const char* operation, void* context) {
+        Exchanges* exchanges = static_cast<Exchanges*>(context);
+        if (std::string(operation) == "ExchangeAt" && ++exchanges->seen == 300) {
+            exchanges->middle = number;
+            if (exchanges->cancel != nullptr) {
+                exchanges->cancel->Cancel();
+            }
+        }
+    };
+    writeOlder();
+    const Tree before = Snapshot(m_target);
+    Exchanges counted;
+    ASSERT_EQ(Install(files, hook, &counted).code, kErrorSuccess);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(ReadFile(T(PlaceOf(files, i))), files[i].bytes);
+    }
+    const std::vector<std::string>& backedUp = m_worker.Entries().back().m_backedUpFiles;
+    EXPECT_EQ(std::set<std::string>(backedUp.begin(), backedUp.end()).size(), files.size());
+    EXPECT_EQ(backedUp.size(), files.size());
+    EXPECT_EQ(counted.seen, fs_features::kExchangeRename ? 600 : 0);
+
+    if (fs_features::kExchangeRename) {
+        writeOlder();
+        Exchanges cancelled;
+        cancelled.cancel = &m_data;
+        EXPECT_EQ(Install(files, hook, &cancelled).code, kErrorCancelled);
+        EXPECT_EQ(Snapshot(m_target), before);
+
+        writeOlder();
+        ASSERT_EQ(BuildKit(m_kitPath, files), "");
+        FaultyKit kit;
+        ASSERT_EQ(kit.Load(U16(m_kitPath)), kErrorSuccess);
+        const RunResult failed =
+            RunArmed(kit, m_data, m_target, counted.middle, nullptr, nullptr, &m_worker);
+        EXPECT_TRUE(failed.injected);
+        EXPECT_NE(failed.code, kErrorSuccess);
+        EXPECT_EQ(Snapshot(m_target), before);
+    }
     EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
 }
 
