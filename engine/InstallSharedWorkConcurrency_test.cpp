@@ -176,8 +176,8 @@ TEST_F(InstallSharedWorkTest, FolderMadeMeanwhileAtANewFoldersPlaceIsLeftAlone) 
 }
 
 // Many replacements are exchanged on two threads: every one lands, each
-// earlier copy counted once; a cancel or a failure in the middle of them
-// takes every one back.
+// earlier copy counted once; a cancel or a failed exchange in the middle of
+// them takes every one back.
 TEST_F(InstallSharedWorkTest, ManyExchangesOnTwoThreadsAreAllOrNothing) {
     const std::vector<KitFile> files = Interleaved(600, 10);
     auto writeOlder = [&] {
@@ -188,16 +188,13 @@ TEST_F(InstallSharedWorkTest, ManyExchangesOnTwoThreadsAreAllOrNothing) {
     };
     struct Exchanges {
         std::atomic<int> seen{0};
-        std::atomic<std::int64_t> middle{0};
         FaultyData* cancel = nullptr;
     };
-    const auto hook = [](std::int64_t number, const char* operation, void* context) {
+    const auto hook = [](std::int64_t, const char* operation, void* context) {
         Exchanges* exchanges = static_cast<Exchanges*>(context);
-        if (std::string(operation) == "ExchangeAt" && ++exchanges->seen == 300) {
-            exchanges->middle = number;
-            if (exchanges->cancel != nullptr) {
-                exchanges->cancel->Cancel();
-            }
+        if (std::string(operation) == "ExchangeAt" && ++exchanges->seen == 300 &&
+            exchanges->cancel != nullptr) {
+            exchanges->cancel->Cancel();
         }
     };
     writeOlder();
@@ -220,13 +217,13 @@ TEST_F(InstallSharedWorkTest, ManyExchangesOnTwoThreadsAreAllOrNothing) {
         EXPECT_EQ(Snapshot(m_target), before);
 
         writeOlder();
-        ASSERT_EQ(BuildKit(m_kitPath, files), "");
         FaultyKit kit;
         ASSERT_EQ(kit.Load(U16(m_kitPath)), kErrorSuccess);
-        const RunResult failed =
-            RunArmed(kit, m_data, m_target, counted.middle, nullptr, nullptr, &m_worker);
-        EXPECT_TRUE(failed.injected);
-        EXPECT_NE(failed.code, kErrorSuccess);
+        m_data.SetInstallData(&kit, U16(m_target));
+        FaultSchedule::ArmNamed("ExchangeAt", 300);
+        EXPECT_EQ(m_worker.Run(&m_data), kErrorInvalidParameter);
+        EXPECT_TRUE(FaultSchedule::Injected());
+        FaultSchedule::Disarm();
         EXPECT_EQ(Snapshot(m_target), before);
     }
     EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "engine/fs/FileFinder.h"
@@ -24,11 +25,20 @@ public:
     // Counts from now and fails operation number failAt, and also
     // alsoFailAt (0: none).
     static void Arm(std::int64_t failAt, std::int64_t alsoFailAt = 0) {
+        s_failName = nullptr;
         s_failAt = failAt;
         s_alsoFailAt = alsoFailAt;
         s_count = 0;
         s_injected = false;
         s_counting = true;
+    }
+    // Counts from now and fails the nth operation called `name` (a string
+    // that outlives the run): the same one however threads interleave.
+    static void ArmNamed(const char* name, std::int64_t nth) {
+        Arm(0);
+        s_namedCount = 0;
+        s_failNth = nth;
+        s_failName = name;
     }
     // Stops counting and failing.
     static void Disarm() { s_counting = false; }
@@ -52,7 +62,10 @@ public:
         if (hook != nullptr) {
             hook(number, operation, s_hookContext.load());
         }
-        if (number == s_failAt || (number == s_alsoFailAt && number != 0)) {
+        const char* name = s_failName.load();
+        const bool named = name != nullptr && std::strcmp(name, operation) == 0 &&
+                           ++s_namedCount == s_failNth.load();
+        if (named || number == s_failAt || (number == s_alsoFailAt && number != 0)) {
             s_injected = true;
             return true;
         }
@@ -65,6 +78,9 @@ private:
     static inline std::atomic<std::int64_t> s_failAt{0};
     static inline std::atomic<std::int64_t> s_alsoFailAt{0};
     static inline std::atomic<bool> s_injected{false};
+    static inline std::atomic<const char*> s_failName{nullptr};
+    static inline std::atomic<std::int64_t> s_failNth{0};
+    static inline std::atomic<std::int64_t> s_namedCount{0};
     static inline std::atomic<Hook> s_hook{nullptr};
     static inline std::atomic<void*> s_hookContext{nullptr};
 };
