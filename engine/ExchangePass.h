@@ -48,8 +48,8 @@ public:
 
     // Exchanges every item, on two threads when `threads` and there are
     // many; cancelled() is asked before each. 0 when every item was
-    // exchanged, or when the file system refused (Refused(): the items not
-    // Done go the other way); 1223 for a cancel; 87 when a file is no longer
+    // exchanged, or when the file system refused (the items not Done go
+    // the other way); 1223 for a cancel; 87 when a file is no longer
     // there; or the code of the step that failed. After a failure some
     // items may be done, and the run is undone from its journal.
     ErrorCode Run(const std::vector<Item>& items, bool threads,
@@ -57,7 +57,6 @@ public:
         m_done.assign(items.size(), 0);
         m_failure = kErrorSuccess;
         m_stop = false;
-        m_refused = false;
         if (!threads || items.size() < kThreadedItems) {
             Share(items, 0, items.size(), cancelled);
         } else {
@@ -71,8 +70,6 @@ public:
 
     // Whether item i (of the last Run) was exchanged.
     bool Done(std::size_t i) const { return m_done[i] != 0; }
-    // Whether the file system refused to exchange.
-    bool Refused() const { return m_refused; }
 
 private:
     void Share(const std::vector<Item>& items, std::size_t begin, std::size_t end,
@@ -103,7 +100,6 @@ private:
                 code = m_fileSystem.ExchangeAt(stage, item.name, directory, leaf);
             }
             if (code == kErrorNotSupported) {
-                m_refused = true;
                 m_stop = true;
                 break;
             }
@@ -138,5 +134,4 @@ private:
     std::mutex m_mutex;
     ErrorCode m_failure = kErrorSuccess;
     std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_refused{false};
 };

@@ -199,9 +199,8 @@ inline bool DecodeExchange(const std::string& raw, Entry* entry) {
         return false;
     }
     auto number = [](const std::string& digits, bool sign, std::uint64_t* value, bool* negative) {
-        std::size_t at = 0;
         *negative = sign && !digits.empty() && digits[0] == '-';
-        at = *negative ? 1 : 0;
+        std::size_t at = *negative ? 1 : 0;
         if (at == digits.size() || digits.size() - at > 19) {
             return false;
         }
