@@ -89,6 +89,9 @@ private:
     // Tells the events of record index's decision, unless it may name a
     // file an earlier record writes: then it is only proposed.
     void Tell(std::size_t index);
+    // Tells the kit which files the walk will stage, those before record
+    // stopAt that the plan writes, in kit order, or that none will be.
+    void WantData(Kit* kit, std::size_t stopAt);
     // Whether record index, to be written, goes into the stage's tree: a
     // new file of a folder the template directory lacks, which no other
     // record may name. Its folder is then put in place whole, with one
@@ -187,11 +190,8 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
                        &m_plan.missingLevels, &stopAt);
         m_plan.missingLevels.insert(m_planner.MissingLevels().begin(),
                                     m_planner.MissingLevels().end());
-        // Whether any data is wanted is known now: when nothing is to be
-        // written, the kit's digest goes on while the walk tells the records.
-        if (planned == kErrorSuccess &&
-            std::none_of(m_plan.decisions.begin(), m_plan.decisions.end(), Writes)) {
-            kit->SkipData();
+        if (planned != kErrorCancelled) {
+            WantData(kit, stopAt);
         }
         code = planned == kErrorCancelled ? planned : Walk(*kit, stopAt, planned, &percent);
     }
@@ -200,6 +200,7 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
     kit->SkipData();
     std::size_t failedAt = 0;
     const ErrorCode failure = m_pool.Finish(&failedAt);
+    kit->EndReads();
     if (code == kErrorSuccess && failure != kErrorSuccess) {
         code = failure;
         // The file that failed, though the walk may have posted later ones.
@@ -265,7 +266,6 @@ ErrorCode InstallWorker<FS>::Walk(Kit& kit, std::size_t stopAt, ErrorCode stopCo
         }
         Tell(i);
         if (Writes(m_plan.decisions[i])) {
-            kit.WantData();
             const ErrorCode code = StagesInTree(i) ? m_pool.StageInTree(i) : m_pool.Stage(i);
             if (code != kErrorSuccess) {
                 return code;
@@ -273,6 +273,23 @@ ErrorCode InstallWorker<FS>::Walk(Kit& kit, std::size_t stopAt, ErrorCode stopCo
         }
     }
     return kErrorSuccess;
+}
+
+template <class FS>
+void InstallWorker<FS>::WantData(Kit* kit, std::size_t stopAt) {
+    std::vector<std::size_t> staged;
+    for (std::size_t i = 0; i < stopAt; ++i) {
+        if (Writes(m_plan.decisions[i])) {
+            staged.push_back(i);
+        }
+    }
+    // Whether any data is wanted is known now: when nothing is to be
+    // written, the kit's digest goes on while the walk tells the records.
+    if (staged.empty()) {
+        kit->SkipData();
+    } else {
+        kit->WantFiles(staged);
+    }
 }
 
 template <class FS>

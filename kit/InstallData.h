@@ -17,6 +17,7 @@
 #include "kit/KitTrust.h"
 #include "kit/LZCompressor.h"
 #include "kit/ProductInfo.h"
+#include "kit/StreamCopy.h"
 #include "text/String.h"
 
 // One opened distribution kit: its product and file tables and an open
@@ -85,6 +86,15 @@ public:
     ErrorCode Begin(const stdx::u16string& kitPath);
     // File data will be read: the whole stream is inflated.
     void WantData() { m_inflation.Progress().Decide(kit::StreamProgress::Need::Data); }
+    // Only the files at `indices` will be read, each once, in that order:
+    // where their data comes in the stream in the same order, it passes
+    // through memory only (kit::StreamWindow), and no other file can be
+    // read; else as WantData. Once the reads are over (or given up),
+    // EndReads.
+    void WantFiles(const std::vector<std::size_t>& indices);
+    // No more file is read: whatever the window kept for reads still to
+    // come is let go, so that the inflation can end.
+    void EndReads() { m_inflation.Progress().EndReads(); }
     // No file data will be read: none is inflated; the kit's bytes still go
     // through its digest, so that FinishLoad still judges the whole kit.
     void SkipData() { m_inflation.Progress().Decide(kit::StreamProgress::Need::DigestOnly); }
@@ -130,7 +140,8 @@ public:
 
     // The most a copy moves between two looks at a stop request: small
     // enough that a cancel is seen within a fraction of a second.
-    static constexpr std::uint32_t kStopCheckBytes = 16u * 1048576u;
+    static constexpr std::uint32_t kStopCheckBytes =
+        kit::StreamCopy<FileSystemPolicy>::kStopCheckBytes;
 
     // Whether a successful Load (or Begin) left the stream open.
     bool IsLoaded() const { return m_stream != kInvalidHandle; }
@@ -154,8 +165,7 @@ private:
     // Empties the tables and closes the stream after a failed load.
     ErrorCode Fail(ErrorCode code);
     template <class Stop>
-    ErrorCode CopyOut(const config::FileData<FileSystemPolicy>& file, FileHandle target, Stop stop,
-                      char* buffer);
+    ErrorCode CopyOut(std::size_t index, FileHandle target, Stop stop, char* buffer);
     void Release();
 
     FileHandle m_stream;
@@ -168,6 +178,10 @@ private:
     kit::TailStatus m_tail = kit::TailStatus::kNoRecord;
     kit::IntegrityRecord m_record;
     std::string m_tailReason;
+    // The read number of each record WantFiles chose, or kNoRead; empty
+    // when the data is not read through a window.
+    static constexpr std::uint32_t kNoRead = UINT32_MAX;
+    std::vector<std::uint32_t> m_readOf;
     // Set by Begin: the inflation is still to be finished.
     bool m_loading = false;
     ErrorCode m_loadCode = kErrorSuccess;
@@ -203,6 +217,7 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::Begin(const stdx::u16string
     m_products.clear();
     m_files.clear();
     m_integrity = kit::IntegrityReport();
+    m_readOf.clear();
     m_loading = false;
     m_loadCode = kErrorSuccess;
     ErrorCode code = kErrorSuccess;
@@ -241,14 +256,16 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::FinishLoad() {
         return m_loadCode;
     }
     m_loading = false;
+    EndReads();
     ErrorCode code = m_inflation.Finish();
     if (m_tail != kit::TailStatus::kNoRecord) {
         m_integrity = m_inflation.Integrity();
     }
     // Every range is checked here, once the stream's size is known, so that
     // extraction can trust it; without the data there is none to check.
-    if (code == kErrorSuccess &&
-        m_inflation.Progress().Wanted() == kit::StreamProgress::Need::Data) {
+    const kit::StreamProgress::Need wanted = m_inflation.Progress().Wanted();
+    if (code == kErrorSuccess && (wanted == kit::StreamProgress::Need::Data ||
+                                  wanted == kit::StreamProgress::Need::Window)) {
         const std::uint64_t streamSize = m_inflation.Progress().Size();
         for (const config::FileData<FileSystemPolicy>& file : m_files) {
             if (static_cast<std::uint64_t>(file.m_offset) + file.m_size > streamSize) {
@@ -403,7 +420,7 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::ExtractFileTo(std::size_t i
     }
     const config::FileData<FileSystemPolicy>& file = m_files[index];
     ErrorCode code = CopyOut(
-        file, target, [] { return false; }, m_buffer.get());
+        index, target, [] { return false; }, m_buffer.get());
     // An existing longer file keeps its old tail unless it is cut here, and
     // the install worker's "is it newer" test relies on the time: both are
     // part of a correct extraction, so their failures are reported.
@@ -426,7 +443,8 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::WriteFileTo(std::size_t ind
     }
     const config::FileData<FileSystemPolicy>& file = m_files[index];
     // The target is new and empty, so nothing needs cutting after the copy.
-    const ErrorCode code = CopyOut(file, target, stop, buffer != nullptr ? buffer : m_buffer.get());
+    const ErrorCode code =
+        CopyOut(index, target, stop, buffer != nullptr ? buffer : m_buffer.get());
     if (code != kErrorSuccess) {
         return code;
     }
@@ -434,55 +452,34 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::WriteFileTo(std::size_t ind
 }
 
 template <class Compressor, class FileSystemPolicy>
+void InstallData<Compressor, FileSystemPolicy>::WantFiles(const std::vector<std::size_t>& indices) {
+    std::vector<kit::StreamWindow::Range> ranges;
+    ranges.reserve(indices.size());
+    for (std::size_t index : indices) {
+        const config::FileData<FileSystemPolicy>& file = m_files[index];
+        ranges.push_back({file.m_offset, static_cast<std::uint64_t>(file.m_offset) + file.m_size});
+    }
+    // Set before the window opens: a read may start the moment it does.
+    m_readOf.assign(m_files.size(), kNoRead);
+    for (std::size_t read = 0; read < indices.size(); ++read) {
+        m_readOf[indices[read]] = static_cast<std::uint32_t>(read);
+    }
+    if (!m_inflation.Progress().OpenWindow(ranges)) {
+        m_readOf.clear();
+    }
+}
+
+template <class Compressor, class FileSystemPolicy>
 template <class Stop>
-ErrorCode InstallData<Compressor, FileSystemPolicy>::CopyOut(
-    const config::FileData<FileSystemPolicy>& file, FileHandle target, Stop stop, char* buffer) {
-    // Where the kit is still being inflated, its bytes are waited for.
-    const ErrorCode waited =
-        m_inflation.Progress().WaitFor(static_cast<std::uint64_t>(file.m_offset) + file.m_size);
-    if (waited != kErrorSuccess) {
-        return waited;
+ErrorCode InstallData<Compressor, FileSystemPolicy>::CopyOut(std::size_t index, FileHandle target,
+                                                             Stop stop, char* buffer) {
+    const config::FileData<FileSystemPolicy>& file = m_files[index];
+    kit::StreamCopy<FileSystemPolicy> copy(m_fileSystem, m_inflation.Progress(), m_stream, buffer,
+                                           m_bufferSize);
+    if (m_readOf.empty() || file.m_size == 0) {
+        return copy.FromStream(file.m_offset, file.m_size, target, stop);
     }
-    // The offset is known, so every piece is read from it: no seek, and the
-    // stream's own position is left alone.
-    std::uint64_t offset = file.m_offset;
-    std::uint32_t remaining = file.m_size;
-    bool inKernel = true;
-    while (remaining != 0) {
-        if (stop()) {
-            return kErrorCancelled;
-        }
-        const std::uint32_t chunk = remaining < m_bufferSize ? remaining : m_bufferSize;
-        std::uint32_t moved = 0;
-        ErrorCode code = kErrorSuccess;
-        // The kernel copies without the buffer, so it is given as much as a
-        // look at the stop request allows.
-        const std::uint32_t piece = remaining < kStopCheckBytes ? remaining : kStopCheckBytes;
-        if (inKernel && m_fileSystem.CopyRangeAt(m_stream, offset, target, piece, &moved, &code)) {
-            if (code != kErrorSuccess) {
-                return code;
-            }
-        } else {
-            inKernel = false;
-            code = m_fileSystem.ReadAt(m_stream, offset, buffer, chunk, &moved);
-            if (code != kErrorSuccess) {
-                return code;
-            }
-            std::uint32_t written = 0;
-            if (moved != 0) {
-                code = m_fileSystem.Write(target, buffer, moved, &written);
-                if (code != kErrorSuccess) {
-                    return code;
-                }
-            }
-        }
-        // A read that brings nothing before the file is complete would
-        // otherwise spin for ever.
-        if (moved == 0) {
-            return kErrorInflate;
-        }
-        remaining -= moved;
-        offset += moved;
-    }
-    return kErrorSuccess;
+    // Through a window only the reads it was told of can be served.
+    return m_readOf[index] == kNoRead ? kErrorInvalidParameter
+                                      : copy.ThroughWindow(m_readOf[index], target, stop);
 }

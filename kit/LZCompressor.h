@@ -31,6 +31,7 @@ enum class OutputStep {
     Continue,    // inflate on
     DigestOnly,  // inflate no further; the input observer still sees every byte
     Stop,        // stop at once (the inflation then ends with 1223)
+    Window,      // inflate on into the observer's memory (Reserve, Filled)
 };
 
 // Learns how far the inflater's output has reached the target, so that a
@@ -41,6 +42,14 @@ public:
     // included; called as pieces reach it and once more at the end of the
     // stream. The answer steers the inflater.
     virtual OutputStep Written(std::uint64_t bytes) = 0;
+    // After Written said Window: the target holds `bytes`, every later byte
+    // goes to memory the observer lends.
+    virtual void WindowFrom(std::uint64_t bytes) = 0;
+    // Where the next at most `most` bytes go: *room bytes at *at (waiting
+    // until there are some), with Window; Stop to stop at once.
+    virtual OutputStep Reserve(std::uint32_t most, unsigned char** at, std::uint32_t* room) = 0;
+    // `count` bytes were put where the last Reserve said.
+    virtual void Filled(std::uint32_t count) = 0;
 
 protected:
     ~OutputObserver() = default;
@@ -164,6 +173,8 @@ ErrorCode BasicLZCompressor<Inflater>::Inflate(FileSystemPolicy& fileSystem, Fil
                                     : inputBytes;
     // Output handed to the writer; all of it but the last piece is written.
     std::uint64_t submitted = 0;
+    // Whether the output goes to the observer's memory instead of the target.
+    bool windowed = false;
     // Past the end of the stream, or where the reader wants no more of it,
     // only the input observer wants the bytes.
     bool ended = false;
@@ -188,10 +199,21 @@ ErrorCode BasicLZCompressor<Inflater>::Inflate(FileSystemPolicy& fileSystem, Fil
             continue;
         }
         inflater.SetInput(view, window);
-        InflateStatus status;
-        OutputStep step = OutputStep::Continue;
+        InflateStatus status = InflateStatus::kOutputFull;
+        OutputStep step = windowed ? OutputStep::Window : OutputStep::Continue;
         do {
             std::uint32_t produced = 0;
+            if (windowed) {
+                unsigned char* at = nullptr;
+                std::uint32_t room = 0;
+                step = progress->Reserve(kOutputBytes, &at, &room);
+                if (step != OutputStep::Window) {
+                    break;
+                }
+                status = inflater.Inflate(at, room, &produced);
+                progress->Filled(produced);
+                continue;
+            }
             status = inflater.Inflate(output[current].get(), kOutputBytes, &produced);
             if (produced != 0) {
                 const ErrorCode code = writer.Submit(output[current].get(), produced);
@@ -204,8 +226,20 @@ ErrorCode BasicLZCompressor<Inflater>::Inflate(FileSystemPolicy& fileSystem, Fil
                 }
                 submitted += produced;
                 current ^= 1;
+                if (step == OutputStep::Window) {
+                    // Every byte so far is in the target before the rest
+                    // goes to memory.
+                    const ErrorCode finished = writer.Finish();
+                    if (finished != kErrorSuccess) {
+                        release();
+                        return finished;
+                    }
+                    progress->WindowFrom(submitted);
+                    windowed = true;
+                }
             }
-        } while (status == InflateStatus::kOutputFull && step == OutputStep::Continue);
+        } while (status == InflateStatus::kOutputFull &&
+                 (step == OutputStep::Continue || step == OutputStep::Window));
         release();
         if (step == OutputStep::Stop) {
             return kErrorCancelled;
@@ -225,7 +259,7 @@ ErrorCode BasicLZCompressor<Inflater>::Inflate(FileSystemPolicy& fileSystem, Fil
             if (code != kErrorSuccess) {
                 return code;
             }
-            if (progress != nullptr) {
+            if (progress != nullptr && !windowed) {
                 progress->Written(submitted);
             }
             if (observer == nullptr) {
