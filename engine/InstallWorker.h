@@ -92,6 +92,8 @@ private:
     // Tells the kit which files the walk will stage, those before record
     // stopAt that the plan writes, in kit order, or that none will be.
     void WantData(Kit* kit, std::size_t stopAt);
+    // Whether directory is missing or holds nothing.
+    bool IsEmptyDirectory(const stdx::u16string& directory);
     // Whether record index, to be written, goes into the stage's tree: a
     // new file of a folder the template directory lacks, which no other
     // record may name. Its folder is then put in place whole, with one
@@ -184,6 +186,11 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
                         });
     std::int32_t percent = 0;
     if (code == kErrorSuccess) {
+        // Into an empty template directory every file is written: the kit
+        // inflates on while the records are planned.
+        if (IsEmptyDirectory(targetDir)) {
+            kit->WantDataAhead();
+        }
         std::size_t stopAt = count;
         const ErrorCode planned =
             m_pass.Run(*kit, targetDir, m_writers, cancelled, &m_plan.decisions, &m_plan.relative,
@@ -273,6 +280,19 @@ ErrorCode InstallWorker<FS>::Walk(Kit& kit, std::size_t stopAt, ErrorCode stopCo
         }
     }
     return kErrorSuccess;
+}
+
+template <class FS>
+bool InstallWorker<FS>::IsEmptyDirectory(const stdx::u16string& directory) {
+    FileHandle handle = kInvalidHandle;
+    const ErrorCode opened = m_fileSystem.OpenDirectory(directory, &handle);
+    if (opened != kErrorSuccess) {
+        return opened == kErrorNotFound;
+    }
+    std::vector<std::string> names;
+    const ErrorCode code = m_fileSystem.ListDirectory(handle, &names);
+    m_fileSystem.Close(handle);
+    return code == kErrorSuccess && names.empty();
 }
 
 template <class FS>

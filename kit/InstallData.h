@@ -92,6 +92,9 @@ public:
     // read; else as WantData. Once the reads are over (or given up),
     // EndReads.
     void WantFiles(const std::vector<std::size_t>& indices);
+    // Files will likely be read, which ones is not known yet: the inflation
+    // goes on past the tables until WantData, WantFiles or SkipData.
+    void WantDataAhead() { m_inflation.Progress().Decide(kit::StreamProgress::Need::Ahead); }
     // No more file is read: whatever the window kept for reads still to
     // come is let go, so that the inflation can end.
     void EndReads() { m_inflation.Progress().EndReads(); }
@@ -264,8 +267,9 @@ ErrorCode InstallData<Compressor, FileSystemPolicy>::FinishLoad() {
     // Every range is checked here, once the stream's size is known, so that
     // extraction can trust it; without the data there is none to check.
     const kit::StreamProgress::Need wanted = m_inflation.Progress().Wanted();
-    if (code == kErrorSuccess && (wanted == kit::StreamProgress::Need::Data ||
-                                  wanted == kit::StreamProgress::Need::Window)) {
+    if (code == kErrorSuccess &&
+        (wanted == kit::StreamProgress::Need::Data || wanted == kit::StreamProgress::Need::Window ||
+         wanted == kit::StreamProgress::Need::Ahead)) {
         const std::uint64_t streamSize = m_inflation.Progress().Size();
         for (const config::FileData<FileSystemPolicy>& file : m_files) {
             if (static_cast<std::uint64_t>(file.m_offset) + file.m_size > streamSize) {

@@ -32,6 +32,7 @@ public:
         Undecided,   // not known yet: the inflater waits at the data
         Data,        // files will be read: inflate everything
         Window,      // the files given to OpenWindow will be read, in order
+        Ahead,       // files will likely be read: inflate on until told which
         DigestOnly,  // no file will be read: only the digest goes on
         Nothing,     // the load is abandoned: stop at once
     };
@@ -140,7 +141,8 @@ public:
     void Decide(Need need) {
         std::lock_guard<std::mutex> lock(m_mutex);
         // Asked for once per file by a run: only a change wakes anyone.
-        if (m_need != need && (m_need == Need::Undecided || need == Need::Nothing)) {
+        if (m_need != need &&
+            (m_need == Need::Undecided || m_need == Need::Ahead || need == Need::Nothing)) {
             m_need = need;
             if (need == Need::Nothing) {
                 m_window.Abandon();
@@ -156,7 +158,8 @@ public:
     bool OpenWindow(const std::vector<StreamWindow::Range>& ranges) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_need == Need::Undecided && StreamWindow::Fits(ranges)) {
+            if ((m_need == Need::Undecided || m_need == Need::Ahead) &&
+                StreamWindow::Fits(ranges)) {
                 m_window.Expect(ranges);
                 m_need = Need::Window;
                 m_changed.notify_all();
