@@ -24,7 +24,7 @@ namespace kit {
 // bytes this class has given it.
 class StreamWindow {
 public:
-    static constexpr std::uint32_t kBytes = 4u * 1048576u;
+    static constexpr std::uint32_t kBytes = 2u * 1048576u;
 
     struct Range {
         std::uint64_t begin;
