@@ -7,15 +7,18 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "engine/InstallTestSupport.h"
 #include "engine/fs/FileSystemFeatures.h"
+#include "kit/KitTestSupport.h"
 
 using namespace install_test;
 
@@ -227,6 +230,57 @@ TEST_F(InstallSharedWorkTest, ManyExchangesOnTwoThreadsAreAllOrNothing) {
         EXPECT_EQ(Snapshot(m_target), before);
     }
     EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+}
+
+// A kit read while it inflates passes the files' data through a window in
+// memory smaller than each file here, so a writer can be waiting for bytes
+// that only come once the other writer has taken its own. When that other
+// one stops between two files (a failed file, a cancel), the waiting one
+// must still be let go: the run ends, with everything taken back.
+TEST_F(InstallSharedWorkTest, AWriterStoppingWhileTheOtherWaitsForTheKitEndsTheRun) {
+    std::vector<KitFile> files;
+    for (unsigned i = 0; i < 8; ++i) {
+        files.push_back(
+            {"big\\f" + std::to_string(i) + ".bin", kit_test::Pattern(3 << 20, i), kBaseSeconds});
+    }
+    ASSERT_EQ(BuildKit(m_kitPath, files), "");
+    WriteFile(T("keep.cfg"), "installed", kBaseSeconds - 100);
+    const Tree before = Snapshot(m_target);
+    struct Stopper {
+        std::atomic<bool> stopped{false};
+        FaultyData* cancel = nullptr;
+    };
+    // At the first file's end its writer pauses, long enough for the other
+    // to wait on the kit, then stops before its next file.
+    const auto hook = [](std::int64_t, const char* operation, void* context) {
+        Stopper* stopper = static_cast<Stopper*>(context);
+        if (std::string(operation) == "SetTimes" && !stopper->stopped.exchange(true)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            if (stopper->cancel != nullptr) {
+                stopper->cancel->Cancel();
+            } else {
+                FaultSchedule::ArmNamed("CreateExclusiveAt", 1);
+            }
+        }
+    };
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "a cancel" : "a failed file");
+        FaultyKit kit;
+        ASSERT_EQ(kit.Begin(U16(m_kitPath)), kErrorSuccess);
+        m_data.Init();
+        m_data.SetInstallData(&kit, U16(m_target));
+        Stopper stopper;
+        stopper.cancel = cancel ? &m_data : nullptr;
+        FaultSchedule::SetHook(hook, &stopper);
+        FaultSchedule::Arm(0);
+        const ErrorCode code = m_worker.Run(&m_data);
+        FaultSchedule::Disarm();
+        FaultSchedule::SetHook(nullptr, nullptr);
+        EXPECT_TRUE(stopper.stopped);
+        EXPECT_EQ(code, cancel ? kErrorCancelled : kErrorInvalidParameter);
+        EXPECT_EQ(Snapshot(m_target), before);
+        EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
+    }
 }
 
 }  // namespace

@@ -199,12 +199,17 @@ private:
     }
 
     void Fail(ErrorCode code, std::size_t index) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_failure == kErrorSuccess) {
-            m_failure = code;
-            m_failedAt = index;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_failure == kErrorSuccess) {
+                m_failure = code;
+                m_failedAt = index;
+            }
+            m_stopped.store(true, std::memory_order_release);
         }
-        m_stopped.store(true, std::memory_order_release);
+        // The kit may hold bytes back for files nobody will write now,
+        // while another writer waits for bytes after them: it is let go.
+        m_kit->EndReads();
     }
 
     void WriteBatch(Writer& writer, const std::vector<std::size_t>& batch) {
