@@ -137,7 +137,8 @@ public:
         m_dataStart = offset;
         m_changed.notify_all();
     }
-    // What is wanted of the data. Once decided it changes only to Nothing.
+    // What is wanted of the data. Once decided it changes only to Nothing,
+    // but for Ahead, which is followed by the decision proper.
     void Decide(Need need) {
         std::lock_guard<std::mutex> lock(m_mutex);
         // Asked for once per file by a run: only a change wakes anyone.

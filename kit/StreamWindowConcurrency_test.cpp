@@ -47,14 +47,14 @@ using CountingKit = InstallData<LZCompressor, CountingFileSystem>;
 
 class StreamWindowTest : public ::testing::Test {
 protected:
-    // Small files around two larger than the window, which wrap round it.
+    // Small files around two larger than the window, which wrap round it,
+    // and an empty one, which has no bytes to wait for.
     void SetUp() override {
         const std::size_t large = kit::StreamWindow::kBytes * 2 + 12345;
         for (unsigned i = 0; i < 40; ++i) {
             const bool isLarge = i == 5 || i == 30;
-            m_files.push_back({"f" + std::to_string(i) + ".bin",
-                               isLarge ? Pattern(large, i) : Pattern(1000 + 997 * i, i),
-                               1600000000});
+            const std::size_t size = isLarge ? large : i == 8 ? 0 : 1000 + 997 * i;
+            m_files.push_back({"f" + std::to_string(i) + ".bin", Pattern(size, i), 1600000000});
             m_bytes += m_files.back().bytes.size();
         }
         ASSERT_EQ(BuildKit(m_dir / "qarn.pkd", m_files), "");
