@@ -89,11 +89,6 @@ private:
     // Tells the events of record index's decision, unless it may name a
     // file an earlier record writes: then it is only proposed.
     void Tell(std::size_t index);
-    // Tells the kit which files the walk will stage, those before record
-    // stopAt that the plan writes, in kit order, or that none will be.
-    void WantData(Kit* kit, std::size_t stopAt);
-    // Whether directory is missing or holds nothing.
-    bool IsEmptyDirectory(const stdx::u16string& directory);
     // Whether record index, to be written, goes into the stage's tree: a
     // new file of a folder the template directory lacks, which no other
     // record may name. Its folder is then put in place whole, with one
@@ -186,9 +181,7 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
                         });
     std::int32_t percent = 0;
     if (code == kErrorSuccess) {
-        // Into an empty template directory every file is written: the kit
-        // inflates on while the records are planned.
-        if (IsEmptyDirectory(targetDir)) {
+        if (m_pass.IsEmptyTarget(targetDir)) {
             kit->WantDataAhead();
         }
         std::size_t stopAt = count;
@@ -198,7 +191,7 @@ ErrorCode InstallWorker<FS>::Run(ProcessData* processData) {
         m_plan.missingLevels.insert(m_planner.MissingLevels().begin(),
                                     m_planner.MissingLevels().end());
         if (planned != kErrorCancelled) {
-            WantData(kit, stopAt);
+            m_pass.TellKit(kit, m_plan.decisions, stopAt);
         }
         code = planned == kErrorCancelled ? planned : Walk(*kit, stopAt, planned, &percent);
     }
@@ -280,36 +273,6 @@ ErrorCode InstallWorker<FS>::Walk(Kit& kit, std::size_t stopAt, ErrorCode stopCo
         }
     }
     return kErrorSuccess;
-}
-
-template <class FS>
-bool InstallWorker<FS>::IsEmptyDirectory(const stdx::u16string& directory) {
-    FileHandle handle = kInvalidHandle;
-    const ErrorCode opened = m_fileSystem.OpenDirectory(directory, &handle);
-    if (opened != kErrorSuccess) {
-        return opened == kErrorNotFound;
-    }
-    std::vector<std::string> names;
-    const ErrorCode code = m_fileSystem.ListDirectory(handle, &names);
-    m_fileSystem.Close(handle);
-    return code == kErrorSuccess && names.empty();
-}
-
-template <class FS>
-void InstallWorker<FS>::WantData(Kit* kit, std::size_t stopAt) {
-    std::vector<std::size_t> staged;
-    for (std::size_t i = 0; i < stopAt; ++i) {
-        if (Writes(m_plan.decisions[i])) {
-            staged.push_back(i);
-        }
-    }
-    // Whether any data is wanted is known now: when nothing is to be
-    // written, the kit's digest goes on while the walk tells the records.
-    if (staged.empty()) {
-        kit->SkipData();
-    } else {
-        kit->WantFiles(staged);
-    }
 }
 
 template <class FS>

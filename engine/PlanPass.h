@@ -83,6 +83,39 @@ public:
         return m_cancelled ? kErrorCancelled : kErrorSuccess;
     }
 
+    // Whether the template directory `directory` is missing or holds
+    // nothing. Then every record is written, so the kit may inflate on
+    // while the records are planned (Kit::WantDataAhead).
+    bool IsEmptyTarget(const stdx::u16string& directory) {
+        FileHandle handle = kInvalidHandle;
+        const ErrorCode opened = m_fileSystem.OpenDirectory(directory, &handle);
+        if (opened != kErrorSuccess) {
+            return opened == kErrorNotFound;
+        }
+        std::vector<std::string> names;
+        const ErrorCode code = m_fileSystem.ListDirectory(handle, &names);
+        m_fileSystem.Close(handle);
+        return code == kErrorSuccess && names.empty();
+    }
+
+    // Tells kit, once Run has decided, which records will be staged: those
+    // before stopAt whose decision writes, in kit order. When none is, no
+    // file data is wanted and only the kit's digest goes on, while the
+    // records are told.
+    static void TellKit(Kit* kit, const std::vector<FileDecision>& decisions, std::size_t stopAt) {
+        std::vector<std::size_t> staged;
+        for (std::size_t i = 0; i < stopAt; ++i) {
+            if (Writes(decisions[i])) {
+                staged.push_back(i);
+            }
+        }
+        if (staged.empty()) {
+            kit->SkipData();
+        } else {
+            kit->WantFiles(staged);
+        }
+    }
+
 private:
     // The look of one thread besides the calling one. Its handles take a
     // share of what the process may hold open.
