@@ -141,8 +141,8 @@ public:
     // The most file records the table is made room for before it is read.
     static constexpr std::uint64_t kReservedFiles = 262144;
 
-    // The most a copy moves between two looks at a stop request: small
-    // enough that a cancel is seen within a fraction of a second.
+    // The most a copy moves between two looks at a stop request
+    // (kit::StreamCopy's).
     static constexpr std::uint32_t kStopCheckBytes =
         kit::StreamCopy<FileSystemPolicy>::kStopCheckBytes;
 

@@ -79,7 +79,7 @@ public:
     // The inflater's side: how many bytes may be inflated at *at now, in one
     // piece, at most `most`.
     std::uint32_t Room(std::uint32_t most, unsigned char** at) {
-        const std::uint64_t free = kBytes - (m_head - Tail());
+        const std::uint64_t free = Free();
         const std::uint32_t offset = static_cast<std::uint32_t>(m_head % kBytes);
         std::uint64_t room = kBytes - offset;
         room = room < free ? room : free;
