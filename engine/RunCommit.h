@@ -5,11 +5,11 @@
 #include <functional>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "engine/BackupEntry.h"
+#include "engine/BackupRemoval.h"
 #include "engine/DirectoryHandles.h"
 #include "engine/DurableSync.h"
 #include "engine/ExchangePass.h"
@@ -145,46 +145,15 @@ public:
     bool Exchanged() const { return !m_exchanged.empty(); }
 
     // After a Run that returned 0: removes the earlier copies, those in the
-    // backup directory and those exchanges left in the stage; on two
-    // threads when there are many and the run wrote on several. What is
-    // left (the directories) goes with the run directory.
+    // backup directory and those exchanges left in the stage; on threads
+    // when there are many and the run wrote on several. What is left (the
+    // directories) goes with the run directory.
     void RemoveBackups(bool threads) {
-        RemoveFiles(m_fileSystem, m_place.backupDir, m_moved, threads);
-        RemoveFiles(m_fileSystem, m_place.stageDir, m_exchanged, threads);
+        backup_removal::RemoveFiles(m_fileSystem, m_place.backupDir, m_moved, threads);
+        backup_removal::RemoveFiles(m_fileSystem, m_place.stageDir, m_exchanged, threads);
     }
 
 private:
-    // Backups fewer than this go with the run directory's tree removal.
-    static constexpr std::size_t kThreadedRemovals = 256;
-
-    static void RemoveFiles(FS& fileSystem, const stdx::u16string& backupDir,
-                            const std::vector<std::string>& files, bool threads) {
-        // Removing a file costs about as much as writing one, so a run that
-        // replaced many shares the removal as it shared the writing; each
-        // half through folder handles of its own, not a path walk per file.
-        auto remove = [&](std::size_t begin, std::size_t end) {
-            DirectoryHandles<FS> folders(fileSystem, 2);
-            folders.Reset(backupDir);
-            std::string folder;
-            std::string leaf;
-            for (std::size_t i = begin; i < end; ++i) {
-                path_names::SplitLast(files[i], &folder, &leaf);
-                FileHandle directory = kInvalidHandle;
-                if (folders.Find(folder, &directory) == kErrorSuccess) {
-                    fileSystem.RemoveFileAt(directory, leaf);
-                }
-            }
-            folders.Close();
-        };
-        if (!threads || files.size() < kThreadedRemovals) {
-            return;
-        }
-        const std::size_t half = files.size() / 2;
-        std::thread helper(remove, 0, half);
-        remove(half, files.size());
-        helper.join();
-    }
-
     stdx::u16string StageOf(std::size_t writer) const {
         return m_place.stageDir + IntToString(static_cast<std::int32_t>(writer), 10);
     }
