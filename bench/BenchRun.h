@@ -13,11 +13,10 @@
 
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
+#include "bench/FreshInodes.h"
 #include "engine/InstallProcessData.h"
 #include "engine/InstallWorker.h"
 #include "engine/fs/FileSystem.h"
@@ -110,21 +109,19 @@ inline bool OnPersistentStorage(const std::string& path) {
     return fileSystem.StorageOf(U16(path), &info) == kErrorSuccess && info.persistent;
 }
 
-// One round of the tar anchors, each after a sync into an empty directory
-// (removed afterwards): "tar -xzf" alone, and on persistent storage "tar
-// -xzf" followed by "sync -f" of the directory, one syncfs of its file
-// system, which makes it as durable as an installation. False when a step
-// failed.
-inline bool TimeTarRound(const std::string& tarPath, const std::string& directory, bool persistent,
-                         std::vector<double>* plain, std::vector<double>* durable) {
+// One round of the tar anchors, each into an empty directory after
+// space.Settle(): "tar -xzf" alone, and on persistent storage "tar -xzf"
+// followed by "sync -f" of the directory, one syncfs of its file system,
+// which makes it as durable as an installation. False when a step failed.
+inline bool TimeTarRound(const std::string& tarPath, const std::string& directory,
+                         FreshInodes& space, bool persistent, std::vector<double>* plain,
+                         std::vector<double>* durable) {
     for (bool syncing : {false, true}) {
         if (syncing && !persistent) {
             continue;
         }
-        std::error_code ignored;
-        std::filesystem::remove_all(directory, ignored);
-        std::filesystem::create_directories(directory, ignored);
-        ::sync();
+        space.Clear(directory);
+        space.Settle();
         const Clock::time_point start = Clock::now();
         if (!Spawn({"tar", "-xzf", tarPath, "-C", directory}) ||
             (syncing && !Spawn({"sync", "-f", directory}))) {
@@ -132,8 +129,7 @@ inline bool TimeTarRound(const std::string& tarPath, const std::string& director
         }
         (syncing ? durable : plain)->push_back(Since(start));
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(directory, ignored);
+    space.Clear(directory);
     return true;
 }
 
