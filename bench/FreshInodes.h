@@ -20,7 +20,6 @@
 // waits until those are over six minutes old. That makes a run on such a
 // disk take a while: give it few rounds.
 
-#include <stdio.h>
 #include <unistd.h>
 
 #include <chrono>
