@@ -82,7 +82,8 @@ double TimeInstall(const std::string& kitPath, const std::string& target, ErrorC
 }
 
 // The runs (a), (b) (bench::kUpToDateRuns of them) and (c) into a fresh
-// target over FS, each after a sync; (b) only when upToDate is given. False when a run failed.
+// target over FS, each after a sync; (b) only when upToDate is given.
+// False when a run failed.
 template <class FS>
 bool TimeRuns(const std::string& kitPath, const std::string& target,
               const std::vector<SourceFile>& files, bench::FreshInodes& space,
@@ -92,8 +93,7 @@ bool TimeRuns(const std::string& kitPath, const std::string& target,
     ErrorCode result = 0;
     space.Settle();
     fresh->push_back(TimeInstall<FS>(kitPath, target, &result));
-    for (int run = 0; upToDate != nullptr && fresh->back() >= 0 && result == kErrorSuccess &&
-                      run < bench::kUpToDateRuns;
+    for (int run = 0; upToDate != nullptr && result == kErrorSuccess && run < bench::kUpToDateRuns;
          ++run) {
         sync();
         upToDate->push_back(TimeInstall<FS>(kitPath, target, &result));
