@@ -291,8 +291,9 @@ int main(int argc, char** argv) {
         }
         std::printf(", load %.3f s\n", loads.back());
         // The runs without syncs come last in one round and first in the
-        // next, so that neither side always finds the memory or the disk as
-        // the other left it.
+        // next, and each round starts its orders with the next one, so that
+        // no run always finds the memory or the disk as the same other one
+        // left it.
         const std::size_t offStep = round % 2 == 0 ? kits.size() : 0;
         for (std::size_t step = 0; step <= kits.size(); ++step) {
             if (step == offStep) {
@@ -305,7 +306,9 @@ int main(int argc, char** argv) {
                             off.runs[2].back());
                 continue;
             }
-            const std::size_t k = step < offStep ? step : step - 1;
+            const std::size_t k =
+                ((step < offStep ? step : step - 1) + static_cast<std::size_t>(round)) %
+                kits.size();
             std::vector<double>* runs = times[k].runs;
             if (!TimeRuns<FileSystem>(kits[k], target, files, space, &runs[0], &runs[1],
                                       &runs[2])) {

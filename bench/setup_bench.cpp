@@ -229,7 +229,10 @@ int main(int argc, char** argv) {
             std::printf(", tar and sync -f %.3f s", durableTarTimes.back());
         }
         std::printf("\n");
-        for (std::size_t k = 0; k < kitFolders.size(); ++k) {
+        // Each round starts with the next order, so that no order always
+        // comes first after the anchors or after the same other order.
+        for (std::size_t step = 0; step < kitFolders.size(); ++step) {
+            const std::size_t k = (step + static_cast<std::size_t>(round)) % kitFolders.size();
             if (!TimeRuns(installer, kitFolders[k], target, files, space, &times[k])) {
                 return 1;
             }
