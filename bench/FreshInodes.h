@@ -27,6 +27,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -82,8 +83,13 @@ public:
         std::filesystem::create_directories(directory, ignored);
     }
 
-    // Notes that many files were removed just now.
-    void NoteRemovals() { m_lastRemoval = Clock::now(); }
+    // Notes that count files were removed just now; a few (the large
+    // kit's) free too few inodes to slow anything.
+    void NoteRemovals(std::size_t count) {
+        if (count >= kManyRemovals) {
+            m_lastRemoval = Clock::now();
+        }
+    }
 
     // Syncs, then waits until the removals noted are old enough not to
     // slow the files created next (on ext4 without a journal only).
@@ -102,6 +108,7 @@ private:
     using Clock = std::chrono::steady_clock;
     // The kernel's six minutes, and some seconds for its clock's steps.
     static constexpr int kQuietSeconds = 370;
+    static constexpr std::size_t kManyRemovals = 1000;
 
     std::string m_trash;
     bool m_persistent;

@@ -102,7 +102,7 @@ bool TimeRuns(const std::string& kitPath, const std::string& target,
     sync();
     replace->push_back(TimeInstall<FS>(kitPath, target, &result));
     // It removed the backups of every file.
-    space.NoteRemovals();
+    space.NoteRemovals(files.size());
     if (result != kErrorSuccess || fresh->back() < 0 ||
         (upToDate != nullptr && upToDate->back() < 0)) {
         std::fprintf(stderr, "install failed with code %u\n", static_cast<unsigned>(result));
@@ -326,7 +326,7 @@ int main(int argc, char** argv) {
         double replaceOver = 0;
         TimeRenames(target, work + "/backup", files, &noReplace, &replaceOver);
         // Each rename over a name removed the file it replaced.
-        space.NoteRemovals();
+        space.NoteRemovals(files.size());
         noReplaceRenames.push_back(noReplace);
         replaceRenames.push_back(replaceOver);
         // The floors on as many threads as the worker writes with, too.

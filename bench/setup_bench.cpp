@@ -122,7 +122,7 @@ bool TimeRuns(const Installer& installer, const std::string& kitDirectory,
     }
     times->runs[2].push_back(RunSetup(installer, kitDirectory, target));
     // It removed the backups of every file.
-    space.NoteRemovals();
+    space.NoteRemovals(files.size());
     return std::all_of(std::begin(times->runs), std::end(times->runs),
                        [](const std::vector<double>& runs) { return runs.back() >= 0; });
 }
