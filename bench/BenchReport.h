@@ -49,6 +49,12 @@ inline std::string PerFile(double seconds, std::size_t files) {
 // scheduling moves it by a tenth: its median is taken over every run.
 constexpr int kUpToDateRuns = 3;
 
+// The median of the last round's perRound runs (of all, when fewer).
+inline double LastRound(const std::vector<double>& runs, std::size_t perRound) {
+    const std::size_t first = runs.size() > perRound ? runs.size() - perRound : 0;
+    return Median(std::vector<double>(runs.begin() + first, runs.end()));
+}
+
 // The seconds of the three runs of one kit order, one per round, but for
 // (b), kUpToDateRuns per round: (a) fresh, (b) all up to date, (c) all
 // replaced.

@@ -315,8 +315,8 @@ int main(int argc, char** argv) {
                 return 1;
             }
             std::printf("  %-12s fresh %.3f s, up to date %.3f s, replace %.3f s\n",
-                        bench::OrderName(options.orders[k]), runs[0].back(), runs[1].back(),
-                        runs[2].back());
+                        bench::OrderName(options.orders[k]), runs[0].back(),
+                        bench::LastRound(runs[1], bench::kUpToDateRuns), runs[2].back());
         }
         if (!small) {
             continue;

@@ -238,7 +238,8 @@ int main(int argc, char** argv) {
             }
             std::printf("  %-12s fresh %.3f s, up to date %.3f s, replace %.3f s\n",
                         bench::OrderName(kOrders[k]), times[k].runs[0].back(),
-                        times[k].runs[1].back(), times[k].runs[2].back());
+                        bench::LastRound(times[k].runs[1], bench::kUpToDateRuns),
+                        times[k].runs[2].back());
         }
     }
     // The one-file runs, each beside a start that installs nothing: what
