@@ -10,6 +10,10 @@ make_templates "$WORK/src" 100
 make_kit "$WORK/src" --product "en:Report Templates:Example Ltd:readme.html"
 cp "$WORK/kit/qarn.pkd" "$WORK/good.pkd"
 
+# Every folder already there, so that the files go in one by one and the
+# run lasts long enough (100 x 20 ms) for its window to be seen on a busy
+# machine: a missing folder would go in whole, with one rename.
+make_folders "$WORK/src" "$(default_target)"
 slow_installation 20000
 start_setup -S -Len
 wait_wizard
