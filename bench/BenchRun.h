@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchKits.h"
+#include "bench/BenchReport.h"
 #include "bench/FreshInodes.h"
 #include "engine/InstallProcessData.h"
 #include "engine/InstallWorker.h"
@@ -107,6 +109,41 @@ inline bool OnPersistentStorage(const std::string& path) {
     FileSystem fileSystem;
     StorageInfo info;
     return fileSystem.StorageOf(U16(path), &info) == kErrorSuccess && info.persistent;
+}
+
+// The runs of one kit each installation benchmark times, into a fresh
+// target, each after a settle or a sync: (a) a fresh install, (b)
+// kUpToDateRuns reinstalls, all up to date (left out when upToDate is
+// null), (c) a reinstall over the same files one second older, all
+// replaced. run() installs once: its seconds, or a negative value when it
+// failed (and said why). False when a run failed or the times could not be
+// set; the runs after it are left out.
+template <class Run>
+bool TimeKitRuns(FreshInodes& space, const std::string& target,
+                 const std::vector<SourceFile>& files, const Run& run, std::vector<double>* fresh,
+                 std::vector<double>* upToDate, std::vector<double>* replace) {
+    space.Clear(target);
+    space.Settle();
+    fresh->push_back(run());
+    if (fresh->back() < 0) {
+        return false;
+    }
+    for (int i = 0; upToDate != nullptr && i < kUpToDateRuns; ++i) {
+        ::sync();
+        upToDate->push_back(run());
+        if (upToDate->back() < 0) {
+            return false;
+        }
+    }
+    if (!SetTreeTime(target, files, kKitSeconds - 1)) {
+        std::fprintf(stderr, "cannot set the times of the files under %s\n", target.c_str());
+        return false;
+    }
+    ::sync();
+    replace->push_back(run());
+    // It removed the backups of every file.
+    space.NoteRemovals(files.size());
+    return replace->back() >= 0;
 }
 
 // One round of the tar anchors, each into an empty directory after

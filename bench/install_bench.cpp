@@ -81,34 +81,21 @@ double TimeInstall(const std::string& kitPath, const std::string& target, ErrorC
     return *result == kErrorSuccess ? Since(start) : -1;
 }
 
-// The runs (a), (b) (bench::kUpToDateRuns of them) and (c) into a fresh
-// target over FS, each after a sync; (b) only when upToDate is given.
-// False when a run failed.
+// The runs of bench::TimeKitRuns over FS; (b) only when upToDate is given.
 template <class FS>
 bool TimeRuns(const std::string& kitPath, const std::string& target,
               const std::vector<SourceFile>& files, bench::FreshInodes& space,
               std::vector<double>* fresh, std::vector<double>* upToDate,
               std::vector<double>* replace) {
-    space.Clear(target);
-    ErrorCode result = 0;
-    space.Settle();
-    fresh->push_back(TimeInstall<FS>(kitPath, target, &result));
-    for (int run = 0; upToDate != nullptr && result == kErrorSuccess && run < bench::kUpToDateRuns;
-         ++run) {
-        sync();
-        upToDate->push_back(TimeInstall<FS>(kitPath, target, &result));
-    }
-    bench::SetTreeTime(target, files, bench::kKitSeconds - 1);
-    sync();
-    replace->push_back(TimeInstall<FS>(kitPath, target, &result));
-    // It removed the backups of every file.
-    space.NoteRemovals(files.size());
-    if (result != kErrorSuccess || fresh->back() < 0 ||
-        (upToDate != nullptr && upToDate->back() < 0)) {
-        std::fprintf(stderr, "install failed with code %u\n", static_cast<unsigned>(result));
-        return false;
-    }
-    return true;
+    const auto run = [&] {
+        ErrorCode result = kErrorSuccess;
+        const double seconds = TimeInstall<FS>(kitPath, target, &result);
+        if (result != kErrorSuccess) {
+            std::fprintf(stderr, "install failed with code %u\n", static_cast<unsigned>(result));
+        }
+        return seconds;
+    };
+    return bench::TimeKitRuns(space, target, files, run, fresh, upToDate, replace);
 }
 
 // Loading alone: inflating the kit into its stream file and reading the

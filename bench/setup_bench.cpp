@@ -103,28 +103,13 @@ double PeakMiB(const std::string& peakFile) {
     return kib < 0 ? -1 : static_cast<double>(kib) / 1024.0;
 }
 
-// (a), (b) and (c) of one kit into a fresh target; false when a run failed.
+// The runs of bench::TimeKitRuns with one kit, each a whole process.
 bool TimeRuns(const Installer& installer, const std::string& kitDirectory,
               const std::string& target, const std::vector<SourceFile>& files,
               bench::FreshInodes& space, bench::OrderTimes* times) {
-    space.Clear(target);
-    space.Settle();
-    times->runs[0].push_back(RunSetup(installer, kitDirectory, target));
-    for (int run = 0; run < bench::kUpToDateRuns; ++run) {
-        times->runs[1].push_back(RunSetup(installer, kitDirectory, target));
-        if (times->runs[1].back() < 0) {
-            break;
-        }
-    }
-    if (!bench::SetTreeTime(target, files, bench::kKitSeconds - 1)) {
-        std::fprintf(stderr, "cannot set the times of the files under %s\n", target.c_str());
-        return false;
-    }
-    times->runs[2].push_back(RunSetup(installer, kitDirectory, target));
-    // It removed the backups of every file.
-    space.NoteRemovals(files.size());
-    return std::all_of(std::begin(times->runs), std::end(times->runs),
-                       [](const std::vector<double>& runs) { return runs.back() >= 0; });
+    const auto run = [&] { return RunSetup(installer, kitDirectory, target); };
+    return bench::TimeKitRuns(space, target, files, run, &times->runs[0], &times->runs[1],
+                              &times->runs[2]);
 }
 
 // Writes a kit of a shape's tree (the files below source, in the order
