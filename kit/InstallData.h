@@ -58,11 +58,12 @@ public:
     // WantData and FinishLoad in one.
     // Codes: 0; 1013 when the stream file cannot be created; the code of
     // FileSystem::Open, Seek, Read or Write; 87 when the kit cannot be
-    // measured or mapped; 13 when the kit is damaged: not a complete raw
-    // DEFLATE stream, or a stream that ends inside a field, holds a record
-    // length below 4, a field running past its record, a string or record
-    // prefix over 1 MiB, a data range past the end of the stream, or a file
-    // name that kit::IsSafeKitName refuses; also when its integrity record
+    // measured; 13 when the kit is damaged: not a complete raw DEFLATE
+    // stream (a kit file cut short while it is read included), or a stream
+    // that ends inside a field, holds a record length below 4, a field
+    // running past its record, a string or record prefix over 1 MiB, a data
+    // range past the end of the stream, or a file name that
+    // kit::IsSafeKitName refuses; also when its integrity record
     // is malformed or does not match, when a stream made for a record has
     // none, and when the trust refuses the kit (Integrity() says which). On
     // failure both tables are empty, no stream is open and no stream file

@@ -60,7 +60,7 @@ protected:
 template <class Inflater>
 class BasicLZCompressor {
 public:
-    // Bytes of the kit file mapped at a time, and of each of the two output
+    // Bytes of the kit file read at a time, and of each of the two output
     // buffers. Large enough that the inflater's fast path and the writes dominate,
     // small enough that memory stays constant and small.
     static constexpr std::uint32_t kWindowBytes = 1024 * 1024;
@@ -69,10 +69,11 @@ public:
     // Inflates the raw DEFLATE stream in `srcPath` into `dstPath`, which must
     // exist (it is opened without truncation). Bytes after the end of the
     // stream are ignored. Codes: 0; the code of FileSystem::Open or
-    // FileSystem::Write; 87 when the kit cannot be measured or a window
-    // cannot be mapped; 13 when the data is not a complete raw DEFLATE
-    // stream. An empty kit file gives an empty stream and 0. On failure the
-    // partial output stays in `dstPath`.
+    // FileSystem::Read or FileSystem::Write; 87 when the kit cannot be
+    // measured; 13 when the data is not a complete raw DEFLATE stream, or
+    // the kit file grew shorter while it was read. An empty kit file gives
+    // an empty stream and 0. On failure the partial output stays in
+    // `dstPath`.
     template <class FileSystemPolicy>
     ErrorCode Decompress(FileSystemPolicy& fileSystem, const stdx::u16string& srcPath,
                          const stdx::u16string& dstPath);
@@ -178,13 +179,27 @@ ErrorCode BasicLZCompressor<Inflater>::Inflate(FileSystemPolicy& fileSystem, Fil
     // Past the end of the stream, or where the reader wants no more of it,
     // only the input observer wants the bytes.
     bool ended = false;
+    if (fileSystem.Seek(source, 0, kSeekBegin) != 0) {
+        return kErrorInvalidParameter;
+    }
+    // Read, not mapped: a kit file cut short by someone else meanwhile is
+    // then a short read and a damaged kit, where a mapping would crash the
+    // process; and the cost does not depend on how the page cache happens
+    // to hold the file.
+    std::unique_ptr<unsigned char[]> input(
+        new unsigned char[total < kWindowBytes ? total : kWindowBytes]);
     for (std::uint64_t offset = 0; offset < total; offset += kWindowBytes) {
         const std::uint32_t window = static_cast<std::uint32_t>(
             total - offset < kWindowBytes ? total - offset : kWindowBytes);
-        const void* view = fileSystem.MapReadOnly(source, offset, window);
-        if (view == nullptr) {
-            return kErrorInvalidParameter;
+        std::uint32_t got = 0;
+        const ErrorCode read = fileSystem.Read(source, input.get(), window, &got);
+        if (read != kErrorSuccess) {
+            return read;
         }
+        if (got != window) {
+            return kErrorInflate;
+        }
+        const unsigned char* view = input.get();
         if (observer != nullptr) {
             observer->Consume(view, window);
         }
@@ -192,7 +207,6 @@ ErrorCode BasicLZCompressor<Inflater>::Inflate(FileSystemPolicy& fileSystem, Fil
             if (observer != nullptr) {
                 observer->Release();
             }
-            fileSystem.Unmap(view, window);
         };
         if (ended) {
             release();

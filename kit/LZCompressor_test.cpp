@@ -1,5 +1,7 @@
 #include "kit/LZCompressor.h"
 
+#include <filesystem>
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -141,23 +143,51 @@ TYPED_TEST(LZCompressorTest, OpenFailuresPassTheirCodeThrough) {
               kErrorNotFound);
 }
 
-// A window that cannot be mapped fails the inflation instead of being
-// skipped.
-struct UnmappableFileSystem : FileSystem {
-    int m_maps = 0;
-    const void* MapReadOnly(FileHandle handle, std::uint64_t offset, std::uint32_t length) {
-        return ++m_maps == 2 ? nullptr : FileSystem::MapReadOnly(handle, offset, length);
+// What happens to the kit file just before the inflater reads its second
+// window.
+struct SecondReadFileSystem : FileSystem {
+    std::function<ErrorCode()> m_before;
+    int m_reads = 0;
+    ErrorCode Read(FileHandle handle, void* buffer, std::uint32_t count, std::uint32_t* countRead) {
+        if (++m_reads == 2) {
+            const ErrorCode code = m_before();
+            if (code != kErrorSuccess) {
+                return code;
+            }
+        }
+        return FileSystem::Read(handle, buffer, count, countRead);
     }
 };
 
-TYPED_TEST(LZCompressorTest, UnmappableWindowFails) {
+// A window that cannot be read fails the inflation instead of being
+// skipped; a kit cut short by someone else while it is read is a damaged
+// kit, not a crash.
+TYPED_TEST(LZCompressorTest, AWindowThatCannotBeReadWholeFails) {
     TempDir& dir = this->m_dir;
-    kit_test::WriteKit(dir / "kit", kit_test::Pattern(LZCompressor::kWindowBytes + 100000, 2), 0);
-    WriteFile(dir / "stream", "");
-    UnmappableFileSystem fs;
-    typename TestFixture::Compressor compressor;
-    EXPECT_NE(compressor.Decompress(fs, U16(dir / "kit"), U16(dir / "stream")), 0u);
-    EXPECT_EQ(fs.m_maps, 2);
+    const struct {
+        const char* name;
+        std::function<ErrorCode()> before;
+        ErrorCode expected;
+    } cases[] = {
+        {"read fails", [] { return kErrorInvalidParameter; }, kErrorInvalidParameter},
+        {"kit cut short meanwhile",
+         [&dir] {
+             std::filesystem::resize_file(dir / "kit", LZCompressor::kWindowBytes + 10);
+             return kErrorSuccess;
+         },
+         kErrorInflate},
+    };
+    for (const auto& c : cases) {
+        kit_test::WriteKit(dir / "kit", kit_test::Pattern(LZCompressor::kWindowBytes + 100000, 2),
+                           0);
+        WriteFile(dir / "stream", "");
+        SecondReadFileSystem fs;
+        fs.m_before = c.before;
+        typename TestFixture::Compressor compressor;
+        EXPECT_EQ(compressor.Decompress(fs, U16(dir / "kit"), U16(dir / "stream")), c.expected)
+            << c.name;
+        EXPECT_EQ(fs.m_reads, 2) << c.name;
+    }
 }
 
 }  // namespace

@@ -124,18 +124,6 @@ public:
                        [&] { return FileSystem::SetTimes(handle, created, accessed, modified); });
     }
     ErrorCode LastError() { return t_fault != kErrorSuccess ? t_fault : FileSystem::LastError(); }
-    const void* MapReadOnly(FileHandle handle, std::uint64_t offset, std::uint32_t length) {
-        if (FaultSchedule::Tick("MapReadOnly")) {
-            t_fault = kErrorInvalidParameter;
-            return nullptr;
-        }
-        t_fault = kErrorSuccess;
-        return FileSystem::MapReadOnly(handle, offset, length);
-    }
-    void Unmap(const void* view, std::uint32_t length) {
-        FaultSchedule::Tick("Unmap");
-        FileSystem::Unmap(view, length);
-    }
     ErrorCode TempDirectory(stdx::u16string* path) {
         FaultSchedule::Tick("TempDirectory");
         return FileSystem::TempDirectory(path);

@@ -123,12 +123,6 @@ public:
     // The code of the last failed descriptor operation on this thread.
     ErrorCode LastError();
 
-    // Maps `length` bytes of the file at `offset` (a multiple of the page
-    // size) read-only; null on failure (last error 87). Each mapping is
-    // released with Unmap and the same length.
-    const void* MapReadOnly(FileHandle handle, std::uint64_t offset, std::uint32_t length);
-    void Unmap(const void* view, std::uint32_t length);
-
     // "TMPDIR" when it names a directory, else "/var/tmp/"; always ends in
     // "/". Always 0 (87 without an output).
     ErrorCode TempDirectory(stdx::u16string* path);

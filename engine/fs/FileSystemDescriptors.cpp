@@ -4,7 +4,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -229,27 +228,6 @@ ErrorCode FileSystem::SetTimes(FileHandle handle, const FileTime* created, const
 
 ErrorCode FileSystem::LastError() {
     return t_lastError;
-}
-
-const void* FileSystem::MapReadOnly(FileHandle handle, std::uint64_t offset, std::uint32_t length) {
-    t_lastError = kErrorSuccess;
-    int fd;
-    if (!ToDescriptor(handle, &fd) || length == 0) {
-        t_lastError = kErrorInvalidParameter;
-        return nullptr;
-    }
-    void* view = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE, fd, static_cast<off_t>(offset));
-    if (view == MAP_FAILED) {
-        t_lastError = kErrorInvalidParameter;
-        return nullptr;
-    }
-    return view;
-}
-
-void FileSystem::Unmap(const void* view, std::uint32_t length) {
-    if (view != nullptr) {
-        ::munmap(const_cast<void*>(view), length);
-    }
 }
 
 bool FileSystem::CopyRangeAt(FileHandle source, std::uint64_t offset, FileHandle target,

@@ -327,20 +327,4 @@ TEST(FileSystemKernelCopy, CopyRangeAtMovesBytesAndAdvancesOnlyTheTarget) {
     EXPECT_EQ(ReadFile(dir / "to"), "3456789");
 }
 
-TEST(FileSystemMapping, MapsAWindowAtAnOffset) {
-    TempDir dir;
-    FileSystem fs;
-    std::string bytes(70000, 'a');
-    bytes[32768] = 'Z';
-    WriteFile(dir / "f", bytes);
-    FileHandle handle = OpenOrFail(fs, dir / "f", kAccessRead, kDispositionOpenExisting);
-    const void* view = fs.MapReadOnly(handle, 32768, 100);
-    ASSERT_NE(view, nullptr);
-    EXPECT_EQ(static_cast<const char*>(view)[0], 'Z');
-    fs.Unmap(view, 100);
-    EXPECT_EQ(fs.MapReadOnly(kInvalidHandle, 0, 100), nullptr);
-    EXPECT_EQ(fs.LastError(), kErrorInvalidParameter);
-    fs.Close(handle);
-}
-
 }  // namespace
