@@ -92,12 +92,17 @@ inline bool IsStagedCopy(const FileStatus& status, const run_journal::Entry& ent
 
 // Moves every earlier copy that an exchange left in the stage directory
 // (stageDir, ending with "/") to its path in the backup directory, where
-// the restore finds it with the others, and makes that durable. Where the
-// stage still holds the staged copy the exchange never happened, or was
-// lost, and nothing is to be done. False when an earlier copy could not be
-// moved, or when the stage side and the template side both look like the
-// staged copy (nothing then tells which is the earlier one): the stage
-// directory must then stay.
+// the restore finds it with the others, and makes that durable. The
+// template side tells whether an exchange reached the disk: only then does
+// it hold the staged copy, which was durable before any exchange began.
+// The stage side cannot tell: after a cut before that point it may hold
+// any part of the staged copy, which then looks like neither. Where the
+// template side is gone (removed by someone since, or a level of it is no
+// longer a folder), a stage side that is not the staged copy is taken for
+// the earlier one and kept. False when an earlier copy could not be moved,
+// when the template side could not be looked at, or when both sides look
+// like the staged copy (nothing then tells which is the earlier one): the
+// stage directory must then stay.
 template <class FS>
 bool ReturnExchanged(FS& fileSystem, const stdx::u16string& stageDir,
                      const stdx::u16string& backupDir,
@@ -141,14 +146,19 @@ bool ReturnExchanged(FS& fileSystem, const stdx::u16string& stageDir,
         if (staged.type == FileType::Missing) {
             continue;
         }
-        if (IsStagedCopy(staged, entry)) {
-            FileHandle directory = kInvalidHandle;
-            FileStatus there;
-            if (targets.Find(folder, &directory) == kErrorSuccess &&
-                fileSystem.StatusAt(directory, leaf, &there) == kErrorSuccess &&
-                IsStagedCopy(there, entry)) {
-                returned = false;
-            }
+        FileHandle directory = kInvalidHandle;
+        FileStatus there;
+        if (targets.Find(folder, &directory) == kErrorSuccess &&
+            fileSystem.StatusAt(directory, leaf, &there) != kErrorSuccess) {
+            returned = false;
+            continue;
+        }
+        const bool stagedThere = IsStagedCopy(there, entry);
+        if (stagedThere && IsStagedCopy(staged, entry)) {
+            returned = false;
+            continue;
+        }
+        if (!stagedThere && (there.type != FileType::Missing || IsStagedCopy(staged, entry))) {
             continue;
         }
         FileHandle backup = kInvalidHandle;

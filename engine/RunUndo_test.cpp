@@ -27,6 +27,9 @@ struct Copy {
 const Copy kNone = {nullptr, 0};
 const Copy kEarlier = {"old copy", kBaseSeconds - 100};
 const Copy kStaged = {"new copy", kBaseSeconds};
+// What a cut before the staged copy was durable may leave of it.
+const Copy kStagedEmpty = {"", kBaseSeconds};
+const Copy kStagedPart = {"new", kBaseSeconds + 30};
 
 class ExchangeUndoTest : public InstallDirsTest {
 protected:
@@ -79,6 +82,10 @@ TEST_F(ExchangeUndoTest, TheEarlierCopyComesBackWhateverACutKept) {
         {"the exchange lost", kStaged, kEarlier, kNone, true},
         {"the file system refused: two renames through the backup", kNone, kStaged, kEarlier, true},
         {"refused, and the rename into place lost", kStaged, kNone, kEarlier, true},
+        {"cut before the staged copy was durable: its time, no bytes", kStagedEmpty, kEarlier,
+         kNone, true},
+        {"cut before the staged copy was durable: part of it", kStagedPart, kEarlier, kNone, true},
+        {"exchanged, and the installed copy removed since", kEarlier, kNone, kNone, true},
         {"both sides look like the staged copy", kStaged, kStaged, kNone, false},
     };
     for (const auto& c : cases) {
