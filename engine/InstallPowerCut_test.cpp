@@ -6,7 +6,8 @@
 // fully installed; and a new run must then complete it. Over two small
 // kits, with the journal in the temporary directory and beside the
 // template directory (the temporary directory held in memory), and with and
-// without a call that syncs a whole file system.
+// without a call that syncs a whole file system; and cut again while the
+// next start recovers.
 
 #include <gtest/gtest.h>
 
@@ -95,12 +96,34 @@ protected:
     // Runs the worker with the power cut at operation cutAt (0: never),
     // recording under the test's roots until the session ends.
     ErrorCode RunCut(std::int64_t cutAt, std::int64_t* operations) {
+        // One recording at a time: the last one ends before the next begins.
+        m_session.reset();
         m_session = std::make_unique<PowerCutSession>(Roots());
         PowerCut::SetSyncFileSystemAvailable(std::get<2>(GetParam()));
         PowerCut::CutAt(cutAt);
         const ErrorCode code = Run();
         *operations = PowerCut::Operations();
         return code;
+    }
+
+    // Cuts the power in the run at runCut and rebuilds the disk with
+    // runSeed; then runs a start's recovery over the policy with the power
+    // cut at recoveryCut. Whether the recovery reached that cut, in
+    // *reached; whether the run reported success, returned.
+    bool CutTheRecovery(std::int64_t runCut, std::uint32_t runSeed, std::int64_t recoveryCut,
+                        bool* reached) {
+        Reset();
+        std::int64_t runOperations = 0;
+        const bool succeeded = RunCut(runCut, &runOperations) == kErrorSuccess;
+        PowerCut::Rebuild(runSeed);
+        m_session.reset();
+        m_session = std::make_unique<PowerCutSession>(Roots());
+        PowerCut::SetSyncFileSystemAvailable(std::get<2>(GetParam()));
+        PowerCut::CutAt(recoveryCut);
+        PowerCutFileSystem fileSystem;
+        run_recovery::RecoverRuns(fileSystem, {U16(m_target)}, nullptr);
+        *reached = PowerCut::CutReached();
+        return succeeded;
     }
 
     std::vector<PowerCut::Root> Roots() const {
@@ -179,6 +202,39 @@ TEST_P(InstallPowerCutTest, EveryCutEndsBeforeOrInstalled) {
     }
     // Cuts before the run was complete came back as before.
     EXPECT_GT(restored, 0);
+}
+
+// The power may go again while a start undoes or finishes a cut run: the
+// start after that must still end before or installed.
+TEST_P(InstallPowerCutTest, ACutDuringTheRecoveryIsRecoveredByTheNextStart) {
+    Reset();
+    m_before = Snapshot(m_target);
+    std::int64_t total = 0;
+    ASSERT_EQ(RunCut(0, &total), kErrorSuccess);
+    m_session.reset();
+    m_after = Snapshot(m_target);
+
+    int recoveriesCut = 0;
+    for (std::int64_t n = 1; n <= total; ++n) {
+        SCOPED_TRACE("power cut at operation " + std::to_string(n) + " of the run");
+        const std::uint32_t runSeed = static_cast<std::uint32_t>(n);
+        for (std::int64_t m = 1;; ++m) {
+            SCOPED_TRACE("and at operation " + std::to_string(m) + " of its recovery");
+            bool reached = false;
+            const bool succeeded = CutTheRecovery(n, runSeed, m, &reached);
+            if (!reached) {
+                break;
+            }
+            PowerCut::Rebuild(static_cast<std::uint32_t>(m));
+            m_session.reset();
+            ++recoveriesCut;
+            ExpectRecovered(succeeded);
+            if (HasFailure()) {
+                return;
+            }
+        }
+    }
+    EXPECT_GT(recoveriesCut, 0);
 }
 
 std::string LayoutName(const ::testing::TestParamInfo<Layout>& info) {

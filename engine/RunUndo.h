@@ -273,12 +273,27 @@ bool Undo(FS& fileSystem, const stdx::u16string& runDir, const run_journal::Head
         }
     }
 
-    // Levels are removed longest path first; one that is not empty holds
-    // something that is not the run's and stays.
-    std::stable_sort(
-        directories.begin(), directories.end(),
-        [](const stdx::u16string& a, const stdx::u16string& b) { return a.size() > b.size(); });
-    for (const stdx::u16string& directory : directories) {
+    // Levels are removed deepest first; one that is not empty holds
+    // something that is not the run's and stays. A level goes only once the
+    // removals inside it are durable: a disk that kept a folder's removal
+    // must have kept its emptying, and without a sync of the folder before
+    // it goes nothing makes that so. So what was removed so far is made
+    // durable before the deepest levels go, and again before each level
+    // above them: one sync per depth, not per folder.
+    auto depth = [](const stdx::u16string& path) {
+        return std::count(path.begin(), path.end(), u'/');
+    };
+    std::stable_sort(directories.begin(), directories.end(),
+                     [&depth](const stdx::u16string& a, const stdx::u16string& b) {
+                         return depth(a) > depth(b);
+                     });
+    for (std::size_t i = 0; i < directories.size(); ++i) {
+        const stdx::u16string& directory = directories[i];
+        if ((i == 0 || depth(directory) != depth(directories[i - 1])) &&
+            durable.Point({}) != kErrorSuccess) {
+            targets.Close();
+            return false;
+        }
         ErrorCode code = kErrorInvalidParameter;
         if (directory.size() > target.size() && path_names::StartsWith(directory, target)) {
             const std::string relative =
