@@ -3,14 +3,16 @@
 // (PowerCutFileSystem). The next start's recovery must leave the template
 // directory as it was before the run or fully installed, with nothing of
 // the run left anywhere; a cut after the run reported success must leave it
-// fully installed; and a new run must then complete it. Over two small
-// kits, with the journal in the temporary directory and beside the
-// template directory (the temporary directory held in memory), and with and
-// without a call that syncs a whole file system; and cut again while the
-// next start recovers.
+// fully installed; and a new run must then complete it. The power is also
+// cut again at every operation of that recovery. Over two small kits (one
+// of them also where files cannot be exchanged), with the journal in the
+// temporary directory and beside the template directory (the temporary
+// directory held in memory), and with and without a call that syncs a
+// whole file system.
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -19,6 +21,7 @@
 #include "engine/InstallRecovery.h"
 #include "engine/InstallTestSupport.h"
 #include "engine/RunRecovery.h"
+#include "engine/fs/FileSystemFeatures.h"
 #include "engine/fs/PowerCut.h"
 #include "engine/fs/PowerCutFileSystem.h"
 
@@ -26,9 +29,27 @@ using namespace install_test;
 
 namespace {
 
-using CutKit = InstallData<LZCompressor, PowerCutFileSystem>;
+// The policy, refusing to exchange two files where a scenario asks, as
+// some file systems do: a run then moves each earlier copy to the backup.
+class CutFileSystem : public PowerCutFileSystem {
+public:
+    ErrorCode ExchangeAt(FileHandle firstDirectory, const std::string& first,
+                         FileHandle secondDirectory, const std::string& second) {
+        if (s_refuseExchanges) {
+            ++s_refusals;
+            return kErrorNotSupported;
+        }
+        return PowerCutFileSystem::ExchangeAt(firstDirectory, first, secondDirectory, second);
+    }
+    static bool s_refuseExchanges;
+    static std::atomic<int> s_refusals;
+};
+bool CutFileSystem::s_refuseExchanges = false;
+std::atomic<int> CutFileSystem::s_refusals{0};
+
+using CutKit = InstallData<LZCompressor, CutFileSystem>;
 using CutData = BasicInstallProcessData<CutKit>;
-using CutWorker = InstallWorker<PowerCutFileSystem>;
+using CutWorker = InstallWorker<CutFileSystem>;
 
 // Files replacing older ones in nested existing folders, one of them
 // damaged (the record's time, another size), one up to date.
@@ -65,11 +86,13 @@ struct Scenario {
     const char* name;
     void (*tree)(const std::string& target);
     std::vector<KitFile> (*kit)();
+    bool refuseExchanges;
 };
 
 const Scenario kScenarios[] = {
-    {"replacing", &ReplacingTree, &ReplacingKit},
-    {"fresh", &FreshTree, &FreshKit},
+    {"replacing", &ReplacingTree, &ReplacingKit, false},
+    {"replacingByMoves", &ReplacingTree, &ReplacingKit, true},
+    {"fresh", &FreshTree, &FreshKit, false},
 };
 
 // Scenario, temporary directory held in memory, whole-file-system sync.
@@ -80,6 +103,8 @@ protected:
     void SetUp() override {
         ASSERT_NO_FATAL_FAILURE(InstallDirsTest::SetUp());
         m_scenario = &kScenarios[std::get<0>(GetParam())];
+        CutFileSystem::s_refuseExchanges = m_scenario->refuseExchanges;
+        CutFileSystem::s_refusals = 0;
         ASSERT_EQ(BuildKit(m_kitPath, m_scenario->kit()), "");
         ASSERT_EQ(m_kit.Load(U16(m_kitPath)), kErrorSuccess);
     }
@@ -120,7 +145,7 @@ protected:
         m_session = std::make_unique<PowerCutSession>(Roots());
         PowerCut::SetSyncFileSystemAvailable(std::get<2>(GetParam()));
         PowerCut::CutAt(recoveryCut);
-        PowerCutFileSystem fileSystem;
+        CutFileSystem fileSystem;
         run_recovery::RecoverRuns(fileSystem, {U16(m_target)}, nullptr);
         *reached = PowerCut::CutReached();
         return succeeded;
@@ -176,6 +201,8 @@ TEST_P(InstallPowerCutTest, EveryCutEndsBeforeOrInstalled) {
     m_after = Snapshot(m_target);
     ASSERT_NE(m_after, m_before);
     ASSERT_GT(total, 10);
+    EXPECT_EQ(CutFileSystem::s_refusals > 0,
+              m_scenario->refuseExchanges && fs_features::kExchangeRename);
 
     int restored = 0;
     for (std::int64_t n = 1; n <= total + 1; ++n) {
@@ -244,7 +271,7 @@ std::string LayoutName(const ::testing::TestParamInfo<Layout>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, InstallPowerCutTest,
-                         ::testing::Combine(::testing::Values(0, 1), ::testing::Bool(),
+                         ::testing::Combine(::testing::Values(0, 1, 2), ::testing::Bool(),
                                             ::testing::Bool()),
                          LayoutName);
 
