@@ -275,11 +275,12 @@ bool Undo(FS& fileSystem, const stdx::u16string& runDir, const run_journal::Head
 
     // Levels are removed deepest first; one that is not empty holds
     // something that is not the run's and stays. A level goes only once the
-    // removals inside it are durable: a disk that kept a folder's removal
-    // must have kept its emptying, and without a sync of the folder before
-    // it goes nothing makes that so. So what was removed so far is made
-    // durable before the deepest levels go, and again before each level
-    // above them: one sync per depth, not per folder.
+    // removals inside it are durable: otherwise a cut could keep the removal
+    // of the journal, which follows, but not the level's emptying, and the
+    // run's files in it would stay with nothing left to tell whose they
+    // are. So what was removed so far is made durable before the deepest
+    // levels go, and again before each level above them: one sync per
+    // depth, not per folder.
     auto depth = [](const stdx::u16string& path) {
         return std::count(path.begin(), path.end(), u'/');
     };
