@@ -85,10 +85,11 @@
 // Undo (RunUndo.h) removes the stage directory, the temporaries of earlier
 // versions and the "N" files, moves every file found in the backup
 // directory back over its template path, and removes the "D" directories
-// (when empty), deepest first; it makes that durable before the journal is
-// removed, and it is idempotent, so an undo that is itself interrupted is
-// finished by running it again. A journal holding "C" is completed
-// instead: only the backup and the run directory are removed.
+// (when empty), deepest first, each depth only once what was removed below
+// it is durable; it makes all that durable before the journal is removed,
+// and it is idempotent, so an undo that is itself interrupted is finished
+// by running it again. A journal holding "C" is completed instead: only
+// the backup and the run directory are removed.
 //
 // What a power cut can leave. Before (3) is durable the template directory
 // is untouched, and whatever the cut kept of the run directory is removed.
@@ -103,14 +104,16 @@
 // Exchanges. Where the platform can swap two names in one step, a file that
 // replaces an earlier copy ("E") is exchanged with it: one rename instead
 // of two, the earlier copy then lying in the stage directory. Whether the
-// swap happened (and reached the disk) shows from the stage side alone: it
-// holds either the staged copy, durable with its time and size since (3),
-// or the earlier copy, which the plan found older (or the same second and
-// another size), so never the same time and size. Undo first moves every
-// earlier copy it finds there back over its template path, makes that
-// durable, and only then removes the stage directory. When the file system
-// refuses the swap, the run takes the two renames through the backup
-// directory instead, which the same undo covers.
+// swap happened (and reached the disk) shows from the template side: only
+// a swap puts the staged copy there, durable with its time and size since
+// (3), and the earlier copy, which the plan found older (or the same
+// second and another size), never has that time and size. The stage side
+// cannot tell: a cut before (3) was durable may have kept the "E" entries
+// and any part of a staged copy. Undo first moves every earlier copy it
+// finds there back over its template path, makes that durable, and only
+// then removes the stage directory. When the file system refuses the swap,
+// the run takes the two renames through the backup directory instead,
+// which the same undo covers.
 namespace run_journal {
 
 enum class Step : char {
