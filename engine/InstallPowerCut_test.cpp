@@ -131,26 +131,6 @@ protected:
         return code;
     }
 
-    // Cuts the power in the run at runCut and rebuilds the disk with
-    // runSeed; then runs a start's recovery over the policy with the power
-    // cut at recoveryCut. Whether the recovery reached that cut, in
-    // *reached; whether the run reported success, returned.
-    bool CutTheRecovery(std::int64_t runCut, std::uint32_t runSeed, std::int64_t recoveryCut,
-                        bool* reached) {
-        Reset();
-        std::int64_t runOperations = 0;
-        const bool succeeded = RunCut(runCut, &runOperations) == kErrorSuccess;
-        PowerCut::Rebuild(runSeed);
-        m_session.reset();
-        m_session = std::make_unique<PowerCutSession>(Roots());
-        PowerCut::SetSyncFileSystemAvailable(std::get<2>(GetParam()));
-        PowerCut::CutAt(recoveryCut);
-        CutFileSystem fileSystem;
-        run_recovery::RecoverRuns(fileSystem, {U16(m_target)}, nullptr);
-        *reached = PowerCut::CutReached();
-        return succeeded;
-    }
-
     std::vector<PowerCut::Root> Roots() const {
         return {{m_target, true}, {m_temp, !std::get<1>(GetParam())}};
     }
@@ -162,8 +142,9 @@ protected:
         return worker.Run(&m_data);
     }
 
-    // What every start after a cut must leave, and a run after it.
-    void ExpectRecovered(bool installed) {
+    // What every start after a cut must leave, and, with reinstall, a run
+    // after it.
+    void ExpectRecovered(bool installed, bool reinstall = true) {
         FileSystem fileSystem;
         const std::vector<stdx::u16string> locations = {U16(m_target)};
         const RecoveryResult result = run_recovery::RecoverRuns(fileSystem, locations, nullptr);
@@ -179,6 +160,9 @@ protected:
         EXPECT_TRUE(EntriesWithPrefix(m_temp, "qrstp").empty());
         EXPECT_TRUE(EntriesWithPrefix(m_target, ".qa-").empty());
         EXPECT_FALSE(run_recovery::HasDeadRuns(fileSystem, locations));
+        if (!reinstall) {
+            return;
+        }
         EXPECT_EQ(Run(), kErrorSuccess);
         EXPECT_EQ(Snapshot(m_target), m_after);
         EXPECT_TRUE(EntriesWithPrefix(m_target, ".qa-").empty());
@@ -232,8 +216,15 @@ TEST_P(InstallPowerCutTest, EveryCutEndsBeforeOrInstalled) {
 }
 
 // The power may go again while a start undoes or finishes a cut run: the
-// start after that must still end before or installed.
-TEST_P(InstallPowerCutTest, ACutDuringTheRecoveryIsRecoveredByTheNextStart) {
+// start after that must still end before or installed. Each cut of the run
+// is made once; the disk it leaves is stored again before each cut of its
+// recovery. Reinstalling after a cut is the test above's. Over every
+// scenario, but two layouts: the journal in the temporary directory with a
+// sync per file and folder, and beside the template directory with one
+// sync of the whole file system.
+class InstallPowerCutRecoveryTest : public InstallPowerCutTest {};
+
+TEST_P(InstallPowerCutRecoveryTest, ACutDuringTheRecoveryIsRecoveredByTheNextStart) {
     Reset();
     m_before = Snapshot(m_target);
     std::int64_t total = 0;
@@ -244,18 +235,26 @@ TEST_P(InstallPowerCutTest, ACutDuringTheRecoveryIsRecoveredByTheNextStart) {
     int recoveriesCut = 0;
     for (std::int64_t n = 1; n <= total; ++n) {
         SCOPED_TRACE("power cut at operation " + std::to_string(n) + " of the run");
-        const std::uint32_t runSeed = static_cast<std::uint32_t>(n);
+        m_session.reset();
+        Reset();
+        std::int64_t operations = 0;
+        const bool succeeded = RunCut(n, &operations) == kErrorSuccess;
+        const power_cut::DiskState cut = PowerCut::Replay(static_cast<std::uint32_t>(n));
         for (std::int64_t m = 1;; ++m) {
             SCOPED_TRACE("and at operation " + std::to_string(m) + " of its recovery");
-            bool reached = false;
-            const bool succeeded = CutTheRecovery(n, runSeed, m, &reached);
-            if (!reached) {
+            PowerCut::Store(cut);
+            m_session.reset();
+            m_session = std::make_unique<PowerCutSession>(Roots());
+            PowerCut::SetSyncFileSystemAvailable(std::get<2>(GetParam()));
+            PowerCut::CutAt(m);
+            CutFileSystem fileSystem;
+            run_recovery::RecoverRuns(fileSystem, {U16(m_target)}, nullptr);
+            if (!PowerCut::CutReached()) {
                 break;
             }
             PowerCut::Rebuild(static_cast<std::uint32_t>(m));
-            m_session.reset();
             ++recoveriesCut;
-            ExpectRecovered(succeeded);
+            ExpectRecovered(succeeded, false);
             if (HasFailure()) {
                 return;
             }
@@ -273,6 +272,12 @@ std::string LayoutName(const ::testing::TestParamInfo<Layout>& info) {
 INSTANTIATE_TEST_SUITE_P(Layouts, InstallPowerCutTest,
                          ::testing::Combine(::testing::Values(0, 1, 2), ::testing::Bool(),
                                             ::testing::Bool()),
+                         LayoutName);
+
+INSTANTIATE_TEST_SUITE_P(Layouts, InstallPowerCutRecoveryTest,
+                         ::testing::Values(Layout(0, false, false), Layout(0, true, true),
+                                           Layout(1, false, false), Layout(1, true, true),
+                                           Layout(2, false, false), Layout(2, true, true)),
                          LayoutName);
 
 }  // namespace

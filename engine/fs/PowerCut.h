@@ -203,10 +203,18 @@ public:
         });
     }
     // Ends the recording and writes what the cut leaves into the roots.
-    static void Rebuild(std::uint32_t seed) {
+    static void Rebuild(std::uint32_t seed) { Store(Replay(seed)); }
+    // Rebuild in two steps, so that one state can be stored again and
+    // again, in later sessions over the same roots: Replay ends the
+    // recording and gives what the cut leaves; Store writes a state into
+    // the roots of the session that made it or of a later one over the same
+    // roots in the same order.
+    static power_cut::DiskState Replay(std::uint32_t seed) {
         End();
-        Locked([seed](Session& session) {
-            const power_cut::DiskState state = session.model.Replay(seed);
+        return Locked([seed](Session& session) { return session.model.Replay(seed); });
+    }
+    static void Store(const power_cut::DiskState& state) {
+        Locked([&state](Session& session) {
             for (std::size_t root = 0; root < session.roots.size(); ++root) {
                 power_cut::StoreTree(state, root + 1, session.roots[root].first);
             }
