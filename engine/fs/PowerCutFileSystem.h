@@ -10,6 +10,7 @@
 #include "engine/fs/FileSystemFeatures.h"
 #include "engine/fs/PowerCut.h"
 #include "engine/fs/PowerCutModel.h"
+#include "engine/fs/PowerCutStep.h"
 #include "tests/support/TestSupport.h"
 
 // The FileSystem policy of power-cut tests (the model, the numbering and
