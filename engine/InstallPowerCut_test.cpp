@@ -131,6 +131,16 @@ protected:
         return code;
     }
 
+    // The run without a cut, from the scenario's tree: the trees before and
+    // after it in m_before and m_after, its operations in *total.
+    void RunWhole(std::int64_t* total) {
+        Reset();
+        m_before = Snapshot(m_target);
+        ASSERT_EQ(RunCut(0, total), kErrorSuccess);
+        m_session.reset();
+        m_after = Snapshot(m_target);
+    }
+
     std::vector<PowerCut::Root> Roots() const {
         return {{m_target, true}, {m_temp, !std::get<1>(GetParam())}};
     }
@@ -177,12 +187,8 @@ protected:
 };
 
 TEST_P(InstallPowerCutTest, EveryCutEndsBeforeOrInstalled) {
-    Reset();
-    m_before = Snapshot(m_target);
     std::int64_t total = 0;
-    ASSERT_EQ(RunCut(0, &total), kErrorSuccess);
-    m_session.reset();
-    m_after = Snapshot(m_target);
+    ASSERT_NO_FATAL_FAILURE(RunWhole(&total));
     ASSERT_NE(m_after, m_before);
     ASSERT_GT(total, 10);
     EXPECT_EQ(CutFileSystem::s_refusals > 0,
@@ -225,12 +231,8 @@ TEST_P(InstallPowerCutTest, EveryCutEndsBeforeOrInstalled) {
 class InstallPowerCutRecoveryTest : public InstallPowerCutTest {};
 
 TEST_P(InstallPowerCutRecoveryTest, ACutDuringTheRecoveryIsRecoveredByTheNextStart) {
-    Reset();
-    m_before = Snapshot(m_target);
     std::int64_t total = 0;
-    ASSERT_EQ(RunCut(0, &total), kErrorSuccess);
-    m_session.reset();
-    m_after = Snapshot(m_target);
+    ASSERT_NO_FATAL_FAILURE(RunWhole(&total));
 
     int recoveriesCut = 0;
     for (std::int64_t n = 1; n <= total; ++n) {
