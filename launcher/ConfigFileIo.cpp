@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/fs/ErrorCodes.h"
+#include "engine/fs/FileSystem.h"
+
 int ConfigFileIo::CreateNew(const std::string& path) {
     int descriptor;
     do {
@@ -33,7 +36,10 @@ bool ConfigFileIo::Write(int descriptor, const char* data, std::size_t size) {
 }
 
 bool ConfigFileIo::Sync(int descriptor) {
-    return ::fsync(descriptor) == 0;
+    // Where fsync leaves the bytes in the drive's own cache (macOS), a power
+    // cut after the rename could keep the new name over bytes that never
+    // reached the medium: the user's launcher settings gone.
+    return ::fsync(descriptor) == 0 && FileSystem().FlushDeviceCache(descriptor) == kErrorSuccess;
 }
 
 bool ConfigFileIo::SetMode(int descriptor, mode_t mode) {
@@ -59,7 +65,9 @@ void ConfigFileIo::SyncDirectory(const std::string& directory) {
     if (descriptor == -1) {
         return;
     }
-    ::fsync(descriptor);
+    if (::fsync(descriptor) == 0) {
+        FileSystem().FlushDeviceCache(descriptor);
+    }
     ::close(descriptor);
 }
 

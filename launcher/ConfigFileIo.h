@@ -16,7 +16,8 @@ public:
     int CreateNew(const std::string& path);
     // Writes all `size` bytes. False on any error.
     bool Write(int descriptor, const char* data, std::size_t size);
-    // Forces the file's data to the disk. False on failure.
+    // Forces the file's data to stable storage (past the drive's own cache
+    // where fsync stops short of it). False on failure.
     bool Sync(int descriptor);
     // Sets the permission bits. False on failure.
     bool SetMode(int descriptor, mode_t mode);
@@ -26,8 +27,9 @@ public:
     bool Rename(const std::string& from, const std::string& to);
     // Removes a file; failures are ignored.
     void Remove(const std::string& path);
-    // Makes a rename inside the directory durable. Best effort: some file
-    // systems cannot sync a directory, and by then the file is in place.
+    // Makes a rename inside the directory durable, as Sync does for a file.
+    // Best effort: some file systems cannot sync a directory, and by then
+    // the file is in place.
     void SyncDirectory(const std::string& directory);
     // Whether the existing file may be opened for writing. Replacing it by
     // rename needs only the directory's permission; this keeps a file the
