@@ -44,10 +44,15 @@ gui_start() {
 
     openbox --sm-disable >"$WORK/openbox.log" 2>&1 &
     OPENBOX_PID=$!
-    local tries=0
+    # By the clock, not by tries: on a busy machine each look costs more
+    # than its sleep. One that died is reported at once, with its words.
+    local deadline=$((SECONDS + 30))
     until xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; do
-        tries=$((tries + 1))
-        [ "$tries" -lt 100 ] || gui_fail "openbox did not start"
+        if ! kill -0 "$OPENBOX_PID" 2>/dev/null; then
+            tail -5 "$WORK/openbox.log" >&2
+            gui_fail "openbox ended before it started"
+        fi
+        [ "$SECONDS" -lt "$deadline" ] || gui_fail "openbox did not start within 30 s"
         sleep 0.1
     done
 }
