@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/DirectoryHandles.h"
+#include "engine/FolderOrder.h"
 #include "engine/fs/ErrorCodes.h"
 #include "engine/fs/FileSystem.h"
 #include "engine/fs/PathNames.h"
@@ -19,10 +20,10 @@
 // exchanged with the copy it replaces in one step, the earlier copy landing
 // at the staged copy's place in the stage (RunJournal.h, "E"). None of
 // these records names a file another record names, so they may go in any
-// order: with many of them, two threads share them, each with folder
-// handles of its own, as the exchanges of different folders go on side by
-// side in the kernel. Used once per commit, after the journal's entries are
-// durable.
+// order: with many of them, two threads share them folder by folder
+// (FolderOrder.h), each with folder handles of its own, as the exchanges
+// of different folders go on side by side in the kernel. Used once per
+// commit, after the journal's entries are durable.
 template <class FS>
 class ExchangePass {
 public:
@@ -57,9 +58,13 @@ public:
         m_done.assign(items.size(), 0);
         m_failure = kErrorSuccess;
         m_stop = false;
+        m_order.clear();
         if (!threads || items.size() < kThreadedItems) {
             Share(items, 0, items.size(), cancelled);
         } else {
+            m_order = folder_order::ByFolder(
+                items.size(),
+                [&](std::size_t i) -> const std::string& { return *items[i].relative; });
             const std::size_t half = items.size() / 2;
             std::thread helper([&] { Share(items, 0, half, cancelled); });
             Share(items, half, items.size(), cancelled);
@@ -72,6 +77,8 @@ public:
     bool Done(std::size_t i) const { return m_done[i] != 0; }
 
 private:
+    // Items begin to end of the work order: m_order, or the items' own
+    // order when it is empty.
     void Share(const std::vector<Item>& items, std::size_t begin, std::size_t end,
                const std::function<bool()>& cancelled) {
         DirectoryHandles<FS> targets(m_fileSystem, 2);
@@ -79,7 +86,8 @@ private:
         std::vector<FileHandle> stages(m_writers, kInvalidHandle);
         std::string folder;
         std::string leaf;
-        for (std::size_t i = begin; i < end && !m_stop.load(std::memory_order_relaxed); ++i) {
+        for (std::size_t k = begin; k < end && !m_stop.load(std::memory_order_relaxed); ++k) {
+            const std::size_t i = m_order.empty() ? k : m_order[k];
             if (cancelled()) {
                 Fail(kErrorCancelled);
                 break;
@@ -129,6 +137,7 @@ private:
     const stdx::u16string m_targetDir;
     const stdx::u16string m_stageDir;
     const std::size_t m_writers;
+    std::vector<std::size_t> m_order;
     // One byte per item, each written by the one thread that owns it.
     std::vector<char> m_done;
     std::mutex m_mutex;
