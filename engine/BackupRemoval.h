@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/DirectoryHandles.h"
+#include "engine/FolderOrder.h"
 #include "engine/fs/ErrorCodes.h"
 #include "engine/fs/FileSystem.h"
 #include "engine/fs/PathNames.h"
@@ -15,9 +16,10 @@
 // Removing the earlier copies a completed run kept: the last step of a
 // successful run, once everything else is durable. Removing a file costs
 // about as much as writing one, so a run that replaced many shares the
-// removal among threads, each part in kit order through folder handles of
-// its own, not a path walk per file. Nothing here needs to reach the disk
-// before the run ends: a copy left by a cut is removed by the next start.
+// removal among threads, each part folder by folder (FolderOrder.h)
+// through folder handles of its own, not a path walk per file. Nothing
+// here needs to reach the disk before the run ends: a copy left by a cut
+// is removed by the next start.
 namespace backup_removal {
 
 // Removals fewer than this are left to the run directory's tree removal.
@@ -41,13 +43,15 @@ void RemoveFiles(FS& fileSystem, const stdx::u16string& directory,
     if (!threads || files.size() < kThreadedRemovals) {
         return;
     }
+    const std::vector<std::size_t> order = folder_order::ByFolder(
+        files.size(), [&](std::size_t i) -> const std::string& { return files[i]; });
     auto remove = [&](std::size_t begin, std::size_t end) {
         DirectoryHandles<FS> folders(fileSystem, kRemovalThreads);
         folders.Reset(directory);
         std::string folder;
         std::string leaf;
-        for (std::size_t i = begin; i < end; ++i) {
-            path_names::SplitLast(files[i], &folder, &leaf);
+        for (std::size_t k = begin; k < end; ++k) {
+            path_names::SplitLast(files[order[k]], &folder, &leaf);
             FileHandle handle = kInvalidHandle;
             if (folders.Find(folder, &handle) == kErrorSuccess) {
                 fileSystem.RemoveFileAt(handle, leaf);
