@@ -21,9 +21,10 @@
 // at the staged copy's place in the stage (RunJournal.h, "E"). None of
 // these records names a file another record names, so they may go in any
 // order: with many of them, two threads share them folder by folder
-// (FolderOrder.h), each with folder handles of its own, as the exchanges
-// of different folders go on side by side in the kernel. Used once per
-// commit, after the journal's entries are durable.
+// (FolderOrder.h), each with folder handles of its own, as much of the
+// kernel's work for exchanges in different folders goes on side by side
+// (renames between folders still take one lock of the file system's in
+// turn). Used once per commit, after the journal's entries are durable.
 template <class FS>
 class ExchangePass {
 public:
